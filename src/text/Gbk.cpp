@@ -1,0 +1,121 @@
+#include "text/TextUtil.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+
+namespace mrvn {
+
+namespace {
+
+// glibc's CP936 is the Windows code page 936 (0x80 is the euro sign). Each thread keeps
+// its own converters: opening one loads a module, and a converter is not thread-safe.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (m_handle != reinterpret_cast<iconv_t>(-1))
+            iconv_close(m_handle);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts as much of `in` as possible, appending to `out`. Returns the number of input
+    // bytes consumed; stops at the first byte sequence the converter refuses.
+    std::size_t Convert(std::string_view in, std::string& out)
+    {
+        if (m_handle == reinterpret_cast<iconv_t>(-1))
+            return 0;
+        iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        char buffer[4096];
+        while (srcLeft > 0) {
+            char* dst = buffer;
+            std::size_t dstLeft = sizeof buffer;
+            const std::size_t rc = iconv(m_handle, &src, &srcLeft, &dst, &dstLeft);
+            out.append(buffer, static_cast<std::size_t>(dst - buffer));
+            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG)
+                break;
+        }
+        return in.size() - srcLeft;
+    }
+
+private:
+    iconv_t m_handle;
+};
+
+Converter& GbkDecoder()
+{
+    thread_local Converter converter("UTF-8", "CP936");
+    return converter;
+}
+
+Converter& GbkEncoder()
+{
+    thread_local Converter converter("CP936", "UTF-8");
+    return converter;
+}
+
+bool IsAscii(std::string_view text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string GbkToUtf8(std::string_view gbk)
+{
+    if (IsAscii(gbk))
+        return std::string(gbk);
+    std::string out;
+    out.reserve(gbk.size() * 3 / 2);
+    while (!gbk.empty()) {
+        gbk.remove_prefix(GbkDecoder().Convert(gbk, out));
+        if (gbk.empty())
+            break;
+        // A lead byte with a byte of the trail range after it is one (unknown) character;
+        // anything else is one bad byte, and what follows it is read afresh.
+        const auto lead = static_cast<unsigned char>(gbk[0]);
+        std::size_t skip = 1;
+        if (lead >= 0x81 && lead <= 0xFE && gbk.size() >= 2) {
+            const auto trail = static_cast<unsigned char>(gbk[1]);
+            if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F)
+                skip = 2;
+        }
+        out += '?';
+        gbk.remove_prefix(skip);
+    }
+    return out;
+}
+
+std::string Utf8ToGbk(std::string_view utf8)
+{
+    // CleanUtf8 ends the text at its first zero byte and makes every ill-formed sequence
+    // a "?", so the only refusals left are characters code page 936 cannot hold.
+    const std::string clean = CleanUtf8(utf8);
+    if (IsAscii(clean))
+        return clean;
+    std::string out;
+    out.reserve(clean.size());
+    std::string_view rest = clean;
+    while (!rest.empty()) {
+        rest.remove_prefix(GbkEncoder().Convert(rest, out));
+        if (rest.empty())
+            break;
+        const auto lead = static_cast<unsigned char>(rest[0]);
+        std::size_t skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (skip > rest.size())
+            skip = rest.size();
+        out += '?';
+        rest.remove_prefix(skip);
+    }
+    return out;
+}
+
+} // namespace mrvn

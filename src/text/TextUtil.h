@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Text helpers shared by every module. Inside the program every text is UTF-8;
+// GBK only exists at the edges (config.dat on disk).
+namespace mrvn {
+
+// Removes every ASCII space (0x20) and every ideographic space U+3000, nothing else.
+std::string RemoveAllSpaces(std::string_view text);
+
+// Each separator ends one piece (possibly empty); the rest after the last separator is a
+// piece only when it is not empty; an empty text gives no pieces. maxCount < 0: no limit,
+// otherwise at most maxCount pieces and the rest is dropped.
+std::vector<std::string> SplitText(std::string_view text, std::string_view separator,
+                                   int maxCount = -1);
+
+// Text to number: full-width forms U+FF01..U+FF5E and U+3000 count as their ASCII forms,
+// leading white space is skipped, the leading decimal number is read, no number gives 0.
+// Out-of-range values saturate.
+std::int32_t TextToInt32(std::string_view text);
+std::int64_t TextToInt64(std::string_view text);
+double TextToDouble(std::string_view text);
+
+// True when the text is an optional "-" followed by one or more ASCII digits and nothing
+// else, and its value fits in 64 bits (what an integer-only box may legitimately hold).
+bool IsIntegerText(std::string_view text);
+
+// Code page 936 conversions. Bytes GBK cannot decode and characters GBK cannot hold
+// become "?"; nothing ever throws or crashes. The results hold no terminating zero.
+std::string GbkToUtf8(std::string_view gbk);
+std::string Utf8ToGbk(std::string_view utf8);
+
+// Bytes read from outside (database, files, the web) made into valid UTF-8 text: the text
+// ends at the first zero byte and each invalid sequence becomes "?".
+std::string CleanUtf8(std::string_view bytes);
+
+// Replaces every occurrence of `from` (non-empty) in `text` by `to`, left to right.
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+} // namespace mrvn
