@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QNetworkAccessManager;
+
+// The start-up version check: the version page is cut at "分割线"; the second piece is the
+// newest version, the fourth the address to download it from.
+namespace mrvn {
+
+inline constexpr double kProgramVersion = 1.5;
+inline constexpr char kProgramVersionText[] = "1.5";
+inline constexpr char kUpdateTitle[] = "自动更新";
+inline constexpr char kUnreadableQuestion[] =
+    "程序无法获取版本信息，您的程序将无法得到更新。\r\n是否跳过更新检测？直接启动程序？";
+
+// The version page's address, fixed when the program is built.
+std::string VersionPageAddress();
+
+enum class VersionVerdict { Unreadable, UpToDate, NewerAvailable };
+
+struct VersionPageInfo
+{
+    VersionVerdict verdict = VersionVerdict::Unreadable;
+    std::string newest;  // the version text exactly as the page has it
+    std::string address; // the update address with its paragraph tags dealt with
+};
+
+VersionPageInfo ParseVersionPage(std::string_view bodyBytes);
+
+std::string NewVersionQuestion(std::string_view newest);
+
+// The update address as it may be opened: only an http or https address with a host,
+// never a local program or file.
+std::optional<std::string> WebAddressToOpen(std::string_view address);
+
+// Downloads the version page without blocking the window. Finished is emitted exactly
+// once per Fetch, with an empty body when the page could not be read.
+class VersionPageFetcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit VersionPageFetcher(QObject* parent = nullptr);
+    ~VersionPageFetcher() override;
+
+    void Fetch(const QString& address, int timeoutMs = 10000);
+
+signals:
+    void Finished(QByteArray body);
+
+private:
+    QNetworkAccessManager* m_network;
+};
+
+} // namespace mrvn

@@ -1,0 +1,297 @@
+#include "Catalogue.h"
+#include "items/ItemSearch.h"
+#include "text/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+// The search as first described: cut the file at every "{", skip the head, search each
+// record on its own. The one-pass search must give the same text on any input.
+std::string PerSliceSearch(std::string_view buffer, std::string_view query)
+{
+    std::string needle;
+    for (std::size_t i = 0; i < query.size(); ++i) {
+        if (query[i] == ' ')
+            continue;
+        if (query.substr(i, 3) == "\xE3\x80\x80") {
+            i += 2;
+            continue;
+        }
+        needle += query[i];
+    }
+    // Every "{" opens a record that runs to the next "{" or the end; the head is skipped.
+    std::vector<std::string_view> records;
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        if (buffer[i] == '{') {
+            const std::size_t next = buffer.find('{', i + 1);
+            records.push_back(buffer.substr(i + 1, next == std::string_view::npos
+                                                       ? std::string_view::npos
+                                                       : next - i - 1));
+        }
+    }
+    auto field = [](std::string_view slice, std::string_view from, std::string_view to) {
+        const auto at = slice.find(from);
+        if (at == std::string_view::npos)
+            return std::string();
+        const auto end = slice.find(to, at + from.size());
+        if (end == std::string_view::npos)
+            return std::string();
+        return mrvn::CleanUtf8(slice.substr(at + from.size(), end - at - from.size()));
+    };
+    std::string out;
+    for (const std::string_view record : records) {
+        if (needle.empty() || record.find(needle) == std::string_view::npos)
+            continue;
+        if (!out.empty())
+            out += "\r\n";
+        out += "id：" + field(record, "\"id\": \"", "\"") + "|" +
+               field(record, "\"name\": \"", "\"") + "|颜色：" +
+               field(record, "\"rarelevel\": ", ",") + "|职业：" +
+               field(record, "\"job\": ", ",");
+    }
+    return out;
+}
+
+std::filesystem::path WriteFile(const QTemporaryDir& dir, std::string_view bytes)
+{
+    const std::filesystem::path path =
+        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return path;
+}
+
+const std::string kTwoRecords = "[\n"
+                                "  {\"id\": \"1001\", \"name\": \"烈焰之剑\", \"rarelevel\": 3, "
+                                "\"job\": 1, \"price\": 10},\n"
+                                "  {\"id\": \"A2002b\", \"name\": \"寒冰 法杖\", \"rarelevel\": 5, "
+                                "\"job\": 2, \"price\": 20}\n"
+                                "]\n";
+
+struct SearchCase
+{
+    const char* label;
+    std::string file;
+    std::string query;
+    std::string expected;
+};
+
+class SearchCatalogueCases : public ::testing::TestWithParam<SearchCase>
+{
+};
+
+TEST_P(SearchCatalogueCases, GivesTheExpectedLines)
+{
+    const SearchCase& c = GetParam();
+    std::size_t matches = 99;
+    const std::string text = mrvn::SearchCatalogue(c.file, c.query, &matches);
+    EXPECT_EQ(text, c.expected);
+    std::size_t expectedMatches = 0;
+    if (!c.expected.empty()) {
+        expectedMatches = 1;
+        for (std::size_t at = c.expected.find("\r\n"); at != std::string::npos;
+             at = c.expected.find("\r\n", at + 2))
+            ++expectedMatches;
+    }
+    EXPECT_EQ(matches, expectedMatches);
+    EXPECT_EQ(text, PerSliceSearch(c.file, c.query));
+}
+
+const std::string kFirst = "id：1001|烈焰之剑|颜色：3|职业：1";
+const std::string kSecond = "id：A2002b|寒冰 法杖|颜色：5|职业：2";
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, SearchCatalogueCases,
+    ::testing::Values(
+        SearchCase{"EmptyQuery", kTwoRecords, "", ""},
+        SearchCase{"SpacesOnlyQuery", kTwoRecords, " \xE3\x80\x80  \xE3\x80\x80", ""},
+        SearchCase{"ChineseName", kTwoRecords, "烈焰", kFirst},
+        SearchCase{"AsciiSpaceInsideQueryDropped", kTwoRecords, "A2 002", kSecond},
+        SearchCase{"FullWidthSpaceBeforeNameDropped", kTwoRecords, "\xE3\x80\x80寒冰", kSecond},
+        // The name holds a space, but the needle never can.
+        SearchCase{"SpaceInValueCannotBeSearched", kTwoRecords, "寒冰 法杖", ""},
+        SearchCase{"CaseSensitive", kTwoRecords, "a2002B", ""},
+        SearchCase{"QueryMatchingAKeyListsEveryRecord", kTwoRecords, "job",
+                   kFirst + "\r\n" + kSecond},
+        SearchCase{"RecordHoldingQueryTwiceListedOnce",
+                   "[{\"id\": \"77\", \"name\": \"77号\", \"rarelevel\": 1, \"job\": 0,}]", "77",
+                   "id：77|77号|颜色：1|职业：0"},
+        SearchCase{"HeadBeforeFirstBraceNeverSearched",
+                   "烈焰 \"id\": \"9\" 烈焰" + kTwoRecords.substr(2), "烈焰", kFirst},
+        SearchCase{"HeadOnlyHitGivesNothing", "烈焰之剑 no braces at all", "烈焰", ""},
+        SearchCase{"BraceInsideStringValueCutsTheRecord",
+                   "[{\"id\": \"5\", \"name\": \"左{右\", \"rarelevel\": 2, \"job\": 3, }]", "右",
+                   "id：||颜色：2|职业：3"},
+        SearchCase{"BraceInsideValueFirstPart",
+                   "[{\"id\": \"5\", \"name\": \"左{右\", \"rarelevel\": 2, \"job\": 3, }]", "左",
+                   "id：5||颜色：|职业："},
+        SearchCase{"QueryWithBraceMatchesNothing", kTwoRecords, "{\"id\"", ""},
+        SearchCase{"JobLastTakesTheClosingBrace",
+                   "[\n{\"id\": \"1\", \"rarelevel\": 4, \"job\": 2}, {\"id\": \"2\"}]", "\"1\"",
+                   "id：1||颜色：4|职业：2}"},
+        SearchCase{"RareLevelLastWithoutCommaIsEmpty",
+                   "[{\"id\": \"1\", \"job\": 2, \"rarelevel\": 4}]", "\"1\"",
+                   "id：1||颜色：|职业：2"},
+        SearchCase{"NoFieldsGivesTheFixedParts", "[{\"x\": 1}]", "x", "id：||颜色：|职业："},
+        SearchCase{"EmptyValuesAtOnce",
+                   "{\"id\": \"\", \"name\": \"\", \"rarelevel\": , \"job\": ,", "id",
+                   "id：||颜色：|职业："},
+        SearchCase{"EmptyFile", "", "a", ""},
+        SearchCase{"AdjacentBracesGiveAnEmptyRecord", "{{{", "{", ""},
+        SearchCase{"FileEndingWithBrace", "{\"id\": \"3\", \"job\": 1,{", "3",
+                   "id：3||颜色：|职业：1"},
+        SearchCase{"NeedleAtTheVeryEnd", "{abc", "bc", "id：||颜色：|职业："},
+        SearchCase{"InvalidUtf8BecomesQuestionMark",
+                   "[{\"id\": \"9\", \"name\": \"坏\xFF名\", \"rarelevel\": 1, \"job\": 1,}]",
+                   "9", "id：9|坏?名|颜色：1|职业：1"},
+        SearchCase{"NoUnescapingEscapedQuoteEndsName",
+                   "[{\"id\": \"8\", \"name\": \"A\\\"B\", \"rarelevel\": 1, \"job\": 1,}]",
+                   "8", "id：8|A\\|颜色：1|职业：1"},
+        SearchCase{"MarkersWithoutTheSpaceAreNotFields",
+                   "[{\"id\":\"8\", \"name\":\"x\", \"rarelevel\":1, \"job\":1,}]", "8",
+                   "id：||颜色：|职业："}),
+    [](const ::testing::TestParamInfo<SearchCase>& info) { return info.param.label; });
+
+// Random bytes drawn from the pieces that matter (braces, markers, quotes, commas,
+// multi-byte and invalid characters) and queries cut from the same text.
+TEST(SearchCatalogue, EqualsThePerSliceSearchOnGeneratedInput)
+{
+    const std::vector<std::string> pieces = {
+        "{",       "}",        ",",          "\"",       " ",        "\"id\": \"",
+        "\"name\": \"", "\"rarelevel\": ", "\"job\": ", "12",       "剑",       "烈焰",
+        "\xFF",    "\xE3\x80\x80", "ab",     "\r\n",     "\xE5\x89", "\x00"s};
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 3000; ++round) {
+        std::string buffer;
+        const int length = static_cast<int>(random() % 40);
+        for (int i = 0; i < length; ++i)
+            buffer += pieces[random() % pieces.size()];
+        std::string query;
+        if (random() % 3 == 0 || buffer.empty()) {
+            const int parts = 1 + static_cast<int>(random() % 3);
+            for (int i = 0; i < parts; ++i)
+                query += pieces[random() % pieces.size()];
+        } else {
+            const std::size_t at = random() % buffer.size();
+            query = buffer.substr(at, 1 + random() % 6);
+        }
+        ASSERT_EQ(mrvn::SearchCatalogue(buffer, query), PerSliceSearch(buffer, query))
+            << "round " << round;
+    }
+}
+
+TEST(SearchCatalogue, EqualsThePerSliceSearchOnAGeneratedCatalogue)
+{
+    const std::string catalogue = mrvn::catalogue::MakeCatalogue(3000, 7);
+    for (const std::string& query : std::vector<std::string>{"烈焰", "之剑", "rarelevel", "atk", "1000001", mrvn::catalogue::RecordId(2999), "\"",
+          "5,", "·改", "},"}) {
+        EXPECT_EQ(mrvn::SearchCatalogue(catalogue, query), PerSliceSearch(catalogue, query))
+            << query;
+    }
+}
+
+TEST(SearchItemLibrary, MissingFileIsReported)
+{
+    QTemporaryDir dir;
+    const auto result = mrvn::SearchItemLibrary(
+        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json", "剑");
+    EXPECT_TRUE(result.fileMissing);
+    EXPECT_EQ(result.text, "");
+    EXPECT_EQ(result.matches, 0u);
+}
+
+TEST(SearchItemLibrary, EmptyFileGivesAnEmptyResult)
+{
+    QTemporaryDir dir;
+    const auto result = mrvn::SearchItemLibrary(WriteFile(dir, ""), "剑");
+    EXPECT_FALSE(result.fileMissing);
+    EXPECT_EQ(result.text, "");
+    EXPECT_EQ(result.matches, 0u);
+}
+
+TEST(SearchItemLibrary, UnreadableCatalogueCountsAsEmpty)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path folder =
+        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    std::filesystem::create_directory(folder);
+    const auto result = mrvn::SearchItemLibrary(folder, "剑");
+    EXPECT_FALSE(result.fileMissing);
+    EXPECT_EQ(result.text, "");
+}
+
+TEST(SearchItemLibrary, TwoMatchesAreJoinedByOneLineBreak)
+{
+    QTemporaryDir dir;
+    const auto result = mrvn::SearchItemLibrary(WriteFile(dir, kTwoRecords), "price");
+    EXPECT_EQ(result.text, kFirst + "\r\n" + kSecond);
+    EXPECT_EQ(result.matches, 2u);
+}
+
+TEST(SearchItemLibrary, FindsEveryRecordOfAGeneratedCatalogueByItsId)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path path =
+        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    constexpr std::size_t kRecords = 500;
+    ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(path, kRecords, 3));
+    for (std::size_t i : {std::size_t(0), std::size_t(1), kRecords / 2, kRecords - 1}) {
+        const std::string id = mrvn::catalogue::RecordId(i);
+        const auto result = mrvn::SearchItemLibrary(path, id);
+        ASSERT_EQ(result.matches, 1u) << id;
+        EXPECT_EQ(result.text.rfind("id：" + id + "|", 0), 0u) << result.text;
+        EXPECT_EQ(result.text.find("|颜色：|"), std::string::npos) << result.text;
+    }
+    // Every item record has a name key; nested attribute objects have none.
+    EXPECT_EQ(mrvn::SearchItemLibrary(path, "\"name\"").matches, kRecords);
+}
+
+TEST(ExtractBetween, FindsTheFirstValue)
+{
+    struct Case
+    {
+        std::string_view slice, start, end, expected;
+    } const cases[] = {
+        {"a=1;b=2;a=3;", "a=", ";", "1"},
+        {"a=;", "a=", ";", ""},
+        {"a=1", "a=", ";", ""},
+        {"b=1;", "a=", ";", ""},
+        {"a=1;", "", ";", ""},
+        {"a=1;", "a=", "", ""},
+        // The end is looked for only after the start marker.
+        {";a=1;", "a=", ";", "1"},
+        {"", "a", "b", ""},
+        {"xaax", "a", "a", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(mrvn::ExtractBetween(c.slice, c.start, c.end), c.expected) << c.slice;
+}
+
+TEST(Catalogue, WrittenFileEqualsTheMadeText)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path path = std::filesystem::path(dir.path().toStdString()) / "c";
+    ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(path, 7000, 5));
+    std::ifstream in(path, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)), {});
+    const std::string made = mrvn::catalogue::MakeCatalogue(7000, 5);
+    EXPECT_EQ(written, made);
+    EXPECT_NE(made, mrvn::catalogue::MakeCatalogue(7000, 6));
+    // Sized so that 100 MB is about 600,000 records.
+    const double perRecord = double(made.size()) / 7000;
+    EXPECT_GT(perRecord, 150.0);
+    EXPECT_LT(perRecord, 190.0);
+    EXPECT_EQ(mrvn::catalogue::MakeCatalogue(0), "[\n]\n");
+}
+
+} // namespace
