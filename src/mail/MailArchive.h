@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Named snapshots of the mail page kept in config.dat: section "itemlist", key "list" holds
+// the names joined by "|"; each archive has a section of its own with title, content,
+// money, yuanbao, num and item1 … itemN ("name|code").
+namespace mrvn {
+
+class ConfigFile;
+
+inline constexpr char kArchiveListSection[] = "itemlist";
+inline constexpr char kArchiveListKey[] = "list";
+
+inline constexpr char kArchiveNamePrompt[] = "请输入存档的名称！自定义！自己能看懂即可！";
+inline constexpr char kArchiveNameTitle[] = "输入存档名称";
+inline constexpr char kArchiveForbiddenText[] = "含有被禁止的字符，请返回修改！";
+inline constexpr char kArchiveEmptyNameText[] = "输入错误，请返回修改！";
+inline constexpr char kArchiveDuplicateText[] = "已有相同存档名称，请返回修改！";
+inline constexpr char kArchiveWriteFailedText[] = "存档写入失败，config.dat 未能保存！";
+inline constexpr char kDeleteArchiveQuestion[] = "是否要删除该存档？";
+inline constexpr char kDeleteArchiveTitle[] = "删除确认";
+
+inline constexpr char kDefaultArchiveTitle[] = "系统邮件";
+inline constexpr char kDefaultArchiveContent[] = "系统邮件请勿回复！(内容不可用回车)";
+
+// A hand-edited "num" is believed only this far: every key read opens the file again.
+inline constexpr int kMaxArchiveItems = 100;
+
+struct ArchiveItem
+{
+    std::string name, code;
+    friend bool operator==(const ArchiveItem&, const ArchiveItem&) = default;
+};
+
+struct ArchiveContent
+{
+    std::string title, content, money, yuanbao;
+    std::vector<ArchiveItem> items;
+    friend bool operator==(const ArchiveContent&, const ArchiveContent&) = default;
+};
+
+// The pieces of "list", in order (an empty piece stays: it is a row of the list).
+std::vector<std::string> ReadArchiveNames(const ConfigFile& file);
+
+enum class AddArchiveResult { Added, Forbidden, Empty, Duplicate, WriteFailed };
+
+// Saves the page under the typed name. Forbidden: "|", "[" or "]" in the name, or a value
+// config.dat cannot give back as it was (a line break, a character GBK lacks, enclosing
+// quotes, "|" in an item name). Empty: no name once spaces are removed. Duplicate: a name
+// already listed, ignoring ASCII case, or "system"/"itemlist". Nothing is written unless
+// every check passed; WriteFailed leaves the file as it was.
+AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
+                            const ArchiveContent& page);
+
+// Removes the list piece at selectedRow (0-based) and the section `name`; false when a
+// write failed.
+bool DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name);
+
+// The archive's fields (defaults only for absent keys) and its item rows. Values without
+// "|" are skipped, and so are values without a code piece ("A|", "A||C"), which would put
+// an empty entry into the attachments text.
+ArchiveContent LoadArchive(const ConfigFile& file, std::string_view name);
+
+} // namespace mrvn

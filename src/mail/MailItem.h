@@ -1,0 +1,60 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+// One attachment entry of a system mail: the checks of the item fields, the star list of an
+// enhancement level and the entry's JSON text in the escaped form that goes straight into a
+// single-quoted SQL literal.
+namespace mrvn {
+
+inline constexpr int kMaxMailItems = 6;
+
+inline constexpr char kCheckTitle[] = "检测消息";
+inline constexpr char kMailItemIncompleteText[] = "请填写完整后再提交！";
+inline constexpr char kMailItemsFullText[] = "本次邮件的物品栏已满！";
+inline constexpr char kForbiddenCharText[] = "含有被禁止的字符，请返回修改！";
+inline constexpr char kInputErrorText[] = "输入错误，请返回修改！";
+inline constexpr char kItemNamePrompt[] = "请输入此物品的名称！自定义！自己能看懂即可！";
+inline constexpr char kItemNameTitle[] = "输入物品名称";
+
+// The entry's JSON with every JSON `"` preceded by a backslash and every JSON `\` doubled,
+// so the database stores plain JSON once the literal has been read.
+extern const std::string_view kEquipmentTemplate;
+extern const std::string_view kPlainItemTemplate;
+
+// The item fields of the mail page. Texts as typed; grade, bind and enhance are the
+// combo boxes' indexes.
+struct MailItemFields
+{
+    std::string days, itemId, count, useLevel;
+    int grade = 0;
+    int bind = 0;
+    bool equipment = false;
+    int enhance = 0;
+};
+
+enum class MailItemCheck { Ok, Incomplete, Forbidden };
+
+// Days, item id, count and use level must be non-empty once spaces are removed, and count,
+// use level and days 32-bit integers (Incomplete otherwise); an item id with "|" cannot
+// survive an archive (Forbidden).
+MailItemCheck CheckMailItemFields(const MailItemFields& fields);
+
+enum class ItemNameCheck { Ok, Empty, Forbidden };
+// The display name typed into the name prompt.
+ItemNameCheck CheckItemName(std::string_view typed);
+
+// "[0,0]" for level 0; "[1,1],[2,1],…" up to the level but never beyond 10; "" when negative.
+std::string BuildStarList(int level);
+
+// The entry's text for fields that passed CheckMailItemFields; `now` is the moment the
+// expiry counts from.
+std::string AttachmentJson(const MailItemFields& fields, std::time_t now);
+
+// The item id as it stands inside the template's quoted "goodsId" value: escaped as a JSON
+// string, then for the single-quoted SQL literal.
+std::string ItemIdLiteral(std::string_view itemId);
+
+} // namespace mrvn

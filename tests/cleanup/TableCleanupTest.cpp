@@ -1,0 +1,229 @@
+#include "cleanup/TableCleanup.h"
+
+#include "TestDb.h"
+#include "db/DbConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace mrvn {
+namespace {
+
+TEST(ChooseCleanupCase, TakesTheFirstCaseThatHolds)
+{
+    using C = CleanupCase;
+    struct Case
+    {
+        const char* what;
+        CleanupOptions options;
+        const char* roleId;
+        bool selection;
+        int rows;
+        CleanupCase expected;
+    };
+    // options: emptyAll, emptySelected, olderSelected, byRole, roleInSelectedOnly
+    const Case cases[] = {
+        {"nothing ticked", {}, "", false, 3, C::EveryTable},
+        {"nothing ticked, empty list", {}, "", true, 0, C::Nothing},
+        {"only emptyAll", {true}, "", false, 3, C::EveryTable},
+        {"emptySelected", {false, true}, "", true, 3, C::EmptySelected},
+        {"emptySelected without selection", {false, true}, "", false, 3, C::Nothing},
+        {"emptySelected wins over olderSelected",
+         {false, true, true},
+         "",
+         true,
+         3,
+         C::EmptySelected},
+        {"olderSelected", {false, false, true}, "", true, 3, C::OlderSelected},
+        {"olderSelected without selection", {false, false, true, true}, "7", false, 3, C::Nothing},
+        {"role in every table", {false, false, false, true}, "7", false, 3, C::RoleInEvery},
+        {"role in every table, empty list", {false, false, false, true}, "7", true, 0, C::Nothing},
+        {"empty role id", {true, false, false, true}, "", true, 3, C::Nothing},
+        {"role id of spaces", {true, false, false, true, true}, " 　 ", true, 3, C::Nothing},
+        {"role in selected", {false, false, false, true, true}, " 7 ", true, 3, C::RoleInSelected},
+        {"role in selected without selection",
+         {false, false, false, true, true},
+         "7",
+         false,
+         3,
+         C::Nothing},
+        {"selected-only without role box",
+         {false, false, false, false, true},
+         "7",
+         true,
+         3,
+         C::EveryTable},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseCleanupCase(c.options, c.roleId, c.selection, c.rows), c.expected)
+            << c.what;
+}
+
+TEST(CleanupStatements, QuoteTheTableAndSendOnlyIntegerDays)
+{
+    EXPECT_EQ(AllRowsStatement("log_a"), "delete FROM `log_a`");
+    EXPECT_EQ(AllRowsStatement("a`b"), "delete FROM `a``b`");
+    EXPECT_EQ(AllRowsStatement(""), std::nullopt);
+
+    const std::pair<const char*, std::optional<std::string>> days[] = {
+        {"3", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 3 DAY) >= "
+              "date(log_update_time);"},
+        {" 3 ", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 3 DAY) >= "
+                "date(log_update_time);"},
+        {"0", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 0 DAY) >= "
+              "date(log_update_time);"},
+        {"-1", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL -1 DAY) >= "
+               "date(log_update_time);"},
+        {"", std::nullopt},
+        {"  ", std::nullopt},
+        {"-", std::nullopt},
+        {"3a", std::nullopt},
+        {"1.5", std::nullopt},
+        {"1 DAY) OR 1=1 OR (1", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+    };
+    for (const auto& [text, expected] : days)
+        EXPECT_EQ(OlderRowsStatement("t", text), expected) << text;
+    EXPECT_EQ(OlderRowsStatement("", "3"), std::nullopt);
+}
+
+TEST(CleanupTexts, NameTheCount)
+{
+    EXPECT_EQ(CleanupResultText(-1), "影响行数：-1");
+    EXPECT_EQ(CleanupResultText(0), "影响行数：0");
+    EXPECT_EQ(CleanupResultText(1234567890123), "影响行数：1234567890123");
+    EXPECT_NE(EmptyEveryTableQuestion(17).find(" 17 "), std::string::npos);
+}
+
+TEST(CleanupWithoutConnection, ListsNothingAndRunsNothing)
+{
+    DbConnection closed;
+    EXPECT_EQ(ListTables(closed), std::nullopt);
+    EXPECT_EQ(RunCleanupStatement(closed, AllRowsStatement("t")), -1);
+}
+
+// Tables of our own, in a database without the game schema, so the list is known.
+class CleanupDb : public ::testing::Test
+{
+protected:
+    test::ScratchDatabase m_scratch{false};
+
+    void SetUp() override
+    {
+        // Dated rows relative to the server's own date, which is what the statement uses.
+        for (const char* table : {"log_a", "log_b"}) {
+            m_scratch.Exec(std::string("CREATE TABLE ") + table +
+                           " (id INT PRIMARY KEY, log_update_time DATETIME NULL, "
+                           "user_role_id VARCHAR(32) NULL)");
+            m_scratch.Exec(std::string("INSERT INTO ") + table +
+                           " VALUES "
+                           "(1, NOW(), '7'), "
+                           "(2, CURDATE() - INTERVAL 2 DAY, ' 7'), "
+                           "(3, CURDATE() - INTERVAL 1 DAY, '8'), "
+                           "(4, CURDATE() - INTERVAL 3 DAY + INTERVAL 86399 SECOND, '7'), "
+                           "(5, CURDATE() - INTERVAL 10 DAY, '9'), "
+                           "(6, NULL, NULL)");
+        }
+        m_scratch.Exec("CREATE TABLE plain (id INT PRIMARY KEY)");
+        m_scratch.Exec("INSERT INTO plain VALUES (1), (2)");
+        m_scratch.Exec("CREATE TABLE `odd``name` (id INT, log_update_time DATETIME, "
+                       "user_role_id VARCHAR(32))");
+        m_scratch.Exec("INSERT INTO `odd``name` VALUES (1, CURDATE() - INTERVAL 30 DAY, '7')");
+    }
+    std::string Ids(const std::string& quotedTable)
+    {
+        return m_scratch.Scalar("SELECT COALESCE(GROUP_CONCAT(id ORDER BY id), '') FROM " +
+                                quotedTable);
+    }
+};
+
+TEST_F(CleanupDb, ListsEveryTableInTheServerOrder)
+{
+    const auto tables = ListTables(m_scratch.Db());
+    ASSERT_TRUE(tables);
+    EXPECT_EQ(*tables, (std::vector<std::string>{"log_a", "log_b", "odd`name", "plain"}));
+}
+
+TEST_F(CleanupDb, EveryTableWithThreeDaysKeepsTheLastThreeDaysAndNulls)
+{
+    const auto tables = ListTables(m_scratch.Db());
+    ASSERT_TRUE(tables);
+    std::vector<std::int64_t> results;
+    for (const std::string& table : *tables)
+        results.push_back(RunCleanupStatement(m_scratch.Db(), OlderRowsStatement(table, "3")));
+    EXPECT_EQ(results, (std::vector<std::int64_t>{2, 2, 1, -1}));
+    // The day three days back is gone to its last second; two days back stays from midnight.
+    EXPECT_EQ(Ids("log_a"), "1,2,3,6");
+    EXPECT_EQ(Ids("log_b"), "1,2,3,6");
+    EXPECT_EQ(Ids("`odd``name`"), "");
+    EXPECT_EQ(Ids("plain"), "1,2");
+}
+
+TEST_F(CleanupDb, ZeroDaysDeletesTodayButNeverNull)
+{
+    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), OlderRowsStatement("log_a", "0")), 5);
+    EXPECT_EQ(Ids("log_a"), "6");
+}
+
+TEST_F(CleanupDb, AnEmptiedDayBoxRunsNothing)
+{
+    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), OlderRowsStatement("log_a", "")), -1);
+    EXPECT_EQ(Ids("log_a"), "1,2,3,4,5,6");
+}
+
+TEST_F(CleanupDb, EmptyingEveryTableLeavesNoRow)
+{
+    const auto tables = ListTables(m_scratch.Db());
+    ASSERT_TRUE(tables);
+    std::vector<std::int64_t> results;
+    for (const std::string& table : *tables)
+        results.push_back(RunCleanupStatement(m_scratch.Db(), AllRowsStatement(table)));
+    EXPECT_EQ(results, (std::vector<std::int64_t>{6, 6, 1, 2}));
+    for (const char* table : {"log_a", "log_b", "`odd``name`", "plain"})
+        EXPECT_EQ(Ids(table), "") << table;
+}
+
+TEST_F(CleanupDb, RoleIdKeepsItsSpacesInsideTheQuotes)
+{
+    const std::string leading = *RoleStatement(m_scratch.Db(), "log_a", " 7");
+    EXPECT_EQ(leading, "delete FROM `log_a` where user_role_id=' 7'");
+    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), leading), 1);
+    EXPECT_EQ(Ids("log_a"), "1,3,4,5,6");
+    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), RoleStatement(m_scratch.Db(), "log_a", "7")), 2);
+    EXPECT_EQ(Ids("log_a"), "3,5,6");
+}
+
+TEST_F(CleanupDb, RoleIdWithAQuoteIsALiteral)
+{
+    const auto sql = RoleStatement(m_scratch.Db(), "log_a", "' OR '1'='1");
+    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), sql), 0);
+    EXPECT_EQ(Ids("log_a"), "1,2,3,4,5,6");
+}
+
+TEST_F(CleanupDb, RoleInEveryTableShowsMinusOneWhereTheColumnIsMissing)
+{
+    const auto tables = ListTables(m_scratch.Db());
+    ASSERT_TRUE(tables);
+    std::vector<std::int64_t> results;
+    for (const std::string& table : *tables) {
+        results.push_back(
+            RunCleanupStatement(m_scratch.Db(), RoleStatement(m_scratch.Db(), table, "7")));
+    }
+    EXPECT_EQ(results, (std::vector<std::int64_t>{2, 2, 1, -1}));
+}
+
+TEST_F(CleanupDb, ATableDroppedAfterListingGivesMinusOne)
+{
+    const auto tables = ListTables(m_scratch.Db());
+    ASSERT_TRUE(tables);
+    m_scratch.Exec("DROP TABLE log_b");
+    std::vector<std::int64_t> results;
+    for (const std::string& table : *tables)
+        results.push_back(RunCleanupStatement(m_scratch.Db(), AllRowsStatement(table)));
+    EXPECT_EQ(results, (std::vector<std::int64_t>{6, -1, 1, 2}));
+}
+
+} // namespace
+} // namespace mrvn

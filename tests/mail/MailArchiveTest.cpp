@@ -1,0 +1,263 @@
+#include "mail/MailArchive.h"
+
+#include "config/ConfigFile.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace mrvn {
+
+void PrintTo(const ArchiveItem& item, std::ostream* out)
+{
+    *out << item.name << "|" << item.code;
+}
+
+namespace {
+
+std::string ReadBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class MailArchiveFile : public ::testing::Test
+{
+protected:
+    QTemporaryDir m_dir;
+    std::filesystem::path m_path{m_dir.path().toStdString() + "/config.dat"};
+    ConfigFile m_file{m_path};
+
+    static ArchiveContent Page()
+    {
+        return ArchiveContent{
+            " 系统 邮件 ",
+            "请　勿回复",
+            " 100 ",
+            "5",
+            {{"回城卷轴", R"({\"goodsId\":\"10001\"})"}, {"神 剑", R"({\"goodsId\":\"a b\"})"}}};
+    }
+    void WriteRaw(const std::string& bytes) { std::ofstream(m_path, std::ios::binary) << bytes; }
+};
+
+TEST_F(MailArchiveFile, FirstAndSecondAddBuildTheList)
+{
+    ASSERT_EQ(AddArchive(m_file, "套装一", Page()), AddArchiveResult::Added);
+    EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "套装一");
+    ASSERT_EQ(AddArchive(m_file, "Set A", Page()), AddArchiveResult::Added);
+    EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "套装一|SetA");
+    EXPECT_EQ(ReadArchiveNames(m_file), (std::vector<std::string>{"套装一", "SetA"}));
+
+    const std::pair<const char*, const char*> keys[] = {
+        {"title", "系统邮件"},
+        {"content", "请勿回复"},
+        {"money", "100"},
+        {"yuanbao", "5"},
+        {"num", "2"},
+        {"item1", R"(回城卷轴|{\"goodsId\":\"10001\"})"},
+        {"item2", R"(神 剑|{\"goodsId\":\"a b\"})"}, // item cells keep their spaces
+    };
+    for (const auto& [key, value] : keys)
+        EXPECT_EQ(m_file.ReadValue("SetA", key, "absent"), value) << key;
+}
+
+TEST_F(MailArchiveFile, RefusalsComeInOrderAndWriteNothing)
+{
+    ASSERT_EQ(AddArchive(m_file, "Set　A", Page()), AddArchiveResult::Added);
+    const std::string before = ReadBytes(m_path);
+    const std::pair<const char*, AddArchiveResult> cases[] = {
+        {"SetA", AddArchiveResult::Duplicate},
+        {"S e t A", AddArchiveResult::Duplicate},
+        {"seta", AddArchiveResult::Duplicate},
+        {"SETA", AddArchiveResult::Duplicate},
+        {"system", AddArchiveResult::Duplicate},
+        {"System", AddArchiveResult::Duplicate},
+        {"ITEMLIST", AddArchiveResult::Duplicate},
+        {"", AddArchiveResult::Empty},
+        {"   ", AddArchiveResult::Empty},
+        {"　 　", AddArchiveResult::Empty},
+        {" | ", AddArchiveResult::Forbidden},
+        {"a|b", AddArchiveResult::Forbidden},
+        {"[a", AddArchiveResult::Forbidden},
+        {"a]", AddArchiveResult::Forbidden},
+        {"seta|", AddArchiveResult::Forbidden},
+        {"😀", AddArchiveResult::Forbidden}, // config.dat is GBK
+    };
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(AddArchive(m_file, name, Page()), expected) << name;
+        EXPECT_EQ(ReadBytes(m_path), before) << name;
+    }
+}
+
+TEST_F(MailArchiveFile, PagesThatWouldNotComeBackAreRefused)
+{
+    struct Case
+    {
+        const char* what;
+        ArchiveContent page;
+    };
+    const Case cases[] = {
+        {"line feed in title", {"a\nb", "c", "0", "0", {}}},
+        {"carriage return in content", {"a", "c\r", "0", "0", {}}},
+        {"quoted title", {"\"a\"", "c", "0", "0", {}}},
+        {"character GBK lacks", {"a", "😀", "0", "0", {}}},
+        {"| in an item name", {"a", "c", "0", "0", {{"x|y", "{}"}}}},
+        {"line feed in an item code", {"a", "c", "0", "0", {{"x", "{\n}"}}}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AddArchive(m_file, "name", c.page), AddArchiveResult::Forbidden) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(m_path)) << c.what;
+    }
+}
+
+TEST_F(MailArchiveFile, AStaleSectionIsReplacedWhole)
+{
+    m_file.WriteSection(
+        "Old",
+        {{"title", "t"}, {"num", "3"}, {"item1", "a|1"}, {"item2", "b|2"}, {"item3", "c|3"}});
+    ArchiveContent page = Page();
+    page.items.resize(1);
+    ASSERT_EQ(AddArchive(m_file, "Old", page), AddArchiveResult::Added);
+    EXPECT_EQ(m_file.ReadValue("Old", "item2", "absent"), "absent");
+    EXPECT_EQ(m_file.ReadValue("Old", "item3", "absent"), "absent");
+    EXPECT_EQ(LoadArchive(m_file, "Old").items.size(), 1u);
+}
+
+TEST_F(MailArchiveFile, SavedPageLoadsBackWithoutSpaces)
+{
+    ASSERT_EQ(AddArchive(m_file, "A", Page()), AddArchiveResult::Added);
+    const ArchiveContent expected{"系统邮件", "请勿回复", "100", "5", Page().items};
+    EXPECT_EQ(LoadArchive(m_file, "A"), expected);
+
+    ASSERT_EQ(AddArchive(m_file, "Empty", ArchiveContent{"t", "c", "0", "0", {}}),
+              AddArchiveResult::Added);
+    EXPECT_EQ(m_file.ReadValue("Empty", "num"), "0");
+    EXPECT_EQ(m_file.ReadValue("Empty", "item1", "absent"), "absent");
+    EXPECT_TRUE(LoadArchive(m_file, "Empty").items.empty());
+}
+
+TEST_F(MailArchiveFile, DeleteRemovesThePieceAndTheSection)
+{
+    for (const char* name : {"A", "B", "C"})
+        ASSERT_EQ(AddArchive(m_file, name, Page()), AddArchiveResult::Added);
+    ASSERT_TRUE(DeleteArchive(m_file, 1, "B"));
+    EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "A|C");
+    EXPECT_EQ(m_file.ReadValue("B", "title", "absent"), "absent");
+    EXPECT_EQ(m_file.ReadValue("C", "title"), "系统邮件");
+
+    ASSERT_TRUE(DeleteArchive(m_file, 1, "C"));
+    ASSERT_TRUE(DeleteArchive(m_file, 0, "A"));
+    // The key stays, empty.
+    EXPECT_EQ(m_file.ReadValue("itemlist", "list", "absent"), "");
+    EXPECT_TRUE(ReadArchiveNames(m_file).empty());
+    EXPECT_EQ(m_file.ReadValue("A", "title", "absent"), "absent");
+}
+
+TEST_F(MailArchiveFile, DeleteJoinsEmptyPiecesAway)
+{
+    WriteRaw("[itemlist]\r\nlist=A||B|\r\n[B]\r\ntitle=b\r\n");
+    EXPECT_EQ(ReadArchiveNames(m_file), (std::vector<std::string>{"A", "", "B"}));
+    ASSERT_TRUE(DeleteArchive(m_file, 0, "A"));
+    // "" then "B": an empty result takes the next piece as it is.
+    EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "B");
+}
+
+TEST_F(MailArchiveFile, LoadFallsBackOnlyForAbsentKeys)
+{
+    const ArchiveContent defaults{"系统邮件", "系统邮件请勿回复！(内容不可用回车)", "0", "0", {}};
+    EXPECT_EQ(LoadArchive(m_file, "missing"), defaults); // no file at all
+    WriteRaw("[X]\r\ntitle=\r\nmoney=7\r\n");
+    EXPECT_EQ(LoadArchive(m_file, "missing"), defaults);
+    const ArchiveContent x{"", "系统邮件请勿回复！(内容不可用回车)", "7", "0", {}};
+    EXPECT_EQ(LoadArchive(m_file, "X"), x);
+}
+
+TEST_F(MailArchiveFile, LoadReadsNumItemsAndSkipsWhatHasNoCode)
+{
+    struct Case
+    {
+        const char* what;
+        const char* section;
+        std::vector<ArchiveItem> items;
+    };
+    const Case cases[] = {
+        {"num larger than the items",
+         "num=5\r\nitem1=a|1\r\nitem3=c|3\r\n",
+         {{"a", "1"}, {"c", "3"}}},
+        {"num not a number", "num=abc\r\nitem1=a|1\r\n", {}},
+        {"num missing", "item1=a|1\r\n", {}},
+        {"num negative", "num=-2\r\nitem1=a|1\r\n", {}},
+        {"num with a full-width digit (GBK)",
+         "num=\xa3\xb2\r\nitem1=a|1\r\nitem2=b|2\r\n",
+         {{"a", "1"}, {"b", "2"}}},
+        {"num smaller than the items", "num=1\r\nitem1=a|1\r\nitem2=b|2\r\n", {{"a", "1"}}},
+        {"three pieces", "num=1\r\nitem1=A|B|C\r\n", {{"A", "B"}}},
+        {"values without | or code",
+         "num=4\r\nitem1=plain\r\nitem2=A|\r\nitem3=A||C\r\n"
+         "item4=|B\r\n",
+         {{"", "B"}}},
+        {"huge num", "num=2147483647\r\nitem1=a|1\r\n", {{"a", "1"}}},
+    };
+    for (const Case& c : cases) {
+        WriteRaw(std::string("[S]\r\n") + c.section);
+        EXPECT_EQ(LoadArchive(m_file, "S").items, c.items) << c.what;
+    }
+}
+
+TEST_F(MailArchiveFile, BytesOnDiskAreGbk)
+{
+    ArchiveContent page{"系统邮件", "内容", "0", "0", {{"億万", R"({\"goodsId\":\"1\"})"}}};
+    ASSERT_EQ(AddArchive(m_file, "套装一", page), AddArchiveResult::Added);
+    const std::string bytes = ReadBytes(m_path);
+    EXPECT_NE(bytes.find("list=\xcc\xd7\xd7\xb0\xd2\xbb"), std::string::npos);
+    EXPECT_NE(bytes.find("[\xcc\xd7\xd7\xb0\xd2\xbb]"), std::string::npos);
+    EXPECT_NE(bytes.find("title=\xcf\xb5\xcd\xb3\xd3\xca\xbc\xfe"), std::string::npos);
+    // 億 ends in the byte of "|"; the value still splits after the whole name.
+    EXPECT_NE(bytes.find("item1=\x83\x7c\xcd\xf2|"), std::string::npos);
+    EXPECT_EQ(bytes.find("系统"), std::string::npos);
+    EXPECT_EQ(LoadArchive(m_file, "套装一").items, page.items);
+}
+
+TEST_F(MailArchiveFile, HandWrittenGbkFileLoadsWhole)
+{
+    std::filesystem::copy_file(MRVN_TEST_DATA_DIR "/archives_gbk.dat", m_path);
+    EXPECT_EQ(ReadArchiveNames(m_file),
+              (std::vector<std::string>{"新手礼包", "VIP套装", "億元嘯乚"}));
+    const ArchiveContent gift{"欢迎来到游戏",
+                              "新手礼包请查收！",
+                              "1000",
+                              "50",
+                              {{"回城卷轴", R"({\"bind\":1,\"goodsId\":\"10001\"})"},
+                               {"金疮药", R"({\"bind\":0,\"goodsId\":\"10002\"})"}}};
+    EXPECT_EQ(LoadArchive(m_file, "新手礼包"), gift);
+    const ArchiveContent vip{
+        "尊贵礼包", "感谢支持", "0", "0", {{"屠龙刀", R"({\"goodsId\":\"30001\"})"}}};
+    EXPECT_EQ(LoadArchive(m_file, "VIP套装"), vip);
+    const ArchiveContent odd{"億",
+                             "系统邮件请勿回复！(内容不可用回车)",
+                             "0",
+                             "0",
+                             {{"億万", R"({\"goodsId\":\"億\"})"}}};
+    EXPECT_EQ(LoadArchive(m_file, "億元嘯乚"), odd);
+
+    // A save beside them leaves them as they were.
+    ASSERT_EQ(AddArchive(m_file, "新", Page()), AddArchiveResult::Added);
+    EXPECT_EQ(LoadArchive(m_file, "新手礼包"), gift);
+    EXPECT_EQ(LoadArchive(m_file, "億元嘯乚"), odd);
+    EXPECT_EQ(m_file.ReadValue("system", "port"), "3306");
+}
+
+TEST_F(MailArchiveFile, AFailedWriteIsReported)
+{
+    ConfigFile unwritable(m_dir.path().toStdString() + "/missing/config.dat");
+    EXPECT_EQ(AddArchive(unwritable, "A", Page()), AddArchiveResult::WriteFailed);
+    EXPECT_FALSE(std::filesystem::exists(unwritable.Path()));
+    EXPECT_FALSE(DeleteArchive(unwritable, 0, "A"));
+}
+
+} // namespace
+} // namespace mrvn

@@ -1,0 +1,197 @@
+#include "mail/MailDispatch.h"
+#include "mail/MailItem.h"
+
+#include "TestDb.h"
+#include "db/DbConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace mrvn {
+namespace {
+
+constexpr std::time_t kNow = 1404619200;
+
+MailFields Defaults()
+{
+    return MailFields{"12345", "系统邮件", "系统邮件请勿回复！(内容不可用回车,空格)", "0", "100"};
+}
+
+TEST(MailFieldsComplete, NeedsAllFiveAndIntegerMoney)
+{
+    struct Case
+    {
+        MailFields fields;
+        bool complete;
+    };
+    const Case cases[] = {
+        {Defaults(), true},
+        {{"", "t", "c", "0", "0"}, false},
+        {{"1", " 　", "c", "0", "0"}, false},
+        {{"1", "t", "", "0", "0"}, false},
+        {{"1", "t", "c", "", "0"}, false},
+        {{"1", "t", "c", "0", " "}, false},
+        {{"1", "t", "c", "-", "0"}, false},
+        {{"1", "t", "c", "0", "abc"}, false},
+        {{"1", "t", "c", "1.5", "0"}, false},
+        {{"1", "t", "c", "99999999999999999999", "0"}, false},
+        {{"1", "t", "c", " -5 ", "1 000"}, true},
+        {{"role x", "t", "c", "0", "0"}, true}, // the role id need not be a number
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MailFieldsComplete(c.fields), c.complete)
+            << c.fields.roleId << "/" << c.fields.title << "/" << c.fields.content << "/"
+            << c.fields.copper << "/" << c.fields.yuanbao;
+}
+
+TEST(JoinAttachments, EmptyWithoutEntriesBracketedOtherwise)
+{
+    EXPECT_EQ(JoinAttachments({}), "");
+    EXPECT_EQ(JoinAttachments({"a"}), "[a]");
+    EXPECT_EQ(JoinAttachments({"a", "b"}), "[a,b]");
+    EXPECT_EQ(JoinAttachments({"", ""}), "[,]");
+}
+
+TEST(MailHelpText, HasTwelveLinesAndNoTrailingBreak)
+{
+    const std::string text = kMailHelpText;
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+        lines.push_back(text.substr(start, at - start));
+    lines.push_back(text.substr(start));
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "帮助说明：");
+    EXPECT_EQ(lines[3], "");
+    EXPECT_EQ(lines[7], "");
+    EXPECT_EQ(lines[10], "  将您自己Server\\config\\game\\sys_config\\goods.jat 手动解开");
+    EXPECT_EQ(lines[11], "  并将解开的goods.jat.json 覆盖程序目录下原件即可。");
+    EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1); // no bare line feeds
+}
+
+TEST(SendMail, WithoutConnectionFailsAndIncompleteIsRefusedFirst)
+{
+    DbConnection closed;
+    EXPECT_EQ(SendMail(closed, Defaults(), {}, kNow), SendMailResult::Failed);
+    MailFields incomplete = Defaults();
+    incomplete.title = "　";
+    EXPECT_EQ(SendMail(closed, incomplete, {}, kNow), SendMailResult::Incomplete);
+}
+
+class MailDispatchDb : public ::testing::Test
+{
+protected:
+    test::ScratchDatabase m_scratch;
+
+    std::string Column(const std::string& column, const std::string& id)
+    {
+        return m_scratch.Scalar("SELECT " + column + " FROM system_email WHERE id=" + id);
+    }
+    std::string Rows() { return m_scratch.Scalar("SELECT COUNT(*) FROM system_email"); }
+};
+
+TEST_F(MailDispatchDb, StatementHasThePageSeparatorsAndEscapedTexts)
+{
+    const MailFields fields{"12345", "it's", "a\\b", "0", "100"};
+    EXPECT_EQ(BuildMailInsert(m_scratch.Db(), 5, fields, "", 1404619200000, 1404619200000),
+              "INSERT INTO system_email (id,title,content,receiver_ids,attachments,jb,yb,"
+              "create_time,valid_time) VALUES ('5', 'it\\'s', 'a\\\\b','12345','',0,100,"
+              "1404619200000,1404619200000)");
+}
+
+TEST_F(MailDispatchDb, IncompleteFieldsRunNoStatement)
+{
+    for (const char* copper : {"", "-", "abc", "  "}) {
+        MailFields fields = Defaults();
+        fields.copper = copper;
+        EXPECT_EQ(SendMail(m_scratch.Db(), fields, {"x"}, kNow), SendMailResult::Incomplete);
+    }
+    EXPECT_EQ(Rows(), "0");
+}
+
+TEST_F(MailDispatchDb, MailWithoutAttachmentsStoresAnEmptyText)
+{
+    ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), {}, kNow), SendMailResult::Sent);
+    EXPECT_EQ(Column("id", "1"), "1");
+    EXPECT_EQ(Column("attachments IS NOT NULL AND attachments = ''", "1"), "1");
+    EXPECT_EQ(Column("title", "1"), "系统邮件");
+    EXPECT_EQ(Column("content", "1"), "系统邮件请勿回复！(内容不可用回车,空格)");
+    EXPECT_EQ(Column("receiver_ids", "1"), "12345");
+    EXPECT_EQ(Column("jb", "1"), "0");
+    EXPECT_EQ(Column("yb", "1"), "100");
+    EXPECT_EQ(Column("create_time", "1"), "1404619200000");
+    EXPECT_EQ(Column("valid_time", "1"), "1404619200000");
+}
+
+TEST_F(MailDispatchDb, TwoEntriesAreJoinedInOrder)
+{
+    MailItemFields first{"0", "10001", "5", "1", 3, 1, false, 0};
+    MailItemFields second{"7", "20002", "1", "60", 5, 0, true, 11};
+    const std::vector<std::string> codes = {AttachmentJson(first, kNow),
+                                            AttachmentJson(second, kNow)};
+    ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), codes, kNow), SendMailResult::Sent);
+    // What the literal reads as is what the column must hold.
+    const std::string expected = m_scratch.Scalar("SELECT '[" + codes[0] + "," + codes[1] + "]'");
+    EXPECT_EQ(expected.front(), '[');
+    EXPECT_EQ(Column("attachments", "1"), expected);
+    EXPECT_EQ(Column("JSON_VALID(attachments)", "1"), "1");
+    EXPECT_EQ(Column("JSON_LENGTH(attachments)", "1"), "2");
+    EXPECT_EQ(Column("JSON_UNQUOTE(JSON_EXTRACT(attachments, '$[1].goodsId'))", "1"), "20002");
+}
+
+TEST_F(MailDispatchDb, SpacesAreRemovedFromEveryField)
+{
+    const MailFields fields{" 123 45 ", " 系 统　邮件 ", "　请 勿　回复　", " 1 0 ", "2 0"};
+    ASSERT_EQ(SendMail(m_scratch.Db(), fields, {}, kNow), SendMailResult::Sent);
+    EXPECT_EQ(Column("receiver_ids", "1"), "12345");
+    EXPECT_EQ(Column("title", "1"), "系统邮件");
+    EXPECT_EQ(Column("content", "1"), "请勿回复");
+    EXPECT_EQ(Column("jb", "1"), "10");
+    EXPECT_EQ(Column("yb", "1"), "20");
+}
+
+TEST_F(MailDispatchDb, ConsecutiveSendsGetConsecutiveIds)
+{
+    const MailFields fields = Defaults();
+    const std::vector<std::string> codes = {"{}"};
+    ASSERT_EQ(SendMail(m_scratch.Db(), fields, codes, kNow), SendMailResult::Sent);
+    ASSERT_EQ(SendMail(m_scratch.Db(), fields, codes, kNow + 1), SendMailResult::Sent);
+    EXPECT_EQ(m_scratch.Scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM system_email"), "1,2");
+    EXPECT_EQ(Column("create_time", "2"), "1404619201000");
+}
+
+TEST_F(MailDispatchDb, AGapLeftByDeletedRowsDoesNotBreakTheNextSend)
+{
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), {}, kNow), SendMailResult::Sent);
+    m_scratch.Exec("DELETE FROM system_email WHERE id=2");
+    // Two rows left: a count-based id (3) would repeat the last one.
+    ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), {}, kNow), SendMailResult::Sent);
+    EXPECT_EQ(m_scratch.Scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM system_email"), "1,3,4");
+    m_scratch.Exec("DELETE FROM system_email");
+    ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), {}, kNow), SendMailResult::Sent);
+    EXPECT_EQ(m_scratch.Scalar("SELECT GROUP_CONCAT(id) FROM system_email"), "1");
+}
+
+TEST_F(MailDispatchDb, QuotesAndBackslashesAreStoredLiterally)
+{
+    MailFields fields = Defaults();
+    fields.title = "it's\"\\";
+    fields.content = "'; DROP TABLE system_email; --";
+    fields.roleId = "o'neil";
+    ASSERT_EQ(SendMail(m_scratch.Db(), fields, {}, kNow), SendMailResult::Sent);
+    EXPECT_EQ(Column("title", "1"), "it's\"\\");
+    EXPECT_EQ(Column("content", "1"), "';DROPTABLEsystem_email;--");
+    EXPECT_EQ(Column("receiver_ids", "1"), "o'neil");
+}
+
+TEST_F(MailDispatchDb, ARefusedStatementIsAFailure)
+{
+    m_scratch.Exec("DROP TABLE system_email");
+    EXPECT_EQ(SendMail(m_scratch.Db(), Defaults(), {}, kNow), SendMailResult::Failed);
+}
+
+} // namespace
+} // namespace mrvn
