@@ -1,0 +1,43 @@
+#pragma once
+
+#include "config/ConfigFile.h"
+#include "db/DbConnection.h"
+
+#include <QString>
+
+#include <filesystem>
+#include <functional>
+
+class QWidget;
+
+namespace mrvn {
+
+class Dialogs;
+
+// Where the tool finds its files and how it talks to the operator; the program uses the
+// defaults, tests point them at temporary folders and scripted dialogs.
+struct AppEnvironment {
+    std::filesystem::path configPath;
+    std::filesystem::path cataloguePath;
+    QString versionAddress;
+    int versionTimeoutMs = 10000;
+    Dialogs* dialogs = nullptr;
+    // Shows the start-up dialog; false when the operator chose to end the program.
+    std::function<bool()> startupDialog;
+
+    static AppEnvironment Default(Dialogs& dialogs);
+};
+
+// State shared by the pages of the main window.
+struct AppContext {
+    explicit AppContext(AppEnvironment environment)
+        : env(std::move(environment)), config(env.configPath)
+    {
+    }
+    AppEnvironment env;
+    ConfigFile config;
+    DbConnection db;
+    Dialogs& dialogs() const { return *env.dialogs; }
+};
+
+} // namespace mrvn

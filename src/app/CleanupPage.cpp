@@ -1,0 +1,167 @@
+#include "app/CleanupPage.h"
+
+#include "app/AppContext.h"
+#include "app/Dialogs.h"
+#include "app/MailPage.h"
+#include "app/ReportView.h"
+#include "cleanup/TableCleanup.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+
+namespace mrvn {
+
+namespace {
+constexpr int kNameColumn = 1;
+constexpr int kResultColumn = 2;
+} // namespace
+
+CleanupPage::CleanupPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
+{
+    m_tables = new ReportView(QStringLiteral("超级列表框1"),
+                              {{QStringLiteral("tid"), 40},
+                               {QStringLiteral("TableName"), 150},
+                               {QStringLiteral("result"), 118}},
+                              this);
+    m_tables->setGeometry(8, 32, 312, 400);
+    Pin(m_tables);
+    Pin(MakeLabel(this, QStringLiteral("标签1"), QStringLiteral("删除之前天数："),
+                  {336, 29, 80, 16}));
+    m_days = Pin(MakeEdit(this, QStringLiteral("编辑框1"), QStringLiteral("3"), {424, 29, 40, 16},
+                          true));
+    m_emptyAll = Pin(MakeCheckBox(this, QStringLiteral("选择框1"), QStringLiteral("全部清空"),
+                                  {336, 53, 72, 16}));
+    m_emptySelected = Pin(MakeCheckBox(this, QStringLiteral("选择框2"),
+                                       QStringLiteral("清理指定表（清空）"), {336, 77, 144, 16}));
+    m_olderSelected = Pin(MakeCheckBox(this, QStringLiteral("选择框3"),
+                                       QStringLiteral("清理指定表（之前）"), {336, 98, 144, 16}));
+    QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框3"),
+                                    QStringLiteral("清理角色数据："), {320, 128, 174, 104}));
+    MakeLabel(g, QStringLiteral("标签9"), QStringLiteral("查询帐号："), {8, 18, 64, 16});
+    m_account = MakeEdit(g, QStringLiteral("编辑框7"), {}, {72, 16, 96, 20});
+    m_byRole = MakeCheckBox(g, QStringLiteral("选择框4"), QStringLiteral("roleid："),
+                            {5, 40, 66, 16});
+    m_roleId = MakeEdit(g, QStringLiteral("编辑框8"), {}, {72, 36, 96, 20});
+    m_roleInSelected = MakeCheckBox(g, QStringLiteral("选择框5"), QStringLiteral("指定表"),
+                                    {5, 57, 58, 16});
+    auto* lookup = MakeButton(g, QStringLiteral("按钮3"), QStringLiteral("查询帐号roleid"),
+                              {64, 59, 104, 20});
+    MakeLabel(g, QStringLiteral("标签10"), QStringLiteral("清理角色数据请勾选roleid"),
+              {8, 80, 160, 16});
+    m_start = Pin(MakeButton(this, QStringLiteral("按钮2"), QStringLiteral("开始清理"),
+                             {336, 243, 144, 24}));
+    Pin(MakeLabel(this, QStringLiteral("标签8"), QStringLiteral("都不钩清理全部之前数据"),
+                  {336, 272, 144, 24}));
+    Pin(MakeLabel(this, QStringLiteral("标签2"),
+                  FromDesignText("使用说明：\r\n\r\n本功能使用前请先连接数据库。\r\n\r\n"
+                                 "本功能只针对清理 mrvn 数据库\r\n\r\n        by - Tobrel"),
+                  {320, 320, 176, 112}));
+
+    connect(lookup, &QPushButton::clicked, this, &CleanupPage::LookupRoleByAccount);
+    connect(m_start, &QPushButton::clicked, this, &CleanupPage::CleanTables);
+}
+
+void CleanupPage::LookupRoleByAccount()
+{
+    RunAccountLookup(m_context, m_account, m_roleId);
+}
+
+void CleanupPage::FillTableList()
+{
+    const std::optional<std::vector<std::string>> tables = ListTables(m_context.db);
+    if (!tables)
+        return;
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(tables->size());
+    int tid = 0;
+    for (const std::string& name : *tables)
+        rows.push_back({std::to_string(++tid), name, {}});
+    m_tables->Model().ResetRows(std::move(rows));
+}
+
+void CleanupPage::RunOne(int row, const std::optional<std::string>& statement)
+{
+    const std::int64_t affected = RunCleanupStatement(m_context.db, statement);
+    m_tables->Model().SetCell(row, kResultColumn, CleanupResultText(affected));
+}
+
+void CleanupPage::Finish()
+{
+    m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDoneText),
+                                QString::fromUtf8(kCleanupDoneTitle), MessageIcon::Information,
+                                MessageButtons::Ok);
+}
+
+void CleanupPage::CleanTables()
+{
+    if (m_running)
+        return;
+    CleanupOptions options;
+    options.emptyAll = m_emptyAll->isChecked();
+    options.emptySelected = m_emptySelected->isChecked();
+    options.olderSelected = m_olderSelected->isChecked();
+    options.byRole = m_byRole->isChecked();
+    options.roleInSelectedOnly = m_roleInSelected->isChecked();
+    const int selected = m_tables->Selection();
+    const int rowCount = m_tables->RowCount();
+    const CleanupCase which = ChooseCleanupCase(options, m_roleId->text().toStdString(),
+                                                selected != -1, rowCount);
+    const auto tableAt = [this](int row) { return m_tables->Model().Cell(row, kNameColumn); };
+
+    switch (which) {
+    case CleanupCase::Nothing: return;
+    case CleanupCase::EmptySelected:
+        RunOne(selected, AllRowsStatement(tableAt(selected)));
+        Finish();
+        return;
+    case CleanupCase::OlderSelected:
+        RunOne(selected, OlderRowsStatement(tableAt(selected), m_days->text().toStdString()));
+        Finish();
+        return;
+    case CleanupCase::RoleInSelected:
+        RunOne(selected,
+               RoleStatement(m_context.db, tableAt(selected), m_roleId->text().toStdString()));
+        Finish();
+        return;
+    case CleanupCase::RoleInEvery:
+    case CleanupCase::EveryTable: break;
+    }
+
+    // Emptying every table of the game cannot be undone: it is decided once, here, and
+    // only after the operator has confirmed it for this many tables.
+    const bool emptyEverything = which == CleanupCase::EveryTable && options.emptyAll;
+    if (emptyEverything
+        && m_context.dialogs().Message(this, QString::fromStdString(EmptyEveryTableQuestion(static_cast<std::size_t>(rowCount))),
+                                       QString::fromUtf8(kEmptyEveryTableTitle),
+                                       MessageIcon::Question, MessageButtons::YesNo)
+               != MessageAnswer::Yes)
+        return;
+
+    m_running = true;
+    m_start->setEnabled(false);
+    QPointer<CleanupPage> self(this);
+    for (int row = 0; row < rowCount; ++row) {
+        const std::string table = tableAt(row);
+        if (which == CleanupCase::RoleInEvery)
+            RunOne(row, RoleStatement(m_context.db, table, m_roleId->text().toStdString()));
+        else if (emptyEverything)
+            RunOne(row, AllRowsStatement(table));
+        else
+            RunOne(row, OlderRowsStatement(table, m_days->text().toStdString()));
+        m_tables->ScrollIntoView(row);
+        QCoreApplication::processEvents();
+        if (!self)
+            return;
+    }
+    m_running = false;
+    m_start->setEnabled(true);
+    Finish();
+    emit CleanupFinished();
+}
+
+} // namespace mrvn

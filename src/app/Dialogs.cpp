@@ -1,0 +1,49 @@
+#include "app/Dialogs.h"
+
+#include <QDesktopServices>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace mrvn {
+
+MessageAnswer QtDialogs::Message(QWidget* parent, const QString& text, const QString& title,
+                                 MessageIcon icon, MessageButtons buttons)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(title);
+    box.setText(text);
+    switch (icon) {
+    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+    }
+    if (buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return MessageAnswer::Ok;
+}
+
+std::optional<QString> QtDialogs::Input(QWidget* parent, const QString& prompt,
+                                        const QString& title, const QString& initial)
+{
+    bool ok = false;
+    QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, initial, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+void QtDialogs::OpenAddress(const QString& address)
+{
+    QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
+}
+
+} // namespace mrvn

@@ -1,0 +1,389 @@
+#include "app/MailPage.h"
+
+#include "app/AppContext.h"
+#include "app/Dialogs.h"
+#include "app/ReportView.h"
+#include "db/AccountLookup.h"
+#include "items/ItemSearch.h"
+#include "mail/MailArchive.h"
+#include "mail/MailDispatch.h"
+#include "mail/MailItem.h"
+#include "text/TextUtil.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <ctime>
+
+namespace mrvn {
+
+namespace {
+
+QString Text(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+std::string Std(const QString& text)
+{
+    return text.toStdString();
+}
+
+} // namespace
+
+void RunAccountLookup(AppContext& context, QLineEdit* account, QLineEdit* roleId)
+{
+    const std::optional<std::string> found = mrvn::LookupRoleByAccount(context.db,
+                                                                        Std(account->text()));
+    if (found)
+        roleId->setText(QString::fromStdString(*found));
+}
+
+MailPage::MailPage(AppContext& context, QWidget* parent)
+    : Page(parent), m_context(context)
+{
+    connect(&m_searchWatcher, &QFutureWatcher<QString>::finished, this,
+            [this] { ShowSearchResult(m_searchWatcher.result()); });
+    QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),
+                                    QStringLiteral("发放邮件：（即发即收，无需下线）"),
+                                    QRect(8, 32, 480, 408)));
+    MakeLabel(g, QStringLiteral("标签11"), QStringLiteral("帐号查询角色ID："), {8, 24, 88, 16});
+    m_account = MakeEdit(g, QStringLiteral("编辑框9"), {}, {104, 22, 104, 20});
+    m_lookup = MakeButton(g, QStringLiteral("按钮4"), QStringLiteral("查询"), {208, 21, 72, 20});
+    MakeLabel(g, QStringLiteral("标签12"), QStringLiteral("Role ID："), {8, 47, 56, 20});
+    m_roleId = MakeEdit(g, QStringLiteral("编辑框10"), {}, {64, 48, 216, 20});
+    MakeLabel(g, QStringLiteral("标签13"), QStringLiteral("邮件标题："), {8, 72, 56, 16});
+    m_title = MakeEdit(g, QStringLiteral("编辑框11"), QStringLiteral("系统邮件"), {64, 70, 216, 20});
+    MakeLabel(g, QStringLiteral("标签14"), QStringLiteral("邮件内容："), {8, 90, 56, 16});
+    m_content = MakeMultiLineEdit(g, QStringLiteral("编辑框12"),
+                                  QStringLiteral("系统邮件请勿回复！(内容不可用回车,空格)"),
+                                  {8, 106, 272, 54}, false);
+    m_searchResult = MakeMultiLineEdit(
+        g, QStringLiteral("编辑框20"),
+        FromDesignText("物品数据库查询系统v1.0\r\n\r\n支持：中文模糊查询\r\n支持：ID英文模糊查询"),
+        {285, 13, 192, 96}, true);
+    MakeLabel(g, QStringLiteral("标签21"), QStringLiteral("物品名称查ID："), {288, 114, 80, 16});
+    m_searchQuery = MakeEdit(g, QStringLiteral("编辑框19"), {}, {368, 112, 104, 20});
+    m_searchStatus = MakeLabel(g, QStringLiteral("标签22"), Text(kSearchStatusWaiting),
+                               {288, 136, 104, 16});
+    m_searchButton = MakeButton(g, QStringLiteral("按钮11"), QStringLiteral("查询物品库"),
+                                {400, 133, 72, 20});
+    MakeLabel(g, QStringLiteral("标签15"),
+              QStringLiteral("铜钱：             非绑定元宝：                使用期限：        "
+                             "天（0无限制）"),
+              {8, 160, 464, 16});
+    m_money = MakeEdit(g, QStringLiteral("编辑框13"), QStringLiteral("0"), {41, 160, 79, 20}, true);
+    m_yuanbao =
+        MakeEdit(g, QStringLiteral("编辑框14"), QStringLiteral("0"), {194, 160, 86, 20}, true);
+    m_days = MakeEdit(g, QStringLiteral("编辑框18"), QStringLiteral("0"), {352, 160, 40, 20}, true);
+    MakeLabel(g, QStringLiteral("标签16"),
+              QStringLiteral("物品ID：              数量：      物品等级：       绑定：       "
+                             "使用等级："),
+              {8, 182, 464, 20});
+    m_itemId = MakeEdit(g, QStringLiteral("编辑框15"), {}, {56, 183, 80, 20});
+    m_count = MakeEdit(g, QStringLiteral("编辑框16"), QStringLiteral("1"), {176, 183, 30, 20}, true);
+    m_grade = MakeComboBox(g, QStringLiteral("组合框1"),
+                           {QStringLiteral("白"), QStringLiteral("绿"), QStringLiteral("蓝"),
+                            QStringLiteral("紫"), QStringLiteral("橙"), QStringLiteral("红")},
+                           {267, 183, 45, 20});
+    m_bind = MakeComboBox(g, QStringLiteral("组合框2"),
+                          {QStringLiteral("不绑"), QStringLiteral("绑定")}, {344, 183, 45, 20});
+    m_useLevel =
+        MakeEdit(g, QStringLiteral("编辑框17"), QStringLiteral("1"), {447, 183, 25, 20}, true);
+    m_equipment = MakeCheckBox(
+        g, QStringLiteral("选择框6"),
+        QStringLiteral("是否装备 强化等级：                         （先加列表再发，否则没物品）"),
+        {10, 210, 462, 16});
+    QStringList levels;
+    for (int i = 0; i <= 10; ++i)
+        levels << QStringLiteral("+%1").arg(i);
+    levels << QStringLiteral("+MAX");
+    m_enhance = MakeComboBox(g, QStringLiteral("组合框3"), levels, {144, 208, 45, 20});
+    auto* add = MakeButton(g, QStringLiteral("按钮6"), QStringLiteral("先加入物品表"),
+                           {200, 208, 88, 20});
+    auto* help = MakeButton(g, QStringLiteral("按钮10"), QStringLiteral("使用帮助Help"),
+                            {184, 235, 88, 20});
+    MakeLabel(g, QStringLiteral("标签18"), QStringLiteral("邮件物品表：（最多6件物品）"),
+              {8, 238, 168, 16});
+    m_items = new ReportView(QStringLiteral("超级列表框5"),
+                             {{QStringLiteral("tid"), 35},
+                              {QStringLiteral("物品名称"), 125},
+                              {QStringLiteral("code"), 0}},
+                             g);
+    m_items->setGeometry(8, 256, 168, 144);
+    auto* hint = MakeLabel(g, QStringLiteral("标签20"),
+                           QStringLiteral("存档可快速发放套装等物品！方便快捷！"),
+                           {185, 258, 88, 40});
+    hint->setWordWrap(true);
+    auto* save = MakeButton(g, QStringLiteral("按钮7"), QStringLiteral("加入存档 >>"),
+                            {184, 298, 88, 24});
+    auto* remove = MakeButton(g, QStringLiteral("按钮8"), QStringLiteral("删除存档 ×"),
+                              {184, 324, 88, 24});
+    auto* clear = MakeButton(g, QStringLiteral("按钮9"), QStringLiteral("< 清空物品表"),
+                             {184, 350, 88, 24});
+    auto* send = MakeButton(g, QStringLiteral("按钮5"), QStringLiteral("发送邮件 √"),
+                            {184, 376, 88, 24});
+    MakeLabel(g, QStringLiteral("标签19"), QStringLiteral("邮件数据存档表：（双击加载）"),
+              {280, 238, 192, 16});
+    m_archives = new ReportView(QStringLiteral("超级列表框6"),
+                                {{QStringLiteral("tid"), 35}, {QStringLiteral("存档名称"), 135}},
+                                g);
+    m_archives->setGeometry(280, 256, 192, 144);
+
+    connect(m_lookup, &QPushButton::clicked, this, &MailPage::LookupRoleByAccount);
+    connect(add, &QPushButton::clicked, this, &MailPage::AddMailItem);
+    connect(clear, &QPushButton::clicked, this, &MailPage::ClearMailItems);
+    connect(send, &QPushButton::clicked, this, &MailPage::SendMail);
+    connect(help, &QPushButton::clicked, this, &MailPage::ShowMailHelp);
+    connect(save, &QPushButton::clicked, this, &MailPage::AddArchive);
+    connect(remove, &QPushButton::clicked, this, &MailPage::DeleteArchive);
+    connect(m_searchButton, &QPushButton::clicked, this, &MailPage::SearchItemLibrary);
+    connect(m_archives, &QAbstractItemView::doubleClicked, this, [this] {
+        const int row = m_archives->Selection();
+        if (row != -1)
+            LoadArchive(row);
+    });
+}
+
+MailPage::~MailPage()
+{
+    // The window waits for a scan still running rather than leave it reading a freed page.
+    m_searchWatcher.waitForFinished();
+}
+
+void MailPage::SetReceiver(const QString& roleId)
+{
+    m_roleId->setText(roleId);
+}
+
+void MailPage::ResetCombos()
+{
+    m_grade->setCurrentIndex(0);
+    m_bind->setCurrentIndex(0);
+    m_enhance->setCurrentIndex(0);
+}
+
+void MailPage::Warn(const char* text)
+{
+    m_context.dialogs().Message(this, Text(text), Text(kCheckTitle), MessageIcon::Warning,
+                                MessageButtons::Ok);
+}
+
+void MailPage::LookupRoleByAccount()
+{
+    RunAccountLookup(m_context, m_account, m_roleId);
+}
+
+void MailPage::AddMailItem()
+{
+    MailItemFields fields;
+    fields.days = Std(m_days->text());
+    fields.itemId = Std(m_itemId->text());
+    fields.count = Std(m_count->text());
+    fields.useLevel = Std(m_useLevel->text());
+    fields.grade = m_grade->currentIndex();
+    fields.bind = m_bind->currentIndex();
+    fields.equipment = m_equipment->isChecked();
+    fields.enhance = m_enhance->currentIndex();
+
+    switch (CheckMailItemFields(fields)) {
+    case MailItemCheck::Incomplete: Warn(kMailItemIncompleteText); return;
+    case MailItemCheck::Forbidden: Warn(kForbiddenCharText); return;
+    case MailItemCheck::Ok: break;
+    }
+    if (m_items->RowCount() >= kMaxMailItems) {
+        Warn(kMailItemsFullText);
+        return;
+    }
+    const std::string code = AttachmentJson(fields, std::time(nullptr));
+
+    const std::optional<QString> name = m_context.dialogs().Input(
+        this, Text(kItemNamePrompt), Text(kItemNameTitle),
+        QString::fromStdString(RemoveAllSpaces(fields.itemId)));
+    if (!name)
+        return;
+    switch (CheckItemName(Std(*name))) {
+    case ItemNameCheck::Empty: Warn(kInputErrorText); return;
+    case ItemNameCheck::Forbidden: Warn(kForbiddenCharText); return;
+    case ItemNameCheck::Ok: break;
+    }
+    TextTableModel& model = m_items->Model();
+    const int row = model.AppendRow();
+    model.SetCell(row, 0, std::to_string(row + 1));
+    model.SetCell(row, 1, RemoveAllSpaces(Std(*name)));
+    model.SetCell(row, 2, code);
+}
+
+void MailPage::ClearMailItems()
+{
+    m_items->DeleteAll();
+}
+
+void MailPage::SendMail()
+{
+    MailFields fields;
+    fields.roleId = Std(m_roleId->text());
+    fields.title = Std(m_title->text());
+    fields.content = Std(m_content->toPlainText());
+    fields.copper = Std(m_money->text());
+    fields.yuanbao = Std(m_yuanbao->text());
+    std::vector<std::string> codes;
+    const TextTableModel& items = m_items->Model();
+    for (int row = 0; row < items.RowCount(); ++row)
+        codes.push_back(items.Cell(row, 2));
+
+    switch (mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr))) {
+    case SendMailResult::Incomplete: Warn(kMailIncompleteText); break;
+    case SendMailResult::Sent:
+        m_context.dialogs().Message(this, Text(kMailSentText), Text(kMailTitle),
+                                    MessageIcon::Information, MessageButtons::Ok);
+        break;
+    case SendMailResult::Failed:
+        m_context.dialogs().Message(this, Text(kMailFailedText), Text(kMailTitle),
+                                    MessageIcon::Error, MessageButtons::Ok);
+        break;
+    }
+}
+
+void MailPage::ShowMailHelp()
+{
+    m_context.dialogs().Message(this, Text(kMailHelpText), Text(kMailHelpTitle),
+                                MessageIcon::None, MessageButtons::Ok);
+}
+
+void MailPage::RefreshArchiveList()
+{
+    std::vector<std::vector<std::string>> rows;
+    int tid = 0;
+    for (std::string& name : ReadArchiveNames(m_context.config))
+        rows.push_back({std::to_string(++tid), std::move(name)});
+    m_archives->Model().ResetRows(std::move(rows));
+}
+
+void MailPage::AddArchive()
+{
+    const std::optional<QString> typed = m_context.dialogs().Input(
+        this, Text(kArchiveNamePrompt), Text(kArchiveNameTitle), QString());
+    if (!typed)
+        return;
+    ArchiveContent page;
+    page.title = Std(m_title->text());
+    page.content = Std(m_content->toPlainText());
+    page.money = Std(m_money->text());
+    page.yuanbao = Std(m_yuanbao->text());
+    const TextTableModel& items = m_items->Model();
+    for (int row = 0; row < items.RowCount(); ++row)
+        page.items.push_back({items.Cell(row, 1), items.Cell(row, 2)});
+
+    switch (mrvn::AddArchive(m_context.config, Std(*typed), page)) {
+    case AddArchiveResult::Forbidden: Warn(kForbiddenCharText); return;
+    case AddArchiveResult::Empty: Warn(kInputErrorText); return;
+    case AddArchiveResult::Duplicate: Warn(kArchiveDuplicateText); return;
+    case AddArchiveResult::WriteFailed: Warn(kArchiveWriteFailedText); break;
+    case AddArchiveResult::Added: break;
+    }
+    RefreshArchiveList();
+}
+
+void MailPage::DeleteArchive()
+{
+    const int row = m_archives->Selection();
+    if (row == -1)
+        return;
+    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion),
+                                    Text(kDeleteArchiveTitle), MessageIcon::Question,
+                                    MessageButtons::YesNo)
+        != MessageAnswer::Yes)
+        return;
+    if (!mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)))
+        Warn(kArchiveWriteFailedText);
+    RefreshArchiveList();
+}
+
+void MailPage::LoadArchive(int row)
+{
+    const ArchiveContent archive =
+        mrvn::LoadArchive(m_context.config, m_archives->Model().Cell(row, 1));
+    m_items->DeleteAll();
+    m_title->setText(QString::fromStdString(archive.title));
+    m_content->setPlainText(QString::fromStdString(archive.content));
+    m_money->setText(QString::fromStdString(archive.money));
+    m_yuanbao->setText(QString::fromStdString(archive.yuanbao));
+    std::vector<std::vector<std::string>> rows;
+    int tid = 0;
+    for (const ArchiveItem& item : archive.items)
+        rows.push_back({std::to_string(++tid), item.name, item.code});
+    m_items->Model().ResetRows(std::move(rows));
+}
+
+bool MailPage::SearchItemLibrary()
+{
+    if (m_searchRunning)
+        return false;
+    const std::filesystem::path catalogue = m_context.env.cataloguePath;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(catalogue, error)) {
+        m_context.dialogs().Message(this, Text(kCatalogueMissingText),
+                                    Text(kCatalogueErrorTitle), MessageIcon::Error,
+                                    MessageButtons::Ok);
+        return false;
+    }
+    m_searchRunning = true;
+    m_searchButton->setEnabled(false);
+    m_searchStatus->setText(Text(kSearchStatusRunning));
+    m_searchResult->clear();
+
+    // The scan runs on a pool thread so the window stays usable on a large catalogue; the
+    // watcher hands the result back on the window's thread.
+    const std::string query = Std(m_searchQuery->text());
+    m_searchWatcher.setFuture(QtConcurrent::run([catalogue, query] {
+        const ItemSearchResult result = mrvn::SearchItemLibrary(catalogue, query);
+        // The lines are joined by CR LF; the text box keeps its lines apart by LF.
+        return QString::fromStdString(ReplaceAll(result.text, "\r\n", "\n"));
+    }));
+    return true;
+}
+
+void MailPage::ShowSearchResult(const QString& text)
+{
+    m_pendingResult = text;
+    m_pendingOffset = 0;
+    m_searchResult->clear();
+    AppendResultChunk();
+}
+
+void MailPage::AppendResultChunk()
+{
+    // A result that lists the whole catalogue is tens of megabytes: it goes into the box a
+    // slice at a time, with the window's events handled in between, so it never freezes.
+    constexpr qsizetype kChunk = 200000;
+    qsizetype end = m_pendingResult.size();
+    if (end - m_pendingOffset > kChunk) {
+        end = m_pendingResult.indexOf(QLatin1Char('\n'), m_pendingOffset + kChunk);
+        end = end < 0 ? m_pendingResult.size() : end + 1;
+    }
+    QTextCursor cursor(m_searchResult->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(m_pendingResult.mid(m_pendingOffset, end - m_pendingOffset));
+    m_pendingOffset = end;
+    if (m_pendingOffset < m_pendingResult.size()) {
+        QTimer::singleShot(0, this, &MailPage::AppendResultChunk);
+        return;
+    }
+    m_pendingResult.clear();
+    m_searchResult->moveCursor(QTextCursor::Start);
+    m_searchStatus->setText(Text(kSearchStatusDone));
+    m_searchButton->setEnabled(true);
+    m_searchRunning = false;
+    emit SearchFinished();
+}
+
+} // namespace mrvn

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "app/Page.h"
+
+#include <QFutureWatcher>
+
+class QGroupBox;
+
+namespace mrvn {
+
+struct AppContext;
+class ReportView;
+
+// Page 1 "发放邮件": account lookup, item search, attachment table, archives and sending.
+class MailPage : public Page {
+    Q_OBJECT
+public:
+    explicit MailPage(AppContext& context, QWidget* parent = nullptr);
+    ~MailPage() override;
+
+    void SetReceiver(const QString& roleId);
+    void ResetCombos();
+
+    void LookupRoleByAccount();
+    void AddMailItem();
+    void ClearMailItems();
+    void SendMail();
+    void ShowMailHelp();
+    void RefreshArchiveList();
+    void AddArchive();
+    void DeleteArchive();
+    void LoadArchive(int row);
+    // Starts a search in the background; false when one is already running.
+    bool SearchItemLibrary();
+    bool SearchRunning() const { return m_searchRunning; }
+
+    ReportView* itemTable() const { return m_items; }
+    ReportView* archiveList() const { return m_archives; }
+
+signals:
+    void SearchFinished();
+
+private:
+    void ShowSearchResult(const QString& text);
+    void AppendResultChunk();
+    void Warn(const char* text);
+
+    AppContext& m_context;
+    QLineEdit* m_account;
+    QPushButton* m_lookup;
+    QLineEdit* m_roleId;
+    QLineEdit* m_title;
+    QPlainTextEdit* m_content;
+    QPlainTextEdit* m_searchResult;
+    QLineEdit* m_searchQuery;
+    QLabel* m_searchStatus;
+    QPushButton* m_searchButton;
+    QLineEdit* m_money;
+    QLineEdit* m_yuanbao;
+    QLineEdit* m_days;
+    QLineEdit* m_itemId;
+    QLineEdit* m_count;
+    QComboBox* m_grade;
+    QComboBox* m_bind;
+    QLineEdit* m_useLevel;
+    QCheckBox* m_equipment;
+    QComboBox* m_enhance;
+    ReportView* m_items;
+    ReportView* m_archives;
+    bool m_searchRunning = false;
+    QFutureWatcher<QString> m_searchWatcher;
+    QString m_pendingResult;
+    qsizetype m_pendingOffset = 0;
+};
+
+// Runs the account-to-role lookup of one page: the account box's text in, the role-id box
+// written (cleared when nothing was found); nothing happens for a blank account.
+void RunAccountLookup(AppContext& context, QLineEdit* account, QLineEdit* roleId);
+
+} // namespace mrvn

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "app/AppContext.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+class QTabWidget;
+
+namespace mrvn {
+
+class CommonPage;
+class MailPage;
+class CleanupPage;
+class VersionPageFetcher;
+
+// The tool's one window: the tab control with its five pages and the two timers.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainWindow(AppEnvironment environment, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Runs once the window exists: start-up dialog, settings, combos, archives, the
+    // version-check timer. False when the operator ended the program in the dialog.
+    bool OnMainWindowCreated();
+
+    void ConnectDatabase();
+    void CloseDatabase();
+    void RefreshOnlineStats();
+    void RefreshRoleList();
+    // Starts reading the version page; the rest runs when the page has arrived.
+    void UpdateCheck();
+
+    AppContext& Context() { return m_context; }
+    QTabWidget* Tabs() const { return m_tabs; }
+    CommonPage* Common() const { return m_common; }
+    MailPage* Mail() const { return m_mail; }
+    CleanupPage* Cleanup() const { return m_cleanup; }
+    QTimer* Timer1() { return &m_timer1; }
+    QTimer* Timer2() { return &m_timer2; }
+
+signals:
+    // The version check has ended; false when its verdict was to stop.
+    void UpdateCheckFinished(bool goOn);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnVersionPage(const QByteArray& body);
+    void SendToSelectedRole(const QString& roleId);
+
+    AppContext m_context;
+    QTabWidget* m_tabs;
+    CommonPage* m_common;
+    MailPage* m_mail;
+    CleanupPage* m_cleanup;
+    QTimer m_timer1;
+    QTimer m_timer2;
+    std::unique_ptr<VersionPageFetcher> m_fetcher;
+    bool m_closeRequested = false;
+};
+
+// Sets a timer's interval; 0 stops it.
+void SetTimerInterval(QTimer& timer, int milliseconds);
+
+} // namespace mrvn

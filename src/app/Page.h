@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QLabel>
+#include <QRect>
+#include <QWidget>
+
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QCheckBox;
+class QComboBox;
+
+namespace mrvn {
+
+// A page of the tab control. Control positions are given from the top-left corner of the
+// tab control, tab strip included, as the window was designed; the page subtracts its own
+// offset inside the tab control whenever it is laid out, so controls land where designed.
+class Page : public QWidget {
+    Q_OBJECT
+public:
+    explicit Page(QWidget* parent = nullptr) : QWidget(parent) {}
+
+protected:
+    // Direct children of the page: design positions relative to the tab control.
+    void Place(QWidget* widget, int x, int y, int width, int height);
+    // Takes the widget's current geometry as its design position.
+    template <typename W> W* Pin(W* widget)
+    {
+        PinGeometry(widget);
+        return widget;
+    }
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void PinGeometry(QWidget* widget);
+    void Relayout();
+};
+
+// A label drawn as the window was designed: lines at a fixed pitch of the font's pixel
+// size (12 px), so captions laid out with spaces and line breaks meet their boxes.
+class DesignLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    void SetTextColor(const QColor& color);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Helpers that create a control with its form name as object name; `parent` coordinates.
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRect rect);
+QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QString& text, QRect rect,
+                    bool integerOnly = false);
+QPlainTextEdit* MakeMultiLineEdit(QWidget* parent, const QString& name, const QString& text,
+                                  QRect rect, bool horizontalScroll);
+QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& text, QRect rect);
+QCheckBox* MakeCheckBox(QWidget* parent, const QString& name, const QString& text, QRect rect);
+QComboBox* MakeComboBox(QWidget* parent, const QString& name, const QStringList& entries,
+                        QRect rect);
+QGroupBox* MakeGroupBox(QWidget* parent, const QString& name, const QString& title, QRect rect);
+
+// Windows line breaks of the designed texts as the widgets want them.
+QString FromDesignText(const char* utf8);
+
+} // namespace mrvn

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "ScriptedDialogs.h"
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace mrvn::test {
+
+// Processes events until `done` holds or the time is up; returns `done()`.
+inline bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// A main window over a fresh temporary folder with scripted dialogs; nothing is shown.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
+    void TearDown() override
+    {
+        while (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+        m_window.reset();
+    }
+
+    std::filesystem::path Folder() const { return m_folder.path().toStdString(); }
+    std::filesystem::path ConfigPath() const { return Folder() / "config.dat"; }
+
+    virtual AppEnvironment Environment()
+    {
+        AppEnvironment env;
+        env.configPath = ConfigPath();
+        env.cataloguePath = Folder() / "goods.jat.json";
+        // Nothing listens on the discard port of the loopback: the page is unreadable.
+        env.versionAddress = QStringLiteral("http://127.0.0.1:9/version.html");
+        env.versionTimeoutMs = 2000;
+        env.dialogs = &dialogs;
+        env.startupDialog = [this] {
+            ++startupShown;
+            return startupAnswer;
+        };
+        return env;
+    }
+
+    MainWindow& Window()
+    {
+        if (!m_window)
+            m_window = std::make_unique<MainWindow>(Environment());
+        return *m_window;
+    }
+
+    // Creates the window and runs its start-up steps.
+    MainWindow& Started()
+    {
+        EXPECT_TRUE(Window().OnMainWindowCreated());
+        return *m_window;
+    }
+
+    template <typename T> T* Find(const char* name)
+    {
+        T* child = Window().findChild<T*>(QString::fromUtf8(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    ScriptedDialogs dialogs;
+    bool startupAnswer = true;
+    int startupShown = 0;
+
+private:
+    QTemporaryDir m_folder;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+} // namespace mrvn::test

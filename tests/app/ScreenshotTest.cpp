@@ -1,0 +1,39 @@
+#include "AppTestSupport.h"
+
+#include "app/Application.h"
+#include "app/StartupDialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QPushButton>
+#include <QTest>
+
+namespace mrvn::test {
+namespace {
+
+// Writes a picture of every page and of the start-up dialog into build/screenshots, with the
+// tool's own look, so the layout can be looked at without a display.
+TEST_F(WindowTest, PicturesOfEveryPage)
+{
+    ApplyAppearance(*qApp);
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../screenshots");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (int page = 0; page < window.Tabs()->count(); ++page) {
+        window.Tabs()->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+        const QString file = folder + QStringLiteral("/page%1.png").arg(page);
+        EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
+    }
+    StartupDialog dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(dialog.grab().save(folder + QStringLiteral("/startup.png")));
+    dialog.findChild<QPushButton*>(QStringLiteral("按钮1"))->click();
+}
+
+} // namespace
+} // namespace mrvn::test

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/Dialogs.h"
+
+#include <QString>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace mrvn::test {
+
+// Answers every dialog from queues and records what the operator would have seen.
+class ScriptedDialogs final : public Dialogs {
+public:
+    struct Shown {
+        QString text;
+        QString title;
+        MessageIcon icon;
+        MessageButtons buttons;
+    };
+    struct Asked {
+        QString prompt;
+        QString title;
+        QString initial;
+    };
+
+    MessageAnswer Message(QWidget*, const QString& text, const QString& title, MessageIcon icon,
+                          MessageButtons buttons) override
+    {
+        messages.push_back({text, title, icon, buttons});
+        if (buttons == MessageButtons::Ok)
+            return MessageAnswer::Ok;
+        if (answers.empty())
+            return MessageAnswer::No;
+        const MessageAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    std::optional<QString> Input(QWidget*, const QString& prompt, const QString& title,
+                                 const QString& initial) override
+    {
+        inputs.push_back({prompt, title, initial});
+        if (typed.empty())
+            return std::nullopt;
+        const bool cancelled = !typed.front().has_value();
+        const QString text = cancelled ? QString() : *typed.front();
+        typed.pop_front();
+        if (cancelled)
+            return std::nullopt;
+        return text;
+    }
+
+    void OpenAddress(const QString& address) override { opened.push_back(address); }
+
+    // Yes/No answers, in order; an unanswered question is answered No.
+    std::deque<MessageAnswer> answers;
+    // Input-box answers, in order; nullopt (or none left) is a cancel.
+    std::deque<std::optional<QString>> typed;
+
+    std::vector<Shown> messages;
+    std::vector<Asked> inputs;
+    std::vector<QString> opened;
+};
+
+} // namespace mrvn::test

@@ -1,0 +1,245 @@
+#include "AppTestSupport.h"
+
+#include "Catalogue.h"
+#include "app/MailPage.h"
+#include "app/ReportView.h"
+#include "config/ConfigFile.h"
+#include "items/ItemSearch.h"
+#include "text/TextUtil.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <fstream>
+
+namespace mrvn::test {
+namespace {
+
+// Serves one fixed body to every request on a free loopback port.
+class PageServer : public QObject {
+public:
+    explicit PageServer(QByteArray body) : m_body(std::move(body))
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_request += socket->readAll();
+                    if (!m_request.contains("\r\n\r\n"))
+                        return;
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                                  "Connection: close\r\nContent-Length: "
+                                  + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QString Address() const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/version.html").arg(m_server.serverPort());
+    }
+
+private:
+    QTcpServer m_server;
+    QByteArray m_body;
+    QByteArray m_request;
+};
+
+class WindowFeatures : public WindowTest {
+protected:
+    // Runs the version check against `address` and waits for its verdict.
+    std::optional<bool> CheckVersion(const QString& address)
+    {
+        m_versionAddress = address;
+        MainWindow& window = Window();
+        window.show();
+        QSignalSpy finished(&window, &MainWindow::UpdateCheckFinished);
+        window.UpdateCheck();
+        if (!finished.wait(8000))
+            return std::nullopt;
+        return finished.at(0).at(0).toBool();
+    }
+
+    AppEnvironment Environment() override
+    {
+        AppEnvironment env = WindowTest::Environment();
+        if (!m_versionAddress.isEmpty())
+            env.versionAddress = m_versionAddress;
+        return env;
+    }
+
+    QString m_versionAddress;
+};
+
+TEST_F(WindowFeatures, SearchReportsAMissingCatalogueAndChangesNothing)
+{
+    Started();
+    Find<QLineEdit>("编辑框19")->setText(QStringLiteral("剑"));
+    const QString before = Find<QPlainTextEdit>("编辑框20")->toPlainText();
+    Find<QPushButton>("按钮11")->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("物品库错误"));
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("goods.jat.json 物品库不存在，请手动转换goods.jat文件后，放入本程序目录下即可！"));
+    EXPECT_EQ(Find<QPlainTextEdit>("编辑框20")->toPlainText(), before);
+    EXPECT_EQ(Find<QLabel>("标签22")->text(), QStringLiteral("查询状态：等待"));
+}
+
+TEST_F(WindowFeatures, SearchRunsInTheBackgroundAndShowsTheLines)
+{
+    ASSERT_TRUE(catalogue::WriteCatalogue(Folder() / "goods.jat.json", 2000));
+    MainWindow& window = Started();
+    const QString id = QString::fromStdString(catalogue::RecordId(1234));
+    Find<QLineEdit>("编辑框19")->setText(id);
+    QSignalSpy finished(window.Mail(), &MailPage::SearchFinished);
+    EXPECT_TRUE(window.Mail()->SearchItemLibrary());
+    // A second press while the scan runs starts nothing.
+    EXPECT_FALSE(Find<QPushButton>("按钮11")->isEnabled());
+    EXPECT_FALSE(window.Mail()->SearchItemLibrary());
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(Find<QLabel>("标签22")->text(), QStringLiteral("查询状态：完成"));
+    const QString text = Find<QPlainTextEdit>("编辑框20")->toPlainText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("id：") + id)) << text.toStdString();
+    EXPECT_TRUE(Find<QPushButton>("按钮11")->isEnabled());
+}
+
+TEST_F(WindowFeatures, AResultOfEveryRecordArrivesWholeInSlices)
+{
+    const std::filesystem::path file = Folder() / "goods.jat.json";
+    ASSERT_TRUE(catalogue::WriteCatalogue(file, 20000));
+    MainWindow& window = Started();
+    Find<QLineEdit>("编辑框19")->setText(QStringLiteral("\"id\""));
+    QSignalSpy finished(window.Mail(), &MailPage::SearchFinished);
+    ASSERT_TRUE(window.Mail()->SearchItemLibrary());
+    ASSERT_TRUE(finished.wait(20000));
+    const ItemSearchResult expected = SearchItemLibrary(file, "\"id\"");
+    ASSERT_GT(expected.text.size(), 1000000u);
+    EXPECT_EQ(Find<QPlainTextEdit>("编辑框20")->toPlainText().toStdString(),
+              ReplaceAll(expected.text, "\r\n", "\n"));
+}
+
+TEST_F(WindowFeatures, ArchivesSaveLoadAndDeleteThroughTheButtons)
+{
+    MainWindow& window = Started();
+    MailPage* mail = window.Mail();
+    TextTableModel& items = mail->itemTable()->Model();
+    for (int i = 0; i < 2; ++i) {
+        const int row = items.AppendRow();
+        items.SetCell(row, 0, std::to_string(row + 1));
+        items.SetCell(row, 1, "物品 " + std::to_string(i));
+        items.SetCell(row, 2, "{\\\"goodsId\\\":\\\"" + std::to_string(i) + "\\\"}");
+    }
+    Find<QLineEdit>("编辑框11")->setText(QStringLiteral("礼 包"));
+    for (const char* name : {"A", "B", "C"}) {
+        dialogs.typed = {QString::fromUtf8(name)};
+        Find<QPushButton>("按钮7")->click();
+    }
+    EXPECT_TRUE(dialogs.messages.empty());
+    auto* list = Find<ReportView>("超级列表框6");
+    ASSERT_EQ(list->RowCount(), 3);
+
+    dialogs.typed = {QStringLiteral("ｂ"), QStringLiteral("b")};
+    Find<QPushButton>("按钮7")->click();
+    Find<QPushButton>("按钮7")->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("已有相同存档名称，请返回修改！"));
+    EXPECT_EQ(list->RowCount(), 4);
+
+    // Delete with no selection, then answered No, then Yes on the middle one.
+    dialogs.messages.clear();
+    Find<QPushButton>("按钮8")->click();
+    EXPECT_TRUE(dialogs.messages.empty());
+    list->SetSelection(1);
+    dialogs.answers = {MessageAnswer::No};
+    Find<QPushButton>("按钮8")->click();
+    EXPECT_EQ(list->RowCount(), 4);
+    dialogs.answers = {MessageAnswer::Yes};
+    Find<QPushButton>("按钮8")->click();
+    ASSERT_EQ(list->RowCount(), 3);
+    EXPECT_EQ(list->Cell(1, 1), QStringLiteral("C"));
+    EXPECT_EQ(ConfigFile(ConfigPath()).ReadValue("itemlist", "list"), "A|C|ｂ");
+
+    mail->ClearMailItems();
+    Find<QLineEdit>("编辑框11")->setText(QStringLiteral("changed"));
+    mail->LoadArchive(1);
+    EXPECT_EQ(Find<QLineEdit>("编辑框11")->text(), QStringLiteral("礼包"));
+    ASSERT_EQ(items.RowCount(), 2);
+    EXPECT_EQ(items.Cell(1, 0), "2");
+    EXPECT_EQ(items.Cell(1, 1), "物品 1");
+    EXPECT_EQ(items.Cell(1, 2), "{\\\"goodsId\\\":\\\"1\\\"}");
+}
+
+TEST_F(WindowFeatures, UnreadablePageAsksAndGoesOnWithYes)
+{
+    dialogs.answers = {MessageAnswer::Yes};
+    EXPECT_EQ(CheckVersion(QStringLiteral("http://127.0.0.1:9/v.html")), true);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("程序无法获取版本信息，您的程序将无法得到更新。\r\n"
+                             "是否跳过更新检测？直接启动程序？"));
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("自动更新"));
+    EXPECT_EQ(dialogs.messages[0].buttons, MessageButtons::YesNo);
+    EXPECT_TRUE(Window().isVisible());
+}
+
+TEST_F(WindowFeatures, UnreadablePageAnsweredNoEndsTheProgram)
+{
+    dialogs.answers = {MessageAnswer::No};
+    EXPECT_EQ(CheckVersion(QStringLiteral("http://127.0.0.1:9/v.html")), false);
+    EXPECT_FALSE(Window().isVisible());
+}
+
+TEST_F(WindowFeatures, VersionCheckAnnouncesANewerVersionAndStops)
+{
+    PageServer server(QByteArrayLiteral("head分割线１.６分割线x分割线<p> https://example.org/dl </p>分割线"));
+    dialogs.answers = {MessageAnswer::Yes};
+    EXPECT_EQ(CheckVersion(server.Address()), false);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("发现新版本！\r\n软件当前版本：1.5　最新版本：１.６　是否要更新？"));
+    ASSERT_EQ(dialogs.opened.size(), 1u);
+    EXPECT_EQ(dialogs.opened[0], QStringLiteral("https://example.org/dl"));
+    // The stop verdict closes the window as its close box does.
+    EXPECT_FALSE(Window().isVisible());
+}
+
+TEST_F(WindowFeatures, VersionCheckIsSilentWhenCurrent)
+{
+    PageServer server(QByteArrayLiteral("a分割线1.5分割线b分割线http://example.org/分割线"));
+    EXPECT_EQ(CheckVersion(server.Address()), true);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(Window().isVisible());
+}
+
+TEST_F(WindowFeatures, DeclinedNewVersionKeepsTheWindowAndLocalAddressesStayClosed)
+{
+    PageServer server(QByteArrayLiteral("a分割线2.0分割线b分割线<p>C:\\setup.exe</p>分割线"));
+    dialogs.answers = {MessageAnswer::Yes};
+    EXPECT_EQ(CheckVersion(server.Address()), false);
+    EXPECT_TRUE(dialogs.opened.empty());
+}
+
+TEST_F(WindowFeatures, TimerRunsTheCheckOnceAboutASecondAfterStart)
+{
+    dialogs.answers = {MessageAnswer::Yes};
+    MainWindow& window = Started();
+    window.show();
+    EXPECT_TRUE(dialogs.messages.empty());
+    ASSERT_TRUE(WaitFor([&] { return !dialogs.messages.empty(); }, 8000));
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("自动更新"));
+    EXPECT_FALSE(window.Timer2()->isActive());
+    QTest::qWait(1500);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(window.isVisible());
+}
+
+} // namespace
+} // namespace mrvn::test

@@ -1,0 +1,298 @@
+#include "AppTestSupport.h"
+
+#include "app/CommonPage.h"
+#include "app/ReportView.h"
+#include "app/StartupDialog.h"
+#include "config/ConfigFile.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <fstream>
+
+namespace mrvn::test {
+namespace {
+
+using Layout = WindowTest;
+
+// Where a control lands, measured from the top-left corner of the tab control (tab strip
+// included), or from its group box for the controls inside one.
+QRect DesignedRect(QWidget* control, QWidget* tabs)
+{
+    QWidget* parent = control->parentWidget();
+    if (qobject_cast<QGroupBox*>(parent))
+        return control->geometry();
+    return QRect(control->mapTo(tabs, QPoint(0, 0)), control->size());
+}
+
+TEST_F(Layout, EveryPageControlStandsWhereDesigned)
+{
+    MainWindow& window = Window();
+    window.show();
+    for (int page = 0; page < window.Tabs()->count(); ++page) {
+        window.Tabs()->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+    }
+    struct Case {
+        const char* name;
+        int page;
+        QRect rect;
+    };
+    const Case cases[] = {
+        {"分组框1", 0, {8, 32, 480, 88}},     {"标签7", 0, {8, 124, 480, 16}},
+        {"超级列表框2", 0, {8, 144, 480, 45}}, {"分组框4", 0, {8, 200, 480, 232}},
+        {"编辑框2", 0, {64, 21, 112, 20}},    {"编辑框3", 0, {217, 21, 48, 20}},
+        {"编辑框5", 0, {400, 21, 72, 20}},    {"按钮1", 0, {392, 48, 80, 32}},
+        {"超级列表框4", 0, {8, 16, 464, 208}}, {"分组框2", 1, {8, 32, 480, 408}},
+        {"编辑框20", 1, {285, 13, 192, 96}},  {"编辑框13", 1, {41, 160, 79, 20}},
+        {"组合框3", 1, {144, 208, 45, 20}},   {"按钮5", 1, {184, 376, 88, 24}},
+        {"超级列表框6", 1, {280, 256, 192, 144}}, {"超级列表框1", 2, {8, 32, 312, 400}},
+        {"编辑框1", 2, {424, 29, 40, 16}},    {"分组框3", 2, {320, 128, 174, 104}},
+        {"按钮3", 2, {64, 59, 104, 20}},      {"标签2", 2, {320, 320, 176, 112}},
+        {"编辑框21", 4, {8, 32, 480, 392}},
+    };
+    for (const Case& c : cases) {
+        window.Tabs()->setCurrentIndex(c.page);
+        QCoreApplication::processEvents();
+        auto* control = Find<QWidget>(c.name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(DesignedRect(control, window.Tabs()), c.rect) << c.name;
+    }
+    // The first control of a page (y = 32) sits just below the tab strip.
+    EXPECT_LE(window.Tabs()->tabBar()->height(), 32);
+    EXPECT_EQ(window.size(), QSize(496, 448));
+    EXPECT_EQ(window.windowTitle(),
+              QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
+}
+
+TEST_F(Layout, PagesCaptionsAndDefaults)
+{
+    MainWindow& window = Window();
+    const QStringList pages = {QStringLiteral("常用功能"), QStringLiteral("发放邮件"),
+                               QStringLiteral("清理数据"), QStringLiteral("关于授权"),
+                               QStringLiteral("更新说明")};
+    ASSERT_EQ(window.Tabs()->count(), pages.size());
+    for (int i = 0; i < pages.size(); ++i)
+        EXPECT_EQ(window.Tabs()->tabText(i), pages[i]);
+
+    EXPECT_EQ(Find<QLineEdit>("编辑框5")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
+    EXPECT_EQ(Find<QLineEdit>("编辑框11")->text(), QStringLiteral("系统邮件"));
+    EXPECT_EQ(Find<QPlainTextEdit>("编辑框12")->toPlainText(),
+              QStringLiteral("系统邮件请勿回复！(内容不可用回车,空格)"));
+    EXPECT_EQ(Find<QLineEdit>("编辑框1")->text(), QStringLiteral("3"));
+    EXPECT_EQ(Find<QLabel>("标签22")->text(), QStringLiteral("查询状态：等待"));
+    EXPECT_TRUE(Find<QPlainTextEdit>("编辑框21")->toPlainText().startsWith(
+        QStringLiteral("v1.5 2014.06.29 更新日志：")));
+    EXPECT_TRUE(Find<QPlainTextEdit>("编辑框21")->toPlainText().contains(
+        QStringLiteral("v1.0 2014.06.27 更新日志：")));
+
+    // Integer-only boxes refuse letters; the others take anything.
+    for (const char* name : {"编辑框3", "编辑框13", "编辑框14", "编辑框16", "编辑框17",
+                             "编辑框18", "编辑框1"}) {
+        auto* edit = Find<QLineEdit>(name);
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("-12a3"));
+        EXPECT_EQ(edit->text(), QStringLiteral("-123")) << name;
+    }
+    auto* itemId = Find<QLineEdit>("编辑框15");
+    QTest::keyClicks(itemId, QStringLiteral("a1"));
+    EXPECT_EQ(itemId->text(), QStringLiteral("a1"));
+
+    const QStringList grades = {QStringLiteral("白"), QStringLiteral("绿"), QStringLiteral("蓝"),
+                                QStringLiteral("紫"), QStringLiteral("橙"), QStringLiteral("红")};
+    auto* grade = Find<QComboBox>("组合框1");
+    ASSERT_EQ(grade->count(), grades.size());
+    for (int i = 0; i < grades.size(); ++i)
+        EXPECT_EQ(grade->itemText(i), grades[i]);
+    auto* enhance = Find<QComboBox>("组合框3");
+    ASSERT_EQ(enhance->count(), 12);
+    EXPECT_EQ(enhance->itemText(0), QStringLiteral("+0"));
+    EXPECT_EQ(enhance->itemText(10), QStringLiteral("+10"));
+    EXPECT_EQ(enhance->itemText(11), QStringLiteral("+MAX"));
+    EXPECT_EQ(Find<QComboBox>("组合框2")->count(), 2);
+}
+
+TEST_F(Layout, ListViewsHaveTheirColumnsAndHiddenIds)
+{
+    struct Case {
+        const char* name;
+        QStringList headers;
+        std::vector<int> widths;
+    };
+    const Case cases[] = {
+        {"超级列表框2",
+         {QStringLiteral("今日创建角色"), QStringLiteral("今日登陆人数"), QStringLiteral("当前在线"),
+          QStringLiteral("记录更新时间"), QStringLiteral("id")},
+         {100, 100, 100, 160, 0}},
+        {"超级列表框4",
+         {QStringLiteral("在线"), QStringLiteral("名称"), QStringLiteral("等级"),
+          QStringLiteral("铜钱"), QStringLiteral("元宝"), QStringLiteral("礼金"),
+          QStringLiteral("经验"), QStringLiteral("职业"), QStringLiteral("灵气"),
+          QStringLiteral("战力"), QStringLiteral("登陆次数"), QStringLiteral("登陆时长"),
+          QStringLiteral("创建时间"), QStringLiteral("离线时间"), QStringLiteral("roleid")},
+         {38, 120, 38, 80, 80, 80, 80, 38, 80, 50, 60, 60, 130, 130, 0}},
+        {"超级列表框5",
+         {QStringLiteral("tid"), QStringLiteral("物品名称"), QStringLiteral("code")},
+         {35, 125, 0}},
+    };
+    for (const Case& c : cases) {
+        auto* view = Find<ReportView>(c.name);
+        ASSERT_NE(view, nullptr);
+        ASSERT_EQ(view->model()->columnCount(), c.headers.size()) << c.name;
+        for (int i = 0; i < c.headers.size(); ++i) {
+            EXPECT_EQ(view->model()->headerData(i, Qt::Horizontal).toString(), c.headers[i]);
+            const int width = c.widths[static_cast<std::size_t>(i)];
+            EXPECT_EQ(view->isColumnHidden(i), width == 0) << c.name << " column " << i;
+            if (width > 0) {
+                EXPECT_EQ(view->columnWidth(i), width) << c.name << " column " << i;
+            }
+        }
+    }
+}
+
+TEST_F(Layout, ReportModelKeepsItsContract)
+{
+    auto* view = Find<ReportView>("超级列表框4");
+    QAbstractItemModelTester tester(&view->Model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    TextTableModel& model = view->Model();
+    EXPECT_EQ(model.AppendRow(), 0);
+    EXPECT_EQ(model.InsertRow(0), 0);
+    EXPECT_EQ(model.InsertRow(99), 2);
+    model.SetCell(1, 14, "42");
+    model.SetCell(7, 0, "ignored");
+    EXPECT_EQ(model.Cell(1, 14), "42");
+    EXPECT_EQ(model.Cell(1, 15), "");
+    model.ResetRows({{"a"}, {"b", "c"}});
+    EXPECT_EQ(model.RowCount(), 2);
+    EXPECT_EQ(model.Cell(1, 1), "c");
+    EXPECT_EQ(view->Selection(), -1);
+    view->SetSelection(1);
+    EXPECT_EQ(view->Selection(), 1);
+    model.Clear();
+    EXPECT_EQ(view->Selection(), -1);
+}
+
+TEST_F(Layout, StartWithoutConfigShowsDefaultsAndCreatesNothing)
+{
+    MainWindow& window = Started();
+    EXPECT_EQ(startupShown, 1);
+    const std::pair<const char*, const char*> boxes[] = {{"编辑框2", "127.0.0.1"},
+                                                         {"编辑框3", "3306"},
+                                                         {"编辑框4", "root"},
+                                                         {"编辑框5", "739215"},
+                                                         {"编辑框6", "mrvn"}};
+    for (const auto& [name, text] : boxes)
+        EXPECT_EQ(Find<QLineEdit>(name)->text(), QString::fromUtf8(text)) << name;
+    for (const char* name : {"组合框1", "组合框2", "组合框3"})
+        EXPECT_EQ(Find<QComboBox>(name)->currentIndex(), 0) << name;
+    EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
+    EXPECT_TRUE(window.Timer2()->isActive());
+    EXPECT_EQ(window.Timer2()->interval(), 1000);
+    EXPECT_FALSE(window.Timer1()->isActive());
+    EXPECT_EQ(Find<ReportView>("超级列表框4")->RowCount(), 0);
+    EXPECT_EQ(Find<ReportView>("超级列表框2")->RowCount(), 0);
+}
+
+TEST_F(Layout, StartLoadsSettingsAndArchivesFromTheFile)
+{
+    {
+        std::ofstream out(ConfigPath(), std::ios::binary);
+        // "[system]" with a leading-space host, an empty port, and one archive "礼包" (GBK).
+        out << "[system]\r\nip=  10.0.0.5\r\nport=\r\nuser=gm\r\npsw=secret\r\ndb=game\r\n"
+               "[itemlist]\r\nlist=\xC0\xF1\xB0\xFC|B\r\n";
+    }
+    Started();
+    EXPECT_EQ(Find<QLineEdit>("编辑框2")->text(), QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(Find<QLineEdit>("编辑框3")->text(), QString());
+    EXPECT_EQ(Find<QLineEdit>("编辑框4")->text(), QStringLiteral("gm"));
+    EXPECT_EQ(Find<QLineEdit>("编辑框6")->text(), QStringLiteral("game"));
+    auto* archives = Find<ReportView>("超级列表框6");
+    ASSERT_EQ(archives->RowCount(), 2);
+    EXPECT_EQ(archives->Cell(0, 0), QStringLiteral("1"));
+    EXPECT_EQ(archives->Cell(0, 1), QStringLiteral("礼包"));
+    EXPECT_EQ(archives->Cell(1, 1), QStringLiteral("B"));
+}
+
+TEST_F(Layout, EndingInTheStartupDialogReadsAndWritesNothing)
+{
+    {
+        std::ofstream out(ConfigPath(), std::ios::binary);
+        out << "[system]\r\nip=10.0.0.5\r\n";
+    }
+    startupAnswer = false;
+    MainWindow& window = Window();
+    EXPECT_FALSE(window.OnMainWindowCreated());
+    EXPECT_EQ(Find<QLineEdit>("编辑框2")->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(window.Timer2()->isActive());
+    EXPECT_EQ(Find<ReportView>("超级列表框6")->RowCount(), 0);
+}
+
+TEST(StartupDialogTest, OnlyItsButtonsCloseIt)
+{
+    struct Case {
+        const char* button;
+        bool goOn;
+    };
+    for (const Case c : {Case{"按钮1", true}, Case{"按钮2", false}}) {
+        StartupDialog dialog;
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("启动初始化"));
+        EXPECT_EQ(dialog.size(), QSize(419, 140));
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_FALSE(dialog.close());
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_TRUE(dialog.isVisible());
+        auto* button = dialog.findChild<QPushButton*>(QString::fromUtf8(c.button));
+        ASSERT_NE(button, nullptr);
+        button->click();
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.GoOn(), c.goOn);
+    }
+    StartupDialog dialog;
+    EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("按钮1"))->text(),
+              QStringLiteral("非常感谢"));
+    EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("按钮2"))->text(),
+              QStringLiteral("呵呵……"));
+}
+
+TEST_F(Layout, RoleMenuFollowsTheSelection)
+{
+    MainWindow& window = Started();
+    CommonPage* page = window.Common();
+    page->PrepareRoleListMenu();
+    EXPECT_FALSE(page->sendMailAction()->isEnabled());
+    EXPECT_EQ(page->sendMailAction()->text(), QStringLiteral("发送在线邮件"));
+
+    std::vector<std::vector<std::string>> rows(2, std::vector<std::string>(15));
+    rows[0][14] = "7";
+    rows[1][14] = "3";
+    page->ShowRoles(rows);
+    page->roleView()->SetSelection(1);
+    page->PrepareRoleListMenu();
+    EXPECT_TRUE(page->sendMailAction()->isEnabled());
+
+    // A refresh that falls while the menu is open changes the rows, not the receiver.
+    rows[0][14] = "9";
+    rows[1][14] = "7";
+    page->ShowRoles(rows);
+    EXPECT_EQ(page->roleView()->Selection(), -1);
+    page->sendMailAction()->trigger();
+    EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QStringLiteral("3"));
+    EXPECT_EQ(window.Tabs()->currentIndex(), 1);
+}
+
+} // namespace
+} // namespace mrvn::test
