@@ -1,0 +1,507 @@
+#include "db/DbConnection.h"
+
+#include <errmsg.h>
+#include <mysql.h>
+#include <mysqld_error.h>
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace mrvn {
+
+namespace {
+
+const char* OrNull(const std::string& text)
+{
+    return text.empty() ? nullptr : text.c_str();
+}
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The leading decimal number of a cell: white space, sign, digits; saturates at the limits
+// of the target instead of wrapping, so a huge value never turns negative.
+template <typename T> T LeadingInteger(const char* text, std::size_t length)
+{
+    std::size_t i = 0;
+    while (i < length && IsSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulate toward the sign so the most negative value is reachable.
+    T value = 0;
+    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (negative) {
+            if (value < (std::numeric_limits<T>::min() + digit) / 10)
+                return std::numeric_limits<T>::min();
+            value = static_cast<T>(value * 10 - digit);
+        } else {
+            if (value > (std::numeric_limits<T>::max() - digit) / 10)
+                return std::numeric_limits<T>::max();
+            value = static_cast<T>(value * 10 + digit);
+        }
+    }
+    return value;
+}
+
+double LeadingDouble(const char* text, std::size_t length)
+{
+    std::size_t i = 0;
+    while (i < length && IsSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Only a decimal number counts: "inf", "nan" and hexadecimal forms give 0.
+    const bool startsWithDigit = i < length && text[i] >= '0' && text[i] <= '9';
+    const bool startsWithPoint =
+        i + 1 < length && text[i] == '.' && text[i + 1] >= '0' && text[i + 1] <= '9';
+    if (!startsWithDigit && !startsWithPoint)
+        return 0.0;
+    double value = 0.0;
+    const auto result = std::from_chars(text + i, text + length, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        // from_chars leaves the value alone; keep what strtod would give.
+        std::string copy(text + i, result.ptr);
+        value = std::strtod(copy.c_str(), nullptr);
+    } else if (result.ec != std::errc()) {
+        return 0.0;
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+// ---- RowSet ---------------------------------------------------------------------------
+
+struct RowSet::Impl
+{
+    struct ResultDeleter
+    {
+        void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
+    };
+    std::unique_ptr<MYSQL_RES, ResultDeleter> result;
+    int columns = 0;
+    // Row pointers and cell lengths taken once at construction: a cursor move is then an
+    // index change instead of a seek through the result's row list.
+    std::vector<MYSQL_ROW> rows;
+    std::vector<unsigned long> lengths; // rows.size() * columns
+    std::vector<std::string> names;
+    std::size_t cursor = 0;
+
+    // The row a read uses: the one under the cursor, or the last once the cursor has
+    // passed it; -1 when there is no row.
+    std::ptrdiff_t ReadRow() const
+    {
+        if (rows.empty())
+            return -1;
+        return static_cast<std::ptrdiff_t>(cursor < rows.size() ? cursor : rows.size() - 1);
+    }
+};
+
+RowSet::RowSet() = default;
+RowSet::~RowSet() = default;
+RowSet::RowSet(RowSet&&) noexcept = default;
+RowSet& RowSet::operator=(RowSet&&) noexcept = default;
+
+RowSet::RowSet(st_mysql_res* result) : m_impl(std::make_unique<Impl>())
+{
+    m_impl->result.reset(result);
+    m_impl->columns = static_cast<int>(mysql_num_fields(result));
+    const MYSQL_FIELD* fields = mysql_fetch_fields(result);
+    m_impl->names.reserve(static_cast<std::size_t>(m_impl->columns));
+    for (int c = 0; c < m_impl->columns; ++c)
+        m_impl->names.emplace_back(fields[c].name, fields[c].name_length);
+
+    const auto count = static_cast<std::size_t>(mysql_num_rows(result));
+    const auto columns = static_cast<std::size_t>(m_impl->columns);
+    m_impl->rows.reserve(count);
+    m_impl->lengths.resize(count * columns);
+    std::size_t r = 0;
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        const unsigned long* lengths = mysql_fetch_lengths(result);
+        m_impl->rows.push_back(row);
+        if (r >= count)
+            m_impl->lengths.resize((r + 1) * columns);
+        std::memcpy(m_impl->lengths.data() + r * columns, lengths, columns * sizeof(unsigned long));
+        ++r;
+    }
+    m_impl->lengths.resize(m_impl->rows.size() * columns);
+}
+
+bool RowSet::Valid() const
+{
+    return m_impl != nullptr;
+}
+
+std::int64_t RowSet::RowCount() const
+{
+    return m_impl ? static_cast<std::int64_t>(m_impl->rows.size()) : 0;
+}
+
+int RowSet::ColumnCount() const
+{
+    return m_impl ? m_impl->columns : 0;
+}
+
+bool RowSet::FirstRow()
+{
+    if (!m_impl)
+        return false;
+    m_impl->cursor = 0;
+    return true;
+}
+
+bool RowSet::NextRow()
+{
+    if (!m_impl || m_impl->cursor >= m_impl->rows.size())
+        return false;
+    ++m_impl->cursor;
+    return true;
+}
+
+int RowSet::ColumnIndex(std::string_view name) const
+{
+    if (!m_impl)
+        return -1;
+    for (std::size_t c = 0; c < m_impl->names.size(); ++c) {
+        if (m_impl->names[c] == name)
+            return static_cast<int>(c);
+    }
+    return -1;
+}
+
+const char* RowSet::Cell(int column, std::size_t& length) const
+{
+    length = 0;
+    if (!m_impl)
+        return nullptr;
+    return CellAt(m_impl->ReadRow(), column, length);
+}
+
+const char* RowSet::CellAt(std::int64_t row, int column, std::size_t& length) const
+{
+    length = 0;
+    if (!m_impl || column < 0 || column >= m_impl->columns || row < 0 ||
+        row >= static_cast<std::int64_t>(m_impl->rows.size()))
+        return nullptr;
+    const auto r = static_cast<std::size_t>(row);
+    const char* cell = m_impl->rows[r][column];
+    if (cell)
+        length = m_impl->lengths[r * static_cast<std::size_t>(m_impl->columns) +
+                                 static_cast<std::size_t>(column)];
+    return cell;
+}
+
+namespace {
+
+// Shared front of every ReadField: false for a missing column or no row; otherwise
+// `cell` is null for SQL NULL.
+bool Locate(const RowSet& rows, int column, const char*& cell, std::size_t& length)
+{
+    if (column < 0 || column >= rows.ColumnCount() || rows.RowCount() == 0)
+        return false;
+    cell = rows.Cell(column, length);
+    return true;
+}
+
+} // namespace
+
+bool RowSet::ReadField(int column, std::string& text) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    if (!cell) {
+        text.clear();
+        return true;
+    }
+    const void* zero = std::memchr(cell, '\0', length);
+    text.assign(cell, zero ? static_cast<const char*>(zero) - cell : length);
+    return true;
+}
+
+bool RowSet::ReadField(int column, std::vector<unsigned char>& bytes) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    const auto* begin = reinterpret_cast<const unsigned char*>(cell);
+    bytes.assign(begin, begin + (cell ? length : 0));
+    return true;
+}
+
+bool RowSet::ReadField(int column, std::int16_t& value) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    value = cell ? LeadingInteger<std::int16_t>(cell, length) : 0;
+    return true;
+}
+
+bool RowSet::ReadField(int column, std::int32_t& value) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    value = cell ? LeadingInteger<std::int32_t>(cell, length) : 0;
+    return true;
+}
+
+bool RowSet::ReadField(int column, std::int64_t& value) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    value = cell ? LeadingInteger<std::int64_t>(cell, length) : 0;
+    return true;
+}
+
+bool RowSet::ReadField(int column, double& value) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    value = cell ? LeadingDouble(cell, length) : 0.0;
+    return true;
+}
+
+bool RowSet::ReadField(int column, bool& value) const
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(*this, column, cell, length))
+        return false;
+    // An empty text has no first character, so it is not "0".
+    value = cell ? !(length > 0 && cell[0] == '0') : false;
+    return true;
+}
+
+void RowSet::Free()
+{
+    m_impl.reset();
+}
+
+// ---- DbConnection ---------------------------------------------------------------------
+
+void DbConnection::Deleter::operator()(st_mysql* handle) const
+{
+    mysql_close(handle);
+}
+
+DbConnection::DbConnection() = default;
+DbConnection::~DbConnection() = default;
+
+namespace {
+
+MYSQL* OpenHandle(const ConnectParams& params, unsigned connectTimeoutSeconds, const char* charset,
+                  unsigned& error)
+{
+    MYSQL* handle = mysql_init(nullptr);
+    if (!handle) {
+        error = CR_OUT_OF_MEMORY;
+        return nullptr;
+    }
+    // The character set goes in as an option, not as a SET NAMES statement: the client then
+    // knows it when escaping, and an automatic reconnect restores it.
+    mysql_options(handle, MYSQL_SET_CHARSET_NAME, charset);
+    my_bool reconnect = 1;
+    mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect);
+    // Only the connect is bounded: a long cleanup statement must be allowed to finish.
+    unsigned timeout = connectTimeoutSeconds;
+    mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    if (!mysql_real_connect(handle, OrNull(params.host), OrNull(params.user),
+                            OrNull(params.password), OrNull(params.database), params.port, nullptr,
+                            0)) {
+        error = mysql_errno(handle);
+        mysql_close(handle);
+        return nullptr;
+    }
+    error = 0;
+    return handle;
+}
+
+} // namespace
+
+bool DbConnection::Connect(const ConnectParams& params, unsigned connectTimeoutSeconds)
+{
+    m_handle.reset();
+    m_affected = 0;
+    unsigned error = 0;
+    MYSQL* handle = OpenHandle(params, connectTimeoutSeconds, "utf8mb4", error);
+    // Servers before 5.5.3 do not know utf8mb4.
+    if (!handle && (error == CR_CANT_READ_CHARSET || error == ER_UNKNOWN_CHARACTER_SET))
+        handle = OpenHandle(params, connectTimeoutSeconds, "utf8", error);
+    m_lastError = error;
+    m_handle.reset(handle);
+    return handle != nullptr;
+}
+
+bool DbConnection::IsOpen() const
+{
+    return m_handle != nullptr;
+}
+
+void DbConnection::Close()
+{
+    m_handle.reset();
+    m_affected = 0;
+}
+
+bool DbConnection::ExecSql(std::string_view sql)
+{
+    if (!m_handle)
+        return false;
+    if (mysql_real_query(m_handle.get(), sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
+        m_lastError = mysql_errno(m_handle.get());
+        m_affected = -1;
+        return false;
+    }
+    m_lastError = 0;
+    const my_ulonglong affected = mysql_affected_rows(m_handle.get());
+    m_affected =
+        affected == static_cast<my_ulonglong>(-1) ? 0 : static_cast<std::int64_t>(affected);
+    return true;
+}
+
+RowSet DbConnection::StoreResult()
+{
+    if (!m_handle)
+        return {};
+    MYSQL_RES* result = mysql_store_result(m_handle.get());
+    if (!result) {
+        if (mysql_errno(m_handle.get()) != 0) {
+            m_lastError = mysql_errno(m_handle.get());
+            m_affected = -1;
+        }
+        return {};
+    }
+    m_affected = static_cast<std::int64_t>(mysql_num_rows(result));
+    return RowSet(result);
+}
+
+std::string BuildSelect(std::string_view table, std::string_view fields, std::string_view condition,
+                        std::string_view order)
+{
+    std::string sql;
+    sql.reserve(20 + table.size() + fields.size() + condition.size() + order.size());
+    sql.append("select ").append(fields).append(" from ").append(table);
+    if (!condition.empty())
+        sql.append(" where ").append(condition);
+    if (!order.empty())
+        sql.append(" order by ").append(order);
+    return sql;
+}
+
+RowSet DbConnection::SelectRows(std::string_view table, std::string_view fields,
+                                std::string_view condition, std::string_view order)
+{
+    if (!ExecSql(BuildSelect(table, fields, condition, order)))
+        return {};
+    return StoreResult();
+}
+
+bool DbConnection::ShowTables()
+{
+    return ExecSql("show tables");
+}
+
+std::int64_t DbConnection::AffectedRows() const
+{
+    return m_handle ? m_affected : 0;
+}
+
+unsigned DbConnection::LastError() const
+{
+    return m_lastError;
+}
+
+std::string DbConnection::LastErrorText() const
+{
+    return m_handle ? std::string(mysql_error(m_handle.get())) : std::string();
+}
+
+std::string DbConnection::EscapeString(std::string_view text) const
+{
+    if (!m_handle)
+        return EscapeSqlLiteral(text);
+    std::string out(text.size() * 2 + 1, '\0');
+    const unsigned long length = mysql_real_escape_string(m_handle.get(), out.data(), text.data(),
+                                                          static_cast<unsigned long>(text.size()));
+    if (length == static_cast<unsigned long>(-1))
+        return EscapeSqlLiteral(text);
+    out.resize(length);
+    return out;
+}
+
+std::string DbConnection::QuoteIdentifier(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size() + 2);
+    out.push_back('`');
+    for (const char c : name) {
+        if (c == '`')
+            out.push_back('`');
+        out.push_back(c);
+    }
+    out.push_back('`');
+    return out;
+}
+
+std::string DbConnection::QuoteString(std::string_view text) const
+{
+    return "'" + EscapeString(text) + "'";
+}
+
+std::string EscapeSqlLiteral(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 8 + 2);
+    for (const char c : text) {
+        switch (c) {
+        case '\0':
+            out.append("\\0");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\'':
+            out.append("\\'");
+            break;
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\x1a':
+            out.append("\\Z");
+            break;
+        default:
+            out.push_back(c);
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace mrvn

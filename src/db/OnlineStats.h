@@ -1,0 +1,23 @@
+#pragma once
+
+#include "db/DbConnection.h"
+
+#include <string>
+
+namespace mrvn {
+
+// The newest statistics snapshot dated yesterday or today by the server's clock, each value
+// as the server sends it.
+struct OnlineStatsRow
+{
+    std::string todayCreate;
+    std::string todayLogin;
+    std::string onlineCount;
+    std::string updateTime;
+    std::string id;
+};
+
+// One statement; every text empty when there is no such snapshot or the query fails.
+OnlineStatsRow QueryOnlineStats(DbConnection& db);
+
+} // namespace mrvn

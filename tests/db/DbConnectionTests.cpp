@@ -1,0 +1,439 @@
+#include "TestDb.h"
+
+#include "db/DbConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace mrvn {
+namespace {
+
+using test::ScratchDatabase;
+using test::TestServer;
+
+// The client library takes its default port and socket from these variables when it first
+// initialises, so pointing them at the test server (before main) makes "the library's
+// default" observable: an empty host or port 0 can then only work through the defaults.
+const bool kLibraryDefaultsPointAtTestServer = [] {
+    const char* dir = std::getenv("MRVN_TEST_DB_DIR");
+    if (!dir)
+        return false;
+    std::ifstream file(std::string(dir) + "/port");
+    std::string port;
+    if (!(file >> port))
+        return false;
+    setenv("MYSQL_TCP_PORT", port.c_str(), 1);
+    setenv("MYSQL_UNIX_PORT", (std::string(dir) + "/server.sock").c_str(), 1);
+    return true;
+}();
+
+TEST(BuildSelect, InsertsThePartsUnchanged)
+{
+    struct Case
+    {
+        const char* table;
+        const char* fields;
+        const char* condition;
+        const char* order;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"t", "*", "", "", "select * from t"},
+        {"t", "a,b", "a=1", "", "select a,b from t where a=1"},
+        {"t", "a", "", "id DESC", "select a from t order by id DESC"},
+        {"user_role", "id,user_id", "user_id='x'", "id DESC",
+         "select id,user_id from user_role where user_id='x' order by id DESC"},
+        // No trimming, no quoting: a lone space is a condition.
+        {" t ", " a ", " ", " ", "select  a  from  t  where   order by  "},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(BuildSelect(c.table, c.fields, c.condition, c.order), c.expected) << c.expected;
+}
+
+TEST(Escaping, LiteralAndIdentifier)
+{
+    EXPECT_EQ(EscapeSqlLiteral(std::string_view("a'b\"c\\d\ne\rf\x1ag\0h", 15)),
+              "a\\'b\\\"c\\\\d\\ne\\rf\\Zg\\0h");
+    EXPECT_EQ(EscapeSqlLiteral("名字"), "名字");
+    EXPECT_EQ(DbConnection::QuoteIdentifier("log`x"), "`log``x`");
+    EXPECT_EQ(DbConnection::QuoteIdentifier(""), "``");
+    DbConnection closed;
+    EXPECT_EQ(closed.QuoteString("it's"), "'it\\'s'");
+}
+
+TEST(Escaping, EveryByteRoundTripsThroughTheServer)
+{
+    ScratchDatabase scratch(false);
+    std::string text = "龙🐉𠀀 ' \" \\ % _ ";
+    for (int c = 0; c < 32; ++c)
+        text.push_back(static_cast<char>(c));
+    for (DbConnection* db : {&scratch.Db()}) {
+        RowSet rows = db->SelectRows("dual", "CAST(" + db->QuoteString(text) + " AS BINARY)");
+        std::vector<unsigned char> bytes;
+        ASSERT_TRUE(rows.ReadField(0, bytes)) << db->LastErrorText();
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
+    }
+    // The offline escaping reads back the same under the connection's character set.
+    RowSet rows = scratch.Db().SelectRows("dual", "'" + EscapeSqlLiteral(text) + "'");
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(rows.ReadField(0, bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text);
+}
+
+TEST(Connect, FailureLeavesNoConnection)
+{
+    const ConnectParams server = TestServer();
+    struct Case
+    {
+        const char* what;
+        ConnectParams params;
+    };
+    const Case cases[] = {
+        {"wrong password", {server.host, server.user, "wrong", "", server.port}},
+        {"unknown database",
+         {server.host, server.user, server.password, "no_such_db_x", server.port}},
+        {"closed port", {server.host, server.user, server.password, "", 1}},
+    };
+    for (const Case& c : cases) {
+        DbConnection db;
+        EXPECT_FALSE(db.Connect(c.params)) << c.what;
+        EXPECT_FALSE(db.IsOpen()) << c.what;
+        EXPECT_NE(db.LastError(), 0u) << c.what;
+        EXPECT_FALSE(db.ExecSql("select 1")) << c.what;
+        EXPECT_FALSE(db.StoreResult().Valid()) << c.what;
+        EXPECT_FALSE(db.SelectRows("dual", "1").Valid()) << c.what;
+        EXPECT_EQ(db.AffectedRows(), 0) << c.what;
+    }
+}
+
+TEST(Connect, SuccessAfterFailureAndUtf8mb4)
+{
+    const ConnectParams server = TestServer();
+    DbConnection db;
+    ConnectParams wrong = server;
+    wrong.password = "nope";
+    EXPECT_FALSE(db.Connect(wrong));
+    ASSERT_TRUE(db.Connect(server)) << db.LastError();
+    EXPECT_TRUE(db.IsOpen());
+    std::string charset;
+    RowSet rows = db.SelectRows("dual", "@@character_set_client, @@character_set_results");
+    ASSERT_TRUE(rows.ReadField(0, charset));
+    EXPECT_EQ(charset, "utf8mb4");
+    ASSERT_TRUE(rows.ReadField(1, charset));
+    EXPECT_EQ(charset, "utf8mb4");
+    db.Close();
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_FALSE(db.ExecSql("select 1"));
+}
+
+TEST(Connect, EmptyTextsAndPortZeroReachTheLibraryDefaults)
+{
+    ASSERT_TRUE(kLibraryDefaultsPointAtTestServer);
+    const ConnectParams server = TestServer();
+    DbConnection db;
+    // Port 0: the library's default port, which here is the test server's.
+    EXPECT_TRUE(db.Connect({server.host, server.user, server.password, "", 0})) << db.LastError();
+    // An empty host is "localhost", reached through the default socket rather than TCP.
+    EXPECT_TRUE(db.Connect({"", server.user, server.password, "", 0})) << db.LastError();
+    std::string host;
+    RowSet rows = db.SelectRows("dual", "USER()");
+    ASSERT_TRUE(rows.ReadField(0, host));
+    EXPECT_EQ(host, "root@localhost");
+    // An empty user is the login name of the process, not an empty name.
+    const passwd* self = getpwuid(geteuid());
+    if (self && std::string(self->pw_name) == "root") {
+        EXPECT_TRUE(db.Connect({"", "", server.password, "", 0})) << db.LastError();
+    }
+    // An empty password is no password: root has one, so this is refused.
+    EXPECT_FALSE(db.Connect({server.host, server.user, "", "", server.port}));
+    // An empty database selects none.
+    ASSERT_TRUE(db.Connect({server.host, server.user, server.password, "", server.port}));
+    std::string database = "unchanged";
+    rows = db.SelectRows("dual", "DATABASE()");
+    ASSERT_TRUE(rows.ReadField(0, database));
+    EXPECT_EQ(database, "");
+}
+
+TEST(Statements, ExecStoreAffectedAndShowTables)
+{
+    ScratchDatabase scratch(false);
+    DbConnection& db = scratch.Db();
+    ASSERT_TRUE(db.ExecSql("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10))"));
+    ASSERT_TRUE(db.ExecSql("INSERT INTO t VALUES (1,'a'),(2,'b'),(3,NULL)"));
+    EXPECT_EQ(db.AffectedRows(), 3);
+    EXPECT_FALSE(db.StoreResult().Valid()); // an INSERT leaves no result
+    ASSERT_TRUE(db.ExecSql("DELETE FROM t WHERE id > 1"));
+    EXPECT_EQ(db.AffectedRows(), 2);
+    EXPECT_FALSE(db.ExecSql("DELETE FROM no_such_table"));
+    EXPECT_EQ(db.AffectedRows(), -1);
+    EXPECT_EQ(db.LastError(), 1146u);
+    ASSERT_TRUE(db.ExecSql("DELETE FROM t WHERE id = 99"));
+    EXPECT_EQ(db.AffectedRows(), 0);
+
+    ASSERT_TRUE(db.ExecSql("CREATE TABLE `second table` (x INT)"));
+    ASSERT_TRUE(db.ShowTables());
+    RowSet tables = db.StoreResult();
+    ASSERT_EQ(tables.RowCount(), 2);
+    std::string name;
+    tables.ReadField(0, name);
+    EXPECT_EQ(name, "second table");
+    tables.NextRow();
+    tables.ReadField(0, name);
+    EXPECT_EQ(name, "t");
+}
+
+TEST(Statements, SelectRowsRunsTheBuiltText)
+{
+    ScratchDatabase scratch(false);
+    DbConnection& db = scratch.Db();
+    scratch.Exec("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10))");
+    scratch.Exec("INSERT INTO t VALUES (1,'a'),(2,'b'),(3,'c')");
+    const auto ids = [&](std::string_view condition, std::string_view order) {
+        RowSet rows = db.SelectRows("t", "id", condition, order);
+        std::string joined;
+        const std::int64_t count = rows.RowCount();
+        rows.FirstRow();
+        for (std::int64_t i = 0; i < count; ++i, rows.NextRow()) {
+            std::string id;
+            rows.ReadField(0, id);
+            joined += id;
+        }
+        return joined;
+    };
+    EXPECT_EQ(ids("", "id DESC"), "321");
+    EXPECT_EQ(ids("id<>2", "id DESC"), "31");
+    EXPECT_EQ(ids("id>1", "id"), "23");
+    EXPECT_FALSE(db.SelectRows("t", "id", "no_column=1").Valid());
+    EXPECT_FALSE(db.SelectRows("no_such_table", "*").Valid());
+}
+
+class ReadFieldTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_scratch.Exec("CREATE TABLE t (id INT PRIMARY KEY, txt VARCHAR(40), num BIGINT, "
+                       "f DOUBLE, blob_col VARBINARY(10), n VARCHAR(5) NULL, id2 INT)");
+        m_scratch.Exec("INSERT INTO t VALUES "
+                       "(1,'  -42abc',9223372036854775807,-1.5e3,X'610062',NULL,7),"
+                       "(2,'0',-9223372036854775808,.25,X'',NULL,8)");
+        m_rows = m_scratch.Db().SelectRows("t", "*", "", "id");
+        ASSERT_EQ(m_rows.RowCount(), 2);
+    }
+    ScratchDatabase m_scratch{false};
+    RowSet m_rows;
+};
+
+TEST_F(ReadFieldTest, NullGivesTheEmptyValueOfEachType)
+{
+    const int column = m_rows.ColumnIndex("n");
+    ASSERT_EQ(column, 5);
+    std::string text = "old";
+    std::vector<unsigned char> bytes = {1};
+    std::int16_t i16 = 5;
+    std::int32_t i32 = 5;
+    std::int64_t i64 = 5;
+    double real = 5;
+    bool flag = true;
+    EXPECT_TRUE(m_rows.ReadField(column, text));
+    EXPECT_TRUE(m_rows.ReadField(column, bytes));
+    EXPECT_TRUE(m_rows.ReadField(column, i16));
+    EXPECT_TRUE(m_rows.ReadField(column, i32));
+    EXPECT_TRUE(m_rows.ReadField(column, i64));
+    EXPECT_TRUE(m_rows.ReadField(column, real));
+    EXPECT_TRUE(m_rows.ReadField(column, flag));
+    EXPECT_EQ(text, "");
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(i16, 0);
+    EXPECT_EQ(i32, 0);
+    EXPECT_EQ(i64, 0);
+    EXPECT_EQ(real, 0.0);
+    EXPECT_FALSE(flag);
+}
+
+TEST_F(ReadFieldTest, MissingColumnsKeepTheTarget)
+{
+    for (const int column : {-1, 7, 100}) {
+        std::string text = "kept";
+        std::int64_t number = 99;
+        bool flag = true;
+        EXPECT_FALSE(m_rows.ReadField(column, text)) << column;
+        EXPECT_FALSE(m_rows.ReadField(column, number)) << column;
+        EXPECT_FALSE(m_rows.ReadField(column, flag)) << column;
+        EXPECT_EQ(text, "kept");
+        EXPECT_EQ(number, 99);
+        EXPECT_TRUE(flag);
+    }
+    std::string text = "kept";
+    // Names match exactly: case matters and no partial match.
+    EXPECT_FALSE(m_rows.ReadField("ID", text));
+    EXPECT_FALSE(m_rows.ReadField("i", text));
+    EXPECT_EQ(text, "kept");
+    EXPECT_TRUE(m_rows.ReadField("id2", text));
+    EXPECT_EQ(text, "7");
+
+    RowSet empty;
+    EXPECT_FALSE(empty.ReadField(0, text));
+    EXPECT_FALSE(empty.FirstRow());
+    EXPECT_FALSE(empty.NextRow());
+    EXPECT_EQ(empty.RowCount(), 0);
+    EXPECT_EQ(text, "7");
+
+    // A result without rows has nothing to read either.
+    RowSet none = m_scratch.Db().SelectRows("t", "id", "id > 100");
+    ASSERT_TRUE(none.Valid());
+    EXPECT_FALSE(none.ReadField(0, text));
+    EXPECT_EQ(text, "7");
+}
+
+TEST_F(ReadFieldTest, CursorPastTheEndReadsTheLastRow)
+{
+    std::string id;
+    m_rows.ReadField("id", id);
+    EXPECT_EQ(id, "1");
+    m_rows.ReadField("id", id); // reading does not move the cursor
+    EXPECT_EQ(id, "1");
+    EXPECT_TRUE(m_rows.NextRow());
+    EXPECT_TRUE(m_rows.NextRow()); // there was a row under the cursor
+    EXPECT_FALSE(m_rows.NextRow());
+    EXPECT_FALSE(m_rows.NextRow());
+    EXPECT_TRUE(m_rows.ReadField("id", id));
+    EXPECT_EQ(id, "2");
+    EXPECT_TRUE(m_rows.FirstRow());
+    m_rows.ReadField("id", id);
+    EXPECT_EQ(id, "1");
+}
+
+TEST_F(ReadFieldTest, ConversionsOfEachType)
+{
+    std::string text;
+    std::int16_t i16 = 0;
+    std::int32_t i32 = 0;
+    std::int64_t i64 = 0;
+    double real = 0;
+    bool flag = false;
+    std::vector<unsigned char> bytes;
+
+    m_rows.ReadField("txt", i32);
+    EXPECT_EQ(i32, -42); // white space, sign, digits; the rest ends it
+    m_rows.ReadField("txt", flag);
+    EXPECT_TRUE(flag); // first character is a space, not "0"
+    m_rows.ReadField("num", i64);
+    EXPECT_EQ(i64, std::numeric_limits<std::int64_t>::max());
+    m_rows.ReadField("num", i32);
+    EXPECT_EQ(i32, std::numeric_limits<std::int32_t>::max()); // saturates
+    m_rows.ReadField("num", i16);
+    EXPECT_EQ(i16, std::numeric_limits<std::int16_t>::max());
+    m_rows.ReadField("f", real);
+    EXPECT_DOUBLE_EQ(real, -1500.0);
+    m_rows.ReadField("blob_col", bytes);
+    EXPECT_EQ(bytes, (std::vector<unsigned char>{'a', 0, 'b'}));
+    m_rows.ReadField("blob_col", text);
+    EXPECT_EQ(text, "a"); // text ends at the zero byte
+
+    m_rows.NextRow();
+    m_rows.ReadField("txt", flag);
+    EXPECT_FALSE(flag);
+    m_rows.ReadField("num", i64);
+    EXPECT_EQ(i64, std::numeric_limits<std::int64_t>::min());
+    m_rows.ReadField("num", i16);
+    EXPECT_EQ(i16, std::numeric_limits<std::int16_t>::min());
+    m_rows.ReadField("f", real);
+    EXPECT_DOUBLE_EQ(real, 0.25);
+    bytes = {1, 2};
+    EXPECT_TRUE(m_rows.ReadField("blob_col", bytes));
+    EXPECT_TRUE(bytes.empty());
+    m_rows.ReadField("blob_col", flag);
+    EXPECT_TRUE(flag); // empty, so its first character is not "0"
+}
+
+TEST(ReadField, NumberTextsAtTheirEdges)
+{
+    ScratchDatabase scratch(false);
+    struct Case
+    {
+        const char* text;
+        std::int64_t i64;
+        std::int32_t i32;
+        double real;
+    };
+    const Case cases[] = {
+        {"", 0, 0, 0.0},
+        {"abc", 0, 0, 0.0},
+        {"-", 0, 0, 0.0},
+        {"+17", 17, 17, 17.0},
+        {"\t 12 34", 12, 12, 12.0},
+        {"2147483648", 2147483648LL, 2147483647, 2147483648.0},
+        {"-2147483649", -2147483649LL, -2147483647 - 1, -2147483649.0},
+        {"99999999999999999999", std::numeric_limits<std::int64_t>::max(),
+         std::numeric_limits<std::int32_t>::max(), 1e20},
+        {"1e3x", 1, 1, 1000.0},
+        {".5", 0, 0, 0.5},
+        {"inf", 0, 0, 0.0},
+        {"0x1A", 0, 0, 0.0},
+    };
+    for (const Case& c : cases) {
+        RowSet rows = scratch.Db().SelectRows("dual", scratch.Db().QuoteString(c.text));
+        std::int64_t i64 = -7;
+        std::int32_t i32 = -7;
+        double real = -7;
+        ASSERT_TRUE(rows.ReadField(0, i64)) << c.text;
+        rows.ReadField(0, i32);
+        rows.ReadField(0, real);
+        EXPECT_EQ(i64, c.i64) << c.text;
+        EXPECT_EQ(i32, c.i32) << c.text;
+        EXPECT_DOUBLE_EQ(real, c.real) << c.text;
+    }
+}
+
+// Starts a server of its own, so stopping it disturbs no other test.
+TEST(Reconnect, ServerRestartedWhileConnected)
+{
+    // tests/db/data -> the project folder.
+    const std::filesystem::path script =
+        std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
+        "scripts" / "db-server.sh";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("mrvn-restart-" + std::to_string(getpid()));
+    const auto run = [&](const std::string& arguments) {
+        const std::string command = "'" + script.string() + "' " + arguments + " >/dev/null";
+        return std::system(command.c_str());
+    };
+    ASSERT_EQ(run("start '" + dir.string() + "'"), 0);
+    std::ifstream portFile(dir / "port");
+    unsigned port = 0;
+    portFile >> port;
+    ASSERT_NE(port, 0u);
+
+    DbConnection db;
+    ASSERT_TRUE(db.Connect({"127.0.0.1", "root", "739215", "", port}));
+    ASSERT_TRUE(db.ExecSql("CREATE DATABASE restart_test"));
+    ASSERT_TRUE(db.ExecSql("USE restart_test"));
+    ASSERT_TRUE(db.ExecSql("CREATE TABLE t (name VARCHAR(20)) DEFAULT CHARSET=utf8mb4"));
+    ASSERT_TRUE(db.ExecSql("INSERT INTO t VALUES ('龙🐉')"));
+
+    EXPECT_EQ(run("stop '" + dir.string() + "'"), 0);
+    EXPECT_EQ(run("start '" + dir.string() + "' " + std::to_string(port)), 0);
+
+    // The first statement after the restart already works: the library reconnects, with
+    // the character set and the database of the first connect.
+    RowSet rows = db.SelectRows("t", "name");
+    std::string name;
+    EXPECT_TRUE(rows.ReadField(0, name)) << db.LastError() << " " << db.LastErrorText();
+    EXPECT_EQ(name, "龙🐉");
+
+    db.Close();
+    run("stop '" + dir.string() + "'");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+} // namespace
+} // namespace mrvn

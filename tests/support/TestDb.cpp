@@ -1,0 +1,99 @@
+#include "TestDb.h"
+
+#include "DemoData.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
+namespace mrvn::test {
+
+ConnectParams TestServer()
+{
+    ConnectParams params;
+    params.host = "127.0.0.1";
+    params.user = "root";
+    params.password = "739215";
+    const char* dir = std::getenv("MRVN_TEST_DB_DIR");
+    if (!dir || !*dir) {
+        ADD_FAILURE() << "MRVN_TEST_DB_DIR is not set: run the database tests through ctest, "
+                         "which starts the test server";
+        return params;
+    }
+    std::ifstream file(std::string(dir) + "/port");
+    unsigned port = 0;
+    if (!(file >> port) || port == 0) {
+        ADD_FAILURE() << "no test server: " << dir << "/port is missing (scripts/db-server.sh "
+                      << "start " << dir << ")";
+        return params;
+    }
+    params.port = port;
+    return params;
+}
+
+namespace {
+
+std::string UniqueName()
+{
+    static std::atomic<int> counter{0};
+    return "t_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+}
+
+} // namespace
+
+ScratchDatabase::ScratchDatabase(bool withGameSchema) : m_name(UniqueName())
+{
+    const ConnectParams server = TestServer();
+    if (server.port == 0)
+        return;
+    if (!m_db.Connect(server)) {
+        ADD_FAILURE() << "cannot connect to the test server on port " << server.port << " (error "
+                      << m_db.LastError() << ")";
+        return;
+    }
+    const std::string quoted = DbConnection::QuoteIdentifier(m_name);
+    if (!m_db.ExecSql("CREATE DATABASE " + quoted + " DEFAULT CHARACTER SET utf8mb4") ||
+        !m_db.ExecSql("USE " + quoted)) {
+        ADD_FAILURE() << "cannot create database " << m_name << ": " << m_db.LastErrorText();
+        return;
+    }
+    if (withGameSchema && !demo::CreateGameSchema(m_db))
+        ADD_FAILURE() << "cannot create the game tables: " << m_db.LastErrorText();
+}
+
+ScratchDatabase::~ScratchDatabase()
+{
+    if (m_db.IsOpen())
+        m_db.ExecSql("DROP DATABASE IF EXISTS " + DbConnection::QuoteIdentifier(m_name));
+}
+
+ConnectParams ScratchDatabase::Params() const
+{
+    ConnectParams params = TestServer();
+    params.database = m_name;
+    return params;
+}
+
+void ScratchDatabase::Exec(const std::string& sql)
+{
+    if (!m_db.ExecSql(sql))
+        ADD_FAILURE() << "statement refused (" << m_db.LastError() << " " << m_db.LastErrorText()
+                      << "): " << sql;
+}
+
+std::string ScratchDatabase::Scalar(const std::string& sql)
+{
+    std::string value;
+    if (!m_db.ExecSql(sql)) {
+        ADD_FAILURE() << "query refused (" << m_db.LastErrorText() << "): " << sql;
+        return value;
+    }
+    RowSet rows = m_db.StoreResult();
+    rows.ReadField(0, value);
+    return value;
+}
+
+} // namespace mrvn::test
