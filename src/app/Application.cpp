@@ -37,10 +37,10 @@ void ApplyAppearance(QApplication& app)
 int RunApplication(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    ApplyAppearance(app);
     QtDialogs dialogs;
     MainWindow window(AppEnvironment::Default(dialogs));
-    // "呵呵……" in the start-up dialog ends the program before anything is loaded.
+    // "呵呵……" in the start-up dialog ends the program before anything is loaded; the
+    // window's look is applied right after the dialog.
     if (!window.OnMainWindowCreated())
         return 0;
     window.show();

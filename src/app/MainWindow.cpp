@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/Application.h"
 #include "app/CleanupPage.h"
 #include "app/CommonPage.h"
 #include "app/Dialogs.h"
@@ -11,6 +12,7 @@
 #include "text/TextUtil.h"
 #include "update/VersionCheck.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QTabWidget>
 
@@ -94,6 +96,8 @@ bool MainWindow::OnMainWindowCreated()
 {
     if (m_context.env.startupDialog && !m_context.env.startupDialog())
         return false;
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        ApplyAppearance(*app);
     m_common->LoadSettings(LoadConnectionSettings(m_context.config));
     m_mail->ResetCombos();
     m_mail->RefreshArchiveList();

@@ -284,6 +284,11 @@ TEST_F(Layout, RoleMenuFollowsTheSelection)
     page->PrepareRoleListMenu();
     EXPECT_TRUE(page->sendMailAction()->isEnabled());
 
+    // A refresh keeps the selection on the same role, wherever its row went.
+    std::swap(rows[0], rows[1]);
+    page->ShowRoles(rows);
+    EXPECT_EQ(page->roleView()->Selection(), 0);
+
     // A refresh that falls while the menu is open changes the rows, not the receiver.
     rows[0][14] = "9";
     rows[1][14] = "7";
