@@ -242,55 +242,45 @@ bool RowSet::ReadField(int column, std::vector<unsigned char>& bytes) const
     return true;
 }
 
-bool RowSet::ReadField(int column, std::int16_t& value) const
+// The shared frame of the typed reads: a missing column leaves the target, NULL gives the
+// type's empty value, anything else goes through `convert`.
+template <typename T, typename Convert>
+bool ReadConverted(const RowSet& rows, int column, T& value, Convert convert)
 {
     const char* cell = nullptr;
     std::size_t length = 0;
-    if (!Locate(*this, column, cell, length))
+    if (!Locate(rows, column, cell, length))
         return false;
-    value = cell ? LeadingInteger<std::int16_t>(cell, length) : 0;
+    value = cell ? convert(cell, length) : T{};
     return true;
+}
+
+bool RowSet::ReadField(int column, std::int16_t& value) const
+{
+    return ReadConverted(*this, column, value, LeadingInteger<std::int16_t>);
 }
 
 bool RowSet::ReadField(int column, std::int32_t& value) const
 {
-    const char* cell = nullptr;
-    std::size_t length = 0;
-    if (!Locate(*this, column, cell, length))
-        return false;
-    value = cell ? LeadingInteger<std::int32_t>(cell, length) : 0;
-    return true;
+    return ReadConverted(*this, column, value, LeadingInteger<std::int32_t>);
 }
 
 bool RowSet::ReadField(int column, std::int64_t& value) const
 {
-    const char* cell = nullptr;
-    std::size_t length = 0;
-    if (!Locate(*this, column, cell, length))
-        return false;
-    value = cell ? LeadingInteger<std::int64_t>(cell, length) : 0;
-    return true;
+    return ReadConverted(*this, column, value, LeadingInteger<std::int64_t>);
 }
 
 bool RowSet::ReadField(int column, double& value) const
 {
-    const char* cell = nullptr;
-    std::size_t length = 0;
-    if (!Locate(*this, column, cell, length))
-        return false;
-    value = cell ? LeadingDouble(cell, length) : 0.0;
-    return true;
+    return ReadConverted(*this, column, value, LeadingDouble);
 }
 
 bool RowSet::ReadField(int column, bool& value) const
 {
-    const char* cell = nullptr;
-    std::size_t length = 0;
-    if (!Locate(*this, column, cell, length))
-        return false;
     // An empty text has no first character, so it is not "0".
-    value = cell ? !(length > 0 && cell[0] == '0') : false;
-    return true;
+    return ReadConverted(*this, column, value, [](const char* cell, std::size_t length) {
+        return !(length > 0 && cell[0] == '0');
+    });
 }
 
 void RowSet::Free()
