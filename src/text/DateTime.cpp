@@ -57,7 +57,10 @@ DateTime MsToLocalTime(std::int64_t count, bool inSeconds, bool utc8)
     // Day and second of day are split before the base hour is added, so even the extreme
     // counts cannot overflow.
     std::int64_t days = FloorDiv(seconds, kSecondsPerDay);
-    std::int64_t secondOfDay = seconds - days * kSecondsPerDay + (utc8 ? 8 * 3600 : 0);
+    std::int64_t secondOfDay = seconds % kSecondsPerDay;
+    if (secondOfDay < 0)
+        secondOfDay += kSecondsPerDay;
+    secondOfDay += utc8 ? 8 * 3600 : 0;
     if (secondOfDay >= kSecondsPerDay) {
         secondOfDay -= kSecondsPerDay;
         ++days;

@@ -261,6 +261,8 @@ bool IsIntegerText(std::string_view text)
 
 std::string CleanUtf8(std::string_view bytes)
 {
+    if (bytes.empty())
+        return {};
     if (const void* zero = std::memchr(bytes.data(), 0, bytes.size()))
         bytes = bytes.substr(0, static_cast<const char*>(zero) - bytes.data());
     if (IsAllAsciiWithoutZero(bytes))

@@ -126,6 +126,58 @@ TEST_F(WindowFeatures, AResultOfEveryRecordArrivesWholeInSlices)
               ReplaceAll(expected.text, "\r\n", "\n"));
 }
 
+TEST_F(WindowFeatures, ItemTableStopsAtSixAndACancelledNameAddsNothing)
+{
+    Started();
+    auto* items = Find<ReportView>("超级列表框5");
+    Find<QLineEdit>("编辑框15")->setText(QStringLiteral("10001"));
+    dialogs.typed = {std::nullopt};
+    Find<QPushButton>("按钮6")->click();
+    EXPECT_EQ(items->RowCount(), 0);
+    EXPECT_EQ(dialogs.inputs.size(), 1u);
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    for (int i = 0; i < 6; ++i) {
+        dialogs.typed = {QStringLiteral("item%1").arg(i)};
+        Find<QPushButton>("按钮6")->click();
+    }
+    ASSERT_EQ(items->RowCount(), 6);
+    EXPECT_EQ(items->Cell(5, 0), QStringLiteral("6"));
+    dialogs.inputs.clear();
+    Find<QPushButton>("按钮6")->click();
+    EXPECT_TRUE(dialogs.inputs.empty());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("本次邮件的物品栏已满！"));
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("检测消息"));
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
+
+    // Cleared, the table numbers from 1 again.
+    Find<QPushButton>("按钮9")->click();
+    dialogs.typed = {QStringLiteral("again")};
+    Find<QPushButton>("按钮6")->click();
+    ASSERT_EQ(items->RowCount(), 1);
+    EXPECT_EQ(items->Cell(0, 0), QStringLiteral("1"));
+}
+
+TEST_F(WindowFeatures, SendingWithoutAConnectionFailsAndIncompleteFieldsAreRefused)
+{
+    Started();
+    Find<QPushButton>("按钮5")->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("请填写完整后再发送！"));
+    Find<QLineEdit>("编辑框10")->setText(QStringLiteral("100001"));
+    Find<QPushButton>("按钮5")->click();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("邮件发送失败！"));
+    EXPECT_EQ(dialogs.messages[1].title, QStringLiteral("邮件消息"));
+    EXPECT_EQ(dialogs.messages[1].icon, MessageIcon::Error);
+    Find<QPushButton>("按钮10")->click();
+    ASSERT_EQ(dialogs.messages.size(), 3u);
+    EXPECT_EQ(dialogs.messages[2].title, QStringLiteral("使用帮助"));
+    EXPECT_EQ(dialogs.messages[2].icon, MessageIcon::None);
+    EXPECT_TRUE(dialogs.messages[2].text.startsWith(QStringLiteral("帮助说明：\r\n1.发送邮件失败？")));
+}
+
 TEST_F(WindowFeatures, ArchivesSaveLoadAndDeleteThroughTheButtons)
 {
     MainWindow& window = Started();
