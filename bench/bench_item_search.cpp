@@ -43,8 +43,7 @@ std::string PerRecordSearch(const std::filesystem::path& path, const std::string
     const std::string buffer = ReadWholeFile(path);
     std::vector<std::string> slices;
     std::size_t start = 0;
-    for (std::size_t at = buffer.find('{'); at != std::string::npos;
-         at = buffer.find('{', start)) {
+    for (std::size_t at = buffer.find('{'); at != std::string::npos; at = buffer.find('{', start)) {
         slices.push_back(buffer.substr(start, at - start));
         start = at + 1;
     }

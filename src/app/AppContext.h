@@ -16,7 +16,8 @@ class Dialogs;
 
 // Where the tool finds its files and how it talks to the operator; the program uses the
 // defaults, tests point them at temporary folders and scripted dialogs.
-struct AppEnvironment {
+struct AppEnvironment
+{
     std::filesystem::path configPath;
     std::filesystem::path cataloguePath;
     QString versionAddress;
@@ -29,7 +30,8 @@ struct AppEnvironment {
 };
 
 // State shared by the pages of the main window.
-struct AppContext {
+struct AppContext
+{
     explicit AppContext(AppEnvironment environment)
         : env(std::move(environment)), config(env.configPath)
     {

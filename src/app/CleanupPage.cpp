@@ -32,8 +32,8 @@ CleanupPage::CleanupPage(AppContext& context, QWidget* parent) : Page(parent), m
     Pin(m_tables);
     Pin(MakeLabel(this, QStringLiteral("标签1"), QStringLiteral("删除之前天数："),
                   {336, 29, 80, 16}));
-    m_days = Pin(MakeEdit(this, QStringLiteral("编辑框1"), QStringLiteral("3"), {424, 29, 40, 16},
-                          true));
+    m_days = Pin(
+        MakeEdit(this, QStringLiteral("编辑框1"), QStringLiteral("3"), {424, 29, 40, 16}, true));
     m_emptyAll = Pin(MakeCheckBox(this, QStringLiteral("选择框1"), QStringLiteral("全部清空"),
                                   {336, 53, 72, 16}));
     m_emptySelected = Pin(MakeCheckBox(this, QStringLiteral("选择框2"),
@@ -44,17 +44,17 @@ CleanupPage::CleanupPage(AppContext& context, QWidget* parent) : Page(parent), m
                                     QStringLiteral("清理角色数据："), {320, 128, 174, 104}));
     MakeLabel(g, QStringLiteral("标签9"), QStringLiteral("查询帐号："), {8, 18, 64, 16});
     m_account = MakeEdit(g, QStringLiteral("编辑框7"), {}, {72, 16, 96, 20});
-    m_byRole = MakeCheckBox(g, QStringLiteral("选择框4"), QStringLiteral("roleid："),
-                            {5, 40, 66, 16});
+    m_byRole =
+        MakeCheckBox(g, QStringLiteral("选择框4"), QStringLiteral("roleid："), {5, 40, 66, 16});
     m_roleId = MakeEdit(g, QStringLiteral("编辑框8"), {}, {72, 36, 96, 20});
-    m_roleInSelected = MakeCheckBox(g, QStringLiteral("选择框5"), QStringLiteral("指定表"),
-                                    {5, 57, 58, 16});
-    auto* lookup = MakeButton(g, QStringLiteral("按钮3"), QStringLiteral("查询帐号roleid"),
-                              {64, 59, 104, 20});
+    m_roleInSelected =
+        MakeCheckBox(g, QStringLiteral("选择框5"), QStringLiteral("指定表"), {5, 57, 58, 16});
+    auto* lookup =
+        MakeButton(g, QStringLiteral("按钮3"), QStringLiteral("查询帐号roleid"), {64, 59, 104, 20});
     MakeLabel(g, QStringLiteral("标签10"), QStringLiteral("清理角色数据请勾选roleid"),
               {8, 80, 160, 16});
-    m_start = Pin(MakeButton(this, QStringLiteral("按钮2"), QStringLiteral("开始清理"),
-                             {336, 243, 144, 24}));
+    m_start = Pin(
+        MakeButton(this, QStringLiteral("按钮2"), QStringLiteral("开始清理"), {336, 243, 144, 24}));
     Pin(MakeLabel(this, QStringLiteral("标签8"), QStringLiteral("都不钩清理全部之前数据"),
                   {336, 272, 144, 24}));
     Pin(MakeLabel(this, QStringLiteral("标签2"),
@@ -109,12 +109,13 @@ void CleanupPage::CleanTables()
     options.roleInSelectedOnly = m_roleInSelected->isChecked();
     const int selected = m_tables->Selection();
     const int rowCount = m_tables->RowCount();
-    const CleanupCase which = ChooseCleanupCase(options, m_roleId->text().toStdString(),
-                                                selected != -1, rowCount);
+    const CleanupCase which =
+        ChooseCleanupCase(options, m_roleId->text().toStdString(), selected != -1, rowCount);
     const auto tableAt = [this](int row) { return m_tables->Model().Cell(row, kNameColumn); };
 
     switch (which) {
-    case CleanupCase::Nothing: return;
+    case CleanupCase::Nothing:
+        return;
     case CleanupCase::EmptySelected:
         RunOne(selected, AllRowsStatement(tableAt(selected)));
         Finish();
@@ -129,17 +130,19 @@ void CleanupPage::CleanTables()
         Finish();
         return;
     case CleanupCase::RoleInEvery:
-    case CleanupCase::EveryTable: break;
+    case CleanupCase::EveryTable:
+        break;
     }
 
     // Emptying every table of the game cannot be undone: it is decided once, here, and
     // only after the operator has confirmed it for this many tables.
     const bool emptyEverything = which == CleanupCase::EveryTable && options.emptyAll;
-    if (emptyEverything
-        && m_context.dialogs().Message(this, QString::fromStdString(EmptyEveryTableQuestion(static_cast<std::size_t>(rowCount))),
-                                       QString::fromUtf8(kEmptyEveryTableTitle),
-                                       MessageIcon::Question, MessageButtons::YesNo)
-               != MessageAnswer::Yes)
+    if (emptyEverything &&
+        m_context.dialogs().Message(
+            this,
+            QString::fromStdString(EmptyEveryTableQuestion(static_cast<std::size_t>(rowCount))),
+            QString::fromUtf8(kEmptyEveryTableTitle), MessageIcon::Question,
+            MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
 
     m_running = true;

@@ -8,7 +8,8 @@ struct AppContext;
 class ReportView;
 
 // Page 2 "清理数据": the table list and the delete statements.
-class CleanupPage : public Page {
+class CleanupPage : public Page
+{
     Q_OBJECT
 public:
     explicit CleanupPage(AppContext& context, QWidget* parent = nullptr);

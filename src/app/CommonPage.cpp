@@ -31,14 +31,14 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
                       QRect(64, 21, 112, 20));
     m_port = MakeEdit(group1, QStringLiteral("编辑框3"), QStringLiteral("3306"),
                       QRect(217, 21, 48, 20), true);
-    m_user = MakeEdit(group1, QStringLiteral("编辑框4"), QStringLiteral("root"),
-                      QRect(304, 21, 48, 20));
+    m_user =
+        MakeEdit(group1, QStringLiteral("编辑框4"), QStringLiteral("root"), QRect(304, 21, 48, 20));
     m_password = MakeEdit(group1, QStringLiteral("编辑框5"), QStringLiteral("739215"),
                           QRect(400, 21, 72, 20));
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    m_database = MakeEdit(group1, QStringLiteral("编辑框6"), QStringLiteral("mrvn"),
-                          QRect(64, 56, 112, 20));
+    m_database =
+        MakeEdit(group1, QStringLiteral("编辑框6"), QStringLiteral("mrvn"), QRect(64, 56, 112, 20));
     m_status = MakeLabel(group1, QStringLiteral("标签4"), QStringLiteral(" 连接状态：未连接"),
                          QRect(184, 56, 192, 20));
     m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -46,25 +46,26 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
                            QRect(392, 48, 80, 32));
     connect(m_connect, &QPushButton::clicked, this, &CommonPage::ConnectRequested);
 
-    auto* caption = Pin(MakeLabel(this, QStringLiteral("标签7"),
-                                  QStringLiteral("在线数据统计系统 v1.0 （界面全部数据刷新间隔1分钟）"),
-                                  QRect(8, 124, 480, 16)));
+    auto* caption =
+        Pin(MakeLabel(this, QStringLiteral("标签7"),
+                      QStringLiteral("在线数据统计系统 v1.0 （界面全部数据刷新间隔1分钟）"),
+                      QRect(8, 124, 480, 16)));
     static_cast<DesignLabel*>(caption)->SetTextColor(QColor(0, 0, 255));
 
     m_statsView = new ReportView(QStringLiteral("超级列表框2"),
-                                     {{QStringLiteral("今日创建角色"), 100},
-                                      {QStringLiteral("今日登陆人数"), 100},
-                                      {QStringLiteral("当前在线"), 100},
-                                      {QStringLiteral("记录更新时间"), 160},
-                                      {QStringLiteral("id"), 0}},
+                                 {{QStringLiteral("今日创建角色"), 100},
+                                  {QStringLiteral("今日登陆人数"), 100},
+                                  {QStringLiteral("当前在线"), 100},
+                                  {QStringLiteral("记录更新时间"), 160},
+                                  {QStringLiteral("id"), 0}},
                                  this);
     m_statsView->setGeometry(8, 144, 480, 45);
     Pin(m_statsView);
 
-    auto* group4 = Pin(MakeGroupBox(
-        this, QStringLiteral("分组框4"),
-        QStringLiteral("全部角色列表：（有右键菜单功能。修改数据 - 暂未开放）"),
-        QRect(8, 200, 480, 232)));
+    auto* group4 =
+        Pin(MakeGroupBox(this, QStringLiteral("分组框4"),
+                         QStringLiteral("全部角色列表：（有右键菜单功能。修改数据 - 暂未开放）"),
+                         QRect(8, 200, 480, 232)));
     m_roleView = new ReportView(QStringLiteral("超级列表框4"),
                                 {{QStringLiteral("在线"), 38},
                                  {QStringLiteral("名称"), 120},

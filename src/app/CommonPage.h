@@ -16,7 +16,8 @@ struct OnlineStatsRow;
 class ReportView;
 
 // Page 0 "常用功能": connection parameters, the statistics line and the role list.
-class CommonPage : public Page {
+class CommonPage : public Page
+{
     Q_OBJECT
 public:
     explicit CommonPage(AppContext& context, QWidget* parent = nullptr);

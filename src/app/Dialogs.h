@@ -14,7 +14,8 @@ enum class MessageAnswer { Ok, Yes, No };
 
 // Every message box, input box and shell-open of the tool goes through this interface, so
 // tests can answer them and see what the operator would have seen.
-class Dialogs {
+class Dialogs
+{
 public:
     virtual ~Dialogs() = default;
     virtual MessageAnswer Message(QWidget* parent, const QString& text, const QString& title,
@@ -27,7 +28,8 @@ public:
 };
 
 // The real dialogs.
-class QtDialogs final : public Dialogs {
+class QtDialogs final : public Dialogs
+{
 public:
     MessageAnswer Message(QWidget* parent, const QString& text, const QString& title,
                           MessageIcon icon, MessageButtons buttons) override;

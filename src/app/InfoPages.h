@@ -5,14 +5,16 @@
 namespace mrvn {
 
 // Page 3 "关于授权": a static text.
-class AboutPage : public Page {
+class AboutPage : public Page
+{
     Q_OBJECT
 public:
     explicit AboutPage(QWidget* parent = nullptr);
 };
 
 // Page 4 "更新说明": the change log in a read-only box.
-class ChangeLogPage : public Page {
+class ChangeLogPage : public Page
+{
     Q_OBJECT
 public:
     explicit ChangeLogPage(QWidget* parent = nullptr);

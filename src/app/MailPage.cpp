@@ -41,14 +41,13 @@ std::string Std(const QString& text)
 
 void RunAccountLookup(AppContext& context, QLineEdit* account, QLineEdit* roleId)
 {
-    const std::optional<std::string> found = mrvn::LookupRoleByAccount(context.db,
-                                                                        Std(account->text()));
+    const std::optional<std::string> found =
+        mrvn::LookupRoleByAccount(context.db, Std(account->text()));
     if (found)
         roleId->setText(QString::fromStdString(*found));
 }
 
-MailPage::MailPage(AppContext& context, QWidget* parent)
-    : Page(parent), m_context(context)
+MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
 {
     connect(&m_searchWatcher, &QFutureWatcher<QString>::finished, this,
             [this] { ShowSearchResult(m_searchWatcher.result()); });
@@ -61,7 +60,8 @@ MailPage::MailPage(AppContext& context, QWidget* parent)
     MakeLabel(g, QStringLiteral("标签12"), QStringLiteral("Role ID："), {8, 47, 56, 20});
     m_roleId = MakeEdit(g, QStringLiteral("编辑框10"), {}, {64, 48, 216, 20});
     MakeLabel(g, QStringLiteral("标签13"), QStringLiteral("邮件标题："), {8, 72, 56, 16});
-    m_title = MakeEdit(g, QStringLiteral("编辑框11"), QStringLiteral("系统邮件"), {64, 70, 216, 20});
+    m_title =
+        MakeEdit(g, QStringLiteral("编辑框11"), QStringLiteral("系统邮件"), {64, 70, 216, 20});
     MakeLabel(g, QStringLiteral("标签14"), QStringLiteral("邮件内容："), {8, 90, 56, 16});
     m_content = MakeMultiLineEdit(g, QStringLiteral("编辑框12"),
                                   QStringLiteral("系统邮件请勿回复！(内容不可用回车,空格)"),
@@ -72,10 +72,10 @@ MailPage::MailPage(AppContext& context, QWidget* parent)
         {285, 13, 192, 96}, true);
     MakeLabel(g, QStringLiteral("标签21"), QStringLiteral("物品名称查ID："), {288, 114, 80, 16});
     m_searchQuery = MakeEdit(g, QStringLiteral("编辑框19"), {}, {368, 112, 104, 20});
-    m_searchStatus = MakeLabel(g, QStringLiteral("标签22"), Text(kSearchStatusWaiting),
-                               {288, 136, 104, 16});
-    m_searchButton = MakeButton(g, QStringLiteral("按钮11"), QStringLiteral("查询物品库"),
-                                {400, 133, 72, 20});
+    m_searchStatus =
+        MakeLabel(g, QStringLiteral("标签22"), Text(kSearchStatusWaiting), {288, 136, 104, 16});
+    m_searchButton =
+        MakeButton(g, QStringLiteral("按钮11"), QStringLiteral("查询物品库"), {400, 133, 72, 20});
     MakeLabel(g, QStringLiteral("标签15"),
               QStringLiteral("铜钱：             非绑定元宝：                使用期限：        "
                              "天（0无限制）"),
@@ -89,7 +89,8 @@ MailPage::MailPage(AppContext& context, QWidget* parent)
                              "使用等级："),
               {8, 182, 464, 20});
     m_itemId = MakeEdit(g, QStringLiteral("编辑框15"), {}, {56, 183, 80, 20});
-    m_count = MakeEdit(g, QStringLiteral("编辑框16"), QStringLiteral("1"), {176, 183, 30, 20}, true);
+    m_count =
+        MakeEdit(g, QStringLiteral("编辑框16"), QStringLiteral("1"), {176, 183, 30, 20}, true);
     m_grade = MakeComboBox(g, QStringLiteral("组合框1"),
                            {QStringLiteral("白"), QStringLiteral("绿"), QStringLiteral("蓝"),
                             QStringLiteral("紫"), QStringLiteral("橙"), QStringLiteral("红")},
@@ -107,10 +108,10 @@ MailPage::MailPage(AppContext& context, QWidget* parent)
         levels << QStringLiteral("+%1").arg(i);
     levels << QStringLiteral("+MAX");
     m_enhance = MakeComboBox(g, QStringLiteral("组合框3"), levels, {144, 208, 45, 20});
-    auto* add = MakeButton(g, QStringLiteral("按钮6"), QStringLiteral("先加入物品表"),
-                           {200, 208, 88, 20});
-    auto* help = MakeButton(g, QStringLiteral("按钮10"), QStringLiteral("使用帮助Help"),
-                            {184, 235, 88, 20});
+    auto* add =
+        MakeButton(g, QStringLiteral("按钮6"), QStringLiteral("先加入物品表"), {200, 208, 88, 20});
+    auto* help =
+        MakeButton(g, QStringLiteral("按钮10"), QStringLiteral("使用帮助Help"), {184, 235, 88, 20});
     MakeLabel(g, QStringLiteral("标签18"), QStringLiteral("邮件物品表：（最多6件物品）"),
               {8, 238, 168, 16});
     m_items = new ReportView(QStringLiteral("超级列表框5"),
@@ -119,23 +120,23 @@ MailPage::MailPage(AppContext& context, QWidget* parent)
                               {QStringLiteral("code"), 0}},
                              g);
     m_items->setGeometry(8, 256, 168, 144);
-    auto* hint = MakeLabel(g, QStringLiteral("标签20"),
-                           QStringLiteral("存档可快速发放套装等物品！方便快捷！"),
-                           {185, 258, 88, 40});
+    auto* hint =
+        MakeLabel(g, QStringLiteral("标签20"),
+                  QStringLiteral("存档可快速发放套装等物品！方便快捷！"), {185, 258, 88, 40});
     hint->setWordWrap(true);
-    auto* save = MakeButton(g, QStringLiteral("按钮7"), QStringLiteral("加入存档 >>"),
-                            {184, 298, 88, 24});
-    auto* remove = MakeButton(g, QStringLiteral("按钮8"), QStringLiteral("删除存档 ×"),
-                              {184, 324, 88, 24});
-    auto* clear = MakeButton(g, QStringLiteral("按钮9"), QStringLiteral("< 清空物品表"),
-                             {184, 350, 88, 24});
-    auto* send = MakeButton(g, QStringLiteral("按钮5"), QStringLiteral("发送邮件 √"),
-                            {184, 376, 88, 24});
+    auto* save =
+        MakeButton(g, QStringLiteral("按钮7"), QStringLiteral("加入存档 >>"), {184, 298, 88, 24});
+    auto* remove =
+        MakeButton(g, QStringLiteral("按钮8"), QStringLiteral("删除存档 ×"), {184, 324, 88, 24});
+    auto* clear =
+        MakeButton(g, QStringLiteral("按钮9"), QStringLiteral("< 清空物品表"), {184, 350, 88, 24});
+    auto* send =
+        MakeButton(g, QStringLiteral("按钮5"), QStringLiteral("发送邮件 √"), {184, 376, 88, 24});
     MakeLabel(g, QStringLiteral("标签19"), QStringLiteral("邮件数据存档表：（双击加载）"),
               {280, 238, 192, 16});
-    m_archives = new ReportView(QStringLiteral("超级列表框6"),
-                                {{QStringLiteral("tid"), 35}, {QStringLiteral("存档名称"), 135}},
-                                g);
+    m_archives =
+        new ReportView(QStringLiteral("超级列表框6"),
+                       {{QStringLiteral("tid"), 35}, {QStringLiteral("存档名称"), 135}}, g);
     m_archives->setGeometry(280, 256, 192, 144);
 
     connect(m_lookup, &QPushButton::clicked, this, &MailPage::LookupRoleByAccount);
@@ -195,9 +196,14 @@ void MailPage::AddMailItem()
     fields.enhance = m_enhance->currentIndex();
 
     switch (CheckMailItemFields(fields)) {
-    case MailItemCheck::Incomplete: Warn(kMailItemIncompleteText); return;
-    case MailItemCheck::Forbidden: Warn(kForbiddenCharText); return;
-    case MailItemCheck::Ok: break;
+    case MailItemCheck::Incomplete:
+        Warn(kMailItemIncompleteText);
+        return;
+    case MailItemCheck::Forbidden:
+        Warn(kForbiddenCharText);
+        return;
+    case MailItemCheck::Ok:
+        break;
     }
     if (m_items->RowCount() >= kMaxMailItems) {
         Warn(kMailItemsFullText);
@@ -205,15 +211,20 @@ void MailPage::AddMailItem()
     }
     const std::string code = AttachmentJson(fields, std::time(nullptr));
 
-    const std::optional<QString> name = m_context.dialogs().Input(
-        this, Text(kItemNamePrompt), Text(kItemNameTitle),
-        QString::fromStdString(RemoveAllSpaces(fields.itemId)));
+    const std::optional<QString> name =
+        m_context.dialogs().Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
+                                  QString::fromStdString(RemoveAllSpaces(fields.itemId)));
     if (!name)
         return;
     switch (CheckItemName(Std(*name))) {
-    case ItemNameCheck::Empty: Warn(kInputErrorText); return;
-    case ItemNameCheck::Forbidden: Warn(kForbiddenCharText); return;
-    case ItemNameCheck::Ok: break;
+    case ItemNameCheck::Empty:
+        Warn(kInputErrorText);
+        return;
+    case ItemNameCheck::Forbidden:
+        Warn(kForbiddenCharText);
+        return;
+    case ItemNameCheck::Ok:
+        break;
     }
     TextTableModel& model = m_items->Model();
     const int row = model.AppendRow();
@@ -241,7 +252,9 @@ void MailPage::SendMail()
         codes.push_back(items.Cell(row, 2));
 
     switch (mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr))) {
-    case SendMailResult::Incomplete: Warn(kMailIncompleteText); break;
+    case SendMailResult::Incomplete:
+        Warn(kMailIncompleteText);
+        break;
     case SendMailResult::Sent:
         m_context.dialogs().Message(this, Text(kMailSentText), Text(kMailTitle),
                                     MessageIcon::Information, MessageButtons::Ok);
@@ -255,8 +268,8 @@ void MailPage::SendMail()
 
 void MailPage::ShowMailHelp()
 {
-    m_context.dialogs().Message(this, Text(kMailHelpText), Text(kMailHelpTitle),
-                                MessageIcon::None, MessageButtons::Ok);
+    m_context.dialogs().Message(this, Text(kMailHelpText), Text(kMailHelpTitle), MessageIcon::None,
+                                MessageButtons::Ok);
 }
 
 void MailPage::RefreshArchiveList()
@@ -284,11 +297,20 @@ void MailPage::AddArchive()
         page.items.push_back({items.Cell(row, 1), items.Cell(row, 2)});
 
     switch (mrvn::AddArchive(m_context.config, Std(*typed), page)) {
-    case AddArchiveResult::Forbidden: Warn(kForbiddenCharText); return;
-    case AddArchiveResult::Empty: Warn(kInputErrorText); return;
-    case AddArchiveResult::Duplicate: Warn(kArchiveDuplicateText); return;
-    case AddArchiveResult::WriteFailed: Warn(kArchiveWriteFailedText); break;
-    case AddArchiveResult::Added: break;
+    case AddArchiveResult::Forbidden:
+        Warn(kForbiddenCharText);
+        return;
+    case AddArchiveResult::Empty:
+        Warn(kInputErrorText);
+        return;
+    case AddArchiveResult::Duplicate:
+        Warn(kArchiveDuplicateText);
+        return;
+    case AddArchiveResult::WriteFailed:
+        Warn(kArchiveWriteFailedText);
+        break;
+    case AddArchiveResult::Added:
+        break;
     }
     RefreshArchiveList();
 }
@@ -298,10 +320,9 @@ void MailPage::DeleteArchive()
     const int row = m_archives->Selection();
     if (row == -1)
         return;
-    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion),
-                                    Text(kDeleteArchiveTitle), MessageIcon::Question,
-                                    MessageButtons::YesNo)
-        != MessageAnswer::Yes)
+    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteArchiveTitle),
+                                    MessageIcon::Question,
+                                    MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
     if (!mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)))
         Warn(kArchiveWriteFailedText);
@@ -331,9 +352,8 @@ bool MailPage::SearchItemLibrary()
     const std::filesystem::path catalogue = m_context.env.cataloguePath;
     std::error_code error;
     if (!std::filesystem::is_regular_file(catalogue, error)) {
-        m_context.dialogs().Message(this, Text(kCatalogueMissingText),
-                                    Text(kCatalogueErrorTitle), MessageIcon::Error,
-                                    MessageButtons::Ok);
+        m_context.dialogs().Message(this, Text(kCatalogueMissingText), Text(kCatalogueErrorTitle),
+                                    MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
     m_searchRunning = true;

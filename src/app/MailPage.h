@@ -12,7 +12,8 @@ struct AppContext;
 class ReportView;
 
 // Page 1 "发放邮件": account lookup, item search, attachment table, archives and sending.
-class MailPage : public Page {
+class MailPage : public Page
+{
     Q_OBJECT
 public:
     explicit MailPage(AppContext& context, QWidget* parent = nullptr);

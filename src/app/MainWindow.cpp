@@ -118,8 +118,7 @@ void MainWindow::ConnectDatabase()
 
     if (!m_context.db.Connect(params)) {
         m_context.dialogs().Message(this, QStringLiteral("mysql连接错误！请检查连接参数！"),
-                                    QStringLiteral("消息"), MessageIcon::Error,
-                                    MessageButtons::Ok);
+                                    QStringLiteral("消息"), MessageIcon::Error, MessageButtons::Ok);
         return;
     }
     m_common->ShowConnected();
@@ -170,14 +169,15 @@ void MainWindow::OnVersionPage(const QByteArray& body)
     switch (page.verdict) {
     case VersionVerdict::Unreadable:
         goOn = m_context.dialogs().Message(this, QString::fromUtf8(kUnreadableQuestion), title,
-                                           MessageIcon::Question, MessageButtons::YesNo)
-               == MessageAnswer::Yes;
+                                           MessageIcon::Question,
+                                           MessageButtons::YesNo) == MessageAnswer::Yes;
         break;
-    case VersionVerdict::UpToDate: break;
+    case VersionVerdict::UpToDate:
+        break;
     case VersionVerdict::NewerAvailable:
-        if (m_context.dialogs().Message(this, QString::fromStdString(NewVersionQuestion(page.newest)),
-                                        title, MessageIcon::Question, MessageButtons::YesNo)
-            == MessageAnswer::Yes) {
+        if (m_context.dialogs().Message(
+                this, QString::fromStdString(NewVersionQuestion(page.newest)), title,
+                MessageIcon::Question, MessageButtons::YesNo) == MessageAnswer::Yes) {
             if (const std::optional<std::string> address = WebAddressToOpen(page.address))
                 m_context.dialogs().OpenAddress(QString::fromStdString(*address));
             goOn = false;

@@ -17,7 +17,8 @@ class CleanupPage;
 class VersionPageFetcher;
 
 // The tool's one window: the tab control with its five pages and the two timers.
-class MainWindow : public QWidget {
+class MainWindow : public QWidget
+{
     Q_OBJECT
 public:
     explicit MainWindow(AppEnvironment environment, QWidget* parent = nullptr);

@@ -16,7 +16,8 @@ namespace mrvn {
 // A page of the tab control. Control positions are given from the top-left corner of the
 // tab control, tab strip included, as the window was designed; the page subtracts its own
 // offset inside the tab control whenever it is laid out, so controls land where designed.
-class Page : public QWidget {
+class Page : public QWidget
+{
     Q_OBJECT
 public:
     explicit Page(QWidget* parent = nullptr) : QWidget(parent) {}
@@ -40,7 +41,8 @@ private:
 
 // A label drawn as the window was designed: lines at a fixed pitch of the font's pixel
 // size (12 px), so captions laid out with spaces and line breaks meet their boxes.
-class DesignLabel : public QLabel {
+class DesignLabel : public QLabel
+{
     Q_OBJECT
 public:
     using QLabel::QLabel;

@@ -56,8 +56,8 @@ void ReportView::SetSelection(int row)
         selectionModel()->clearSelection();
         return;
     }
-    selectionModel()->select(m_model->index(row, 0), QItemSelectionModel::ClearAndSelect
-                                                         | QItemSelectionModel::Rows);
+    selectionModel()->select(m_model->index(row, 0),
+                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     selectionModel()->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::NoUpdate);
 }
 

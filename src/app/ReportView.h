@@ -8,13 +8,15 @@
 
 namespace mrvn {
 
-struct ReportColumn {
+struct ReportColumn
+{
     QString header;
     int width = 0; // 0: hidden
 };
 
 // A report-style list view: a header row, one selectable row per entry, texts only.
-class ReportView : public QTreeView {
+class ReportView : public QTreeView
+{
     Q_OBJECT
 public:
     ReportView(const QString& objectName, const std::vector<ReportColumn>& columns,

@@ -47,7 +47,8 @@ StartupDialog::StartupDialog(QWidget* parent) : QDialog(parent)
     picture->setAutoDefault(false);
 
     auto* note = new QLabel(
-        QStringLiteral("使用前感谢下软件作者：Tobrel童鞋吧！\n有问题与建议，请到发布帖中留言。"), this);
+        QStringLiteral("使用前感谢下软件作者：Tobrel童鞋吧！\n有问题与建议，请到发布帖中留言。"),
+        this);
     note->setObjectName(QStringLiteral("标签1"));
     note->setGeometry(104, 24, 296, 48);
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);

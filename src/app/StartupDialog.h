@@ -6,7 +6,8 @@ namespace mrvn {
 
 // Shown once before the main window is used. Only its two buttons close it: "非常感谢"
 // goes on, "呵呵……" ends the program.
-class StartupDialog : public QDialog {
+class StartupDialog : public QDialog
+{
     Q_OBJECT
 public:
     explicit StartupDialog(QWidget* parent = nullptr);

@@ -23,15 +23,15 @@ QVariant TextTableModel::data(const QModelIndex& index, int role) const
         return {};
     if (index.row() >= RowCount() || index.column() >= columnCount())
         return {};
-    const std::string& text = m_rows[static_cast<std::size_t>(index.row())]
-                                    [static_cast<std::size_t>(index.column())];
+    const std::string& text =
+        m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QVariant TextTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0
-        || section >= m_headers.size())
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= m_headers.size())
         return {};
     return m_headers.at(section);
 }

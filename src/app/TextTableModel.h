@@ -10,7 +10,8 @@ namespace mrvn {
 
 // Rows of UTF-8 texts behind a report view. Cells are converted to QString only when the
 // view asks for them, so filling 100,000 rows is one move and one reset.
-class TextTableModel : public QAbstractTableModel {
+class TextTableModel : public QAbstractTableModel
+{
     Q_OBJECT
 public:
     using Row = std::vector<std::string>;

@@ -16,7 +16,8 @@ constexpr std::size_t kMaxValueBytes = 10239;
 
 enum class Encoding { Gbk, Utf8Bom, Utf16Le, Utf16Be };
 
-struct Line {
+struct Line
+{
     std::string text; // UTF-8, without its line end
     // The line's original bytes on disk, kept so that an untouched line is written back
     // exactly as read, even when it holds bytes the code page cannot decode.
@@ -24,7 +25,8 @@ struct Line {
     bool hasRaw = false;
 };
 
-struct Document {
+struct Document
+{
     Encoding encoding = Encoding::Gbk;
     std::vector<Line> lines;
     bool endsWithNewline = true;
@@ -158,7 +160,10 @@ std::string EncodeUtf16(std::string_view utf8, bool bigEndian)
     for (std::size_t i = 0; i < clean.size();) {
         const auto b = static_cast<unsigned char>(clean[i]);
         const std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        char32_t c = length == 1   ? b
+                     : length == 2 ? (b & 0x1F)
+                     : length == 3 ? (b & 0x0F)
+                                   : (b & 0x07);
         for (std::size_t k = 1; k < length; ++k)
             c = c << 6 | (static_cast<unsigned char>(clean[i + k]) & 0x3F);
         i += length;
@@ -199,7 +204,9 @@ LoadResult ReadBytes(const std::filesystem::path& path, std::string& bytes)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return LoadResult::Unreadable;
@@ -261,10 +268,17 @@ std::string Serialize(const Document& doc)
     const bool bigEndian = doc.encoding == Encoding::Utf16Be;
     std::string out;
     switch (doc.encoding) {
-    case Encoding::Gbk: break;
-    case Encoding::Utf8Bom: out = "\xEF\xBB\xBF"; break;
-    case Encoding::Utf16Le: out = "\xFF\xFE"; break;
-    case Encoding::Utf16Be: out = "\xFE\xFF"; break;
+    case Encoding::Gbk:
+        break;
+    case Encoding::Utf8Bom:
+        out = "\xEF\xBB\xBF";
+        break;
+    case Encoding::Utf16Le:
+        out = "\xFF\xFE";
+        break;
+    case Encoding::Utf16Be:
+        out = "\xFE\xFF";
+        break;
     }
     const std::string newline = utf16 ? EncodeUtf16("\r\n", bigEndian) : "\r\n";
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
@@ -309,7 +323,9 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, bool
         return false;
     // mkstemp creates the file 0600, which suits a new file holding the database password;
     // a file that exists keeps the permissions its owner gave it.
-    struct stat info {};
+    struct stat info
+    {
+    };
     bool ok = true;
     if (existed && ::stat(path.c_str(), &info) == 0)
         ok = ::fchmod(fd, info.st_mode & 07777) == 0;
@@ -340,7 +356,8 @@ std::string SingleLine(std::string_view value)
     return out;
 }
 
-struct SectionRange {
+struct SectionRange
+{
     std::size_t header = 0;
     std::size_t end = 0; // one past the section's last line
     bool found = false;
@@ -401,8 +418,7 @@ Line MakeLine(std::string text)
     return {std::move(text), {}, false};
 }
 
-void SetValue(Document& doc, std::string_view section, std::string_view key,
-              std::string_view value)
+void SetValue(Document& doc, std::string_view section, std::string_view key, std::string_view value)
 {
     const SectionRange range = FindSection(doc, section);
     if (!range.found) {
@@ -423,8 +439,7 @@ void SetValue(Document& doc, std::string_view section, std::string_view key,
 }
 
 // Runs `change` on the loaded file and writes the result back when it changed anything.
-template <typename Change>
-bool Modify(const std::filesystem::path& path, Change change)
+template <typename Change> bool Modify(const std::filesystem::path& path, Change change)
 {
     Document doc;
     const LoadResult loaded = Load(path, doc);
@@ -508,8 +523,7 @@ std::string ConfigFile::ReadValue(std::string_view section, std::string_view key
     return CutToBuffer(value);
 }
 
-bool ConfigFile::WriteValue(std::string_view section, std::string_view key,
-                            std::string_view value)
+bool ConfigFile::WriteValue(std::string_view section, std::string_view key, std::string_view value)
 {
     return WriteValues(section, {{std::string(key), std::string(value)}});
 }

@@ -14,7 +14,8 @@ std::filesystem::path ProgramDirectory();
 // Access to an INI file stored in GBK (or UTF-8/UTF-16 with a byte-order mark), with the
 // semantics of the Windows profile functions. Every call opens, reads or rewrites and
 // closes the file; nothing is cached. All texts passed in and returned are UTF-8.
-class ConfigFile {
+class ConfigFile
+{
 public:
     explicit ConfigFile(std::filesystem::path path);
     // config.dat in ProgramDirectory().
@@ -43,7 +44,8 @@ private:
     std::filesystem::path m_path;
 };
 
-struct ConnectionSettings {
+struct ConnectionSettings
+{
     std::string ip = "127.0.0.1";
     std::string port = "3306";
     std::string user = "root";

@@ -24,8 +24,8 @@ std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::s
 {
     if (needle.empty() || from > haystack.size())
         return std::string_view::npos;
-    const void* hit = memmem(haystack.data() + from, haystack.size() - from, needle.data(),
-                             needle.size());
+    const void* hit =
+        memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
     if (!hit)
         return std::string_view::npos;
     return static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data());
@@ -103,9 +103,9 @@ std::string SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
             // listed, so looking back no further than `pos` finds the hit's own "{".
             const void* open = memrchr(base + pos, '{', hit - pos);
             const void* close = std::memchr(base + hit, '{', buffer.size() - hit);
-            const std::size_t end = close ? static_cast<std::size_t>(
-                                                static_cast<const char*>(close) - base)
-                                          : buffer.size();
+            const std::size_t end =
+                close ? static_cast<std::size_t>(static_cast<const char*>(close) - base)
+                      : buffer.size();
             // A hit before the first "{" is in the file's head, which is never searched.
             if (open) {
                 const std::size_t begin =

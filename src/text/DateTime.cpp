@@ -87,13 +87,26 @@ std::string FormatDateTime(const DateTime& value, std::string_view pattern)
     for (auto it = pattern.rbegin(); it != pattern.rend(); ++it) {
         std::string* source = nullptr;
         switch (*it) {
-        case 'y': source = &year; break;
-        case 'M': source = &month; break;
-        case 'd': source = &day; break;
-        case 'h': source = &hour; break;
-        case 'm': source = &minute; break;
-        case 's': source = &second; break;
-        default: break;
+        case 'y':
+            source = &year;
+            break;
+        case 'M':
+            source = &month;
+            break;
+        case 'd':
+            source = &day;
+            break;
+        case 'h':
+            source = &hour;
+            break;
+        case 'm':
+            source = &minute;
+            break;
+        case 's':
+            source = &second;
+            break;
+        default:
+            break;
         }
         if (source == nullptr) {
             reversed += *it;

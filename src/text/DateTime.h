@@ -8,7 +8,8 @@
 namespace mrvn {
 
 // A calendar date and wall-clock time, no time zone attached.
-struct DateTime {
+struct DateTime
+{
     int year = 1970;
     int month = 1;
     int day = 1;

@@ -10,7 +10,8 @@ namespace {
 
 // glibc's CP936 is the Windows code page 936 (0x80 is the euro sign). Each thread keeps
 // its own converters: opening one loads a module, and a converter is not thread-safe.
-class Converter {
+class Converter
+{
 public:
     Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
     ~Converter()

@@ -150,8 +150,7 @@ std::string RemoveAllSpaces(std::string_view text)
     return out;
 }
 
-std::vector<std::string> SplitText(std::string_view text, std::string_view separator,
-                                   int maxCount)
+std::vector<std::string> SplitText(std::string_view text, std::string_view separator, int maxCount)
 {
     std::vector<std::string> pieces;
     const auto full = [&] {

@@ -25,7 +25,8 @@ inline bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000)
 }
 
 // A main window over a fresh temporary folder with scripted dialogs; nothing is shown.
-class WindowTest : public ::testing::Test {
+class WindowTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
     void TearDown() override

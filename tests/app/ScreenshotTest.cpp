@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QTabWidget>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 
 namespace mrvn::test {
@@ -17,7 +17,8 @@ namespace {
 TEST_F(WindowTest, PicturesOfEveryPage)
 {
     ApplyAppearance(*qApp);
-    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../screenshots");
+    const QString folder =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../screenshots");
     ASSERT_TRUE(QDir().mkpath(folder));
     MainWindow& window = Started();
     window.show();

@@ -11,15 +11,18 @@
 namespace mrvn::test {
 
 // Answers every dialog from queues and records what the operator would have seen.
-class ScriptedDialogs final : public Dialogs {
+class ScriptedDialogs final : public Dialogs
+{
 public:
-    struct Shown {
+    struct Shown
+    {
         QString text;
         QString title;
         MessageIcon icon;
         MessageButtons buttons;
     };
-    struct Asked {
+    struct Asked
+    {
         QString prompt;
         QString title;
         QString initial;

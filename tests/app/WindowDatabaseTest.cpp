@@ -19,7 +19,8 @@
 namespace mrvn::test {
 namespace {
 
-class WindowDatabase : public WindowTest {
+class WindowDatabase : public WindowTest
+{
 protected:
     void FillConnectionBoxes(const ConnectParams& params)
     {
@@ -105,8 +106,8 @@ TEST_F(WindowDatabase, LookupWritesOnlyItsOwnPagesBox)
     MainWindow& window = Connected(m_db, 10);
     const std::string account =
         m_db.Scalar("SELECT user_id FROM user_role ORDER BY id DESC LIMIT 1");
-    const std::string newest = m_db.Scalar(
-        "SELECT MAX(id) FROM user_role WHERE user_id = '" + account + "'");
+    const std::string newest =
+        m_db.Scalar("SELECT MAX(id) FROM user_role WHERE user_id = '" + account + "'");
     ASSERT_FALSE(account.empty());
     Find<QLineEdit>("编辑框8")->setText(QStringLiteral("keep"));
     Find<QLineEdit>("编辑框9")->setText(QString::fromStdString(account));

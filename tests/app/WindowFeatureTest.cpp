@@ -12,9 +12,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 
 #include <fstream>
 
@@ -22,7 +22,8 @@ namespace mrvn::test {
 namespace {
 
 // Serves one fixed body to every request on a free loopback port.
-class PageServer : public QObject {
+class PageServer : public QObject
+{
 public:
     explicit PageServer(QByteArray body) : m_body(std::move(body))
     {
@@ -34,8 +35,8 @@ public:
                     if (!m_request.contains("\r\n\r\n"))
                         return;
                     socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                                  "Connection: close\r\nContent-Length: "
-                                  + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                                  "Connection: close\r\nContent-Length: " +
+                                  QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
                     socket->disconnectFromHost();
                 });
             }
@@ -52,7 +53,8 @@ private:
     QByteArray m_request;
 };
 
-class WindowFeatures : public WindowTest {
+class WindowFeatures : public WindowTest
+{
 protected:
     // Runs the version check against `address` and waits for its verdict.
     std::optional<bool> CheckVersion(const QString& address)
@@ -87,8 +89,10 @@ TEST_F(WindowFeatures, SearchReportsAMissingCatalogueAndChangesNothing)
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("物品库错误"));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(dialogs.messages[0].text,
-              QStringLiteral("goods.jat.json 物品库不存在，请手动转换goods.jat文件后，放入本程序目录下即可！"));
+    EXPECT_EQ(
+        dialogs.messages[0].text,
+        QStringLiteral(
+            "goods.jat.json 物品库不存在，请手动转换goods.jat文件后，放入本程序目录下即可！"));
     EXPECT_EQ(Find<QPlainTextEdit>("编辑框20")->toPlainText(), before);
     EXPECT_EQ(Find<QLabel>("标签22")->text(), QStringLiteral("查询状态：等待"));
 }
@@ -175,7 +179,8 @@ TEST_F(WindowFeatures, SendingWithoutAConnectionFailsAndIncompleteFieldsAreRefus
     ASSERT_EQ(dialogs.messages.size(), 3u);
     EXPECT_EQ(dialogs.messages[2].title, QStringLiteral("使用帮助"));
     EXPECT_EQ(dialogs.messages[2].icon, MessageIcon::None);
-    EXPECT_TRUE(dialogs.messages[2].text.startsWith(QStringLiteral("帮助说明：\r\n1.发送邮件失败？")));
+    EXPECT_TRUE(
+        dialogs.messages[2].text.startsWith(QStringLiteral("帮助说明：\r\n1.发送邮件失败？")));
 }
 
 TEST_F(WindowFeatures, ArchivesSaveLoadAndDeleteThroughTheButtons)
@@ -251,7 +256,8 @@ TEST_F(WindowFeatures, UnreadablePageAnsweredNoEndsTheProgram)
 
 TEST_F(WindowFeatures, VersionCheckAnnouncesANewerVersionAndStops)
 {
-    PageServer server(QByteArrayLiteral("head分割线１.６分割线x分割线<p> https://example.org/dl </p>分割线"));
+    PageServer server(
+        QByteArrayLiteral("head分割线１.６分割线x分割线<p> https://example.org/dl </p>分割线"));
     dialogs.answers = {MessageAnswer::Yes};
     EXPECT_EQ(CheckVersion(server.Address()), false);
     ASSERT_EQ(dialogs.messages.size(), 1u);

@@ -44,22 +44,23 @@ TEST_F(Layout, EveryPageControlStandsWhereDesigned)
         window.Tabs()->setCurrentIndex(page);
         QCoreApplication::processEvents();
     }
-    struct Case {
+    struct Case
+    {
         const char* name;
         int page;
         QRect rect;
     };
     const Case cases[] = {
-        {"分组框1", 0, {8, 32, 480, 88}},     {"标签7", 0, {8, 124, 480, 16}},
-        {"超级列表框2", 0, {8, 144, 480, 45}}, {"分组框4", 0, {8, 200, 480, 232}},
-        {"编辑框2", 0, {64, 21, 112, 20}},    {"编辑框3", 0, {217, 21, 48, 20}},
-        {"编辑框5", 0, {400, 21, 72, 20}},    {"按钮1", 0, {392, 48, 80, 32}},
-        {"超级列表框4", 0, {8, 16, 464, 208}}, {"分组框2", 1, {8, 32, 480, 408}},
-        {"编辑框20", 1, {285, 13, 192, 96}},  {"编辑框13", 1, {41, 160, 79, 20}},
-        {"组合框3", 1, {144, 208, 45, 20}},   {"按钮5", 1, {184, 376, 88, 24}},
+        {"分组框1", 0, {8, 32, 480, 88}},         {"标签7", 0, {8, 124, 480, 16}},
+        {"超级列表框2", 0, {8, 144, 480, 45}},    {"分组框4", 0, {8, 200, 480, 232}},
+        {"编辑框2", 0, {64, 21, 112, 20}},        {"编辑框3", 0, {217, 21, 48, 20}},
+        {"编辑框5", 0, {400, 21, 72, 20}},        {"按钮1", 0, {392, 48, 80, 32}},
+        {"超级列表框4", 0, {8, 16, 464, 208}},    {"分组框2", 1, {8, 32, 480, 408}},
+        {"编辑框20", 1, {285, 13, 192, 96}},      {"编辑框13", 1, {41, 160, 79, 20}},
+        {"组合框3", 1, {144, 208, 45, 20}},       {"按钮5", 1, {184, 376, 88, 24}},
         {"超级列表框6", 1, {280, 256, 192, 144}}, {"超级列表框1", 2, {8, 32, 312, 400}},
-        {"编辑框1", 2, {424, 29, 40, 16}},    {"分组框3", 2, {320, 128, 174, 104}},
-        {"按钮3", 2, {64, 59, 104, 20}},      {"标签2", 2, {320, 320, 176, 112}},
+        {"编辑框1", 2, {424, 29, 40, 16}},        {"分组框3", 2, {320, 128, 174, 104}},
+        {"按钮3", 2, {64, 59, 104, 20}},          {"标签2", 2, {320, 320, 176, 112}},
         {"编辑框21", 4, {8, 32, 480, 392}},
     };
     for (const Case& c : cases) {
@@ -93,14 +94,16 @@ TEST_F(Layout, PagesCaptionsAndDefaults)
               QStringLiteral("系统邮件请勿回复！(内容不可用回车,空格)"));
     EXPECT_EQ(Find<QLineEdit>("编辑框1")->text(), QStringLiteral("3"));
     EXPECT_EQ(Find<QLabel>("标签22")->text(), QStringLiteral("查询状态：等待"));
-    EXPECT_TRUE(Find<QPlainTextEdit>("编辑框21")->toPlainText().startsWith(
-        QStringLiteral("v1.5 2014.06.29 更新日志：")));
-    EXPECT_TRUE(Find<QPlainTextEdit>("编辑框21")->toPlainText().contains(
-        QStringLiteral("v1.0 2014.06.27 更新日志：")));
+    EXPECT_TRUE(Find<QPlainTextEdit>("编辑框21")
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("v1.5 2014.06.29 更新日志：")));
+    EXPECT_TRUE(Find<QPlainTextEdit>("编辑框21")
+                    ->toPlainText()
+                    .contains(QStringLiteral("v1.0 2014.06.27 更新日志：")));
 
     // Integer-only boxes refuse letters; the others take anything.
-    for (const char* name : {"编辑框3", "编辑框13", "编辑框14", "编辑框16", "编辑框17",
-                             "编辑框18", "编辑框1"}) {
+    for (const char* name :
+         {"编辑框3", "编辑框13", "编辑框14", "编辑框16", "编辑框17", "编辑框18", "编辑框1"}) {
         auto* edit = Find<QLineEdit>(name);
         edit->clear();
         QTest::keyClicks(edit, QStringLiteral("-12a3"));
@@ -126,15 +129,16 @@ TEST_F(Layout, PagesCaptionsAndDefaults)
 
 TEST_F(Layout, ListViewsHaveTheirColumnsAndHiddenIds)
 {
-    struct Case {
+    struct Case
+    {
         const char* name;
         QStringList headers;
         std::vector<int> widths;
     };
     const Case cases[] = {
         {"超级列表框2",
-         {QStringLiteral("今日创建角色"), QStringLiteral("今日登陆人数"), QStringLiteral("当前在线"),
-          QStringLiteral("记录更新时间"), QStringLiteral("id")},
+         {QStringLiteral("今日创建角色"), QStringLiteral("今日登陆人数"),
+          QStringLiteral("当前在线"), QStringLiteral("记录更新时间"), QStringLiteral("id")},
          {100, 100, 100, 160, 0}},
         {"超级列表框4",
          {QStringLiteral("在线"), QStringLiteral("名称"), QStringLiteral("等级"),
@@ -242,7 +246,8 @@ TEST_F(Layout, EndingInTheStartupDialogReadsAndWritesNothing)
 
 TEST(StartupDialogTest, OnlyItsButtonsCloseIt)
 {
-    struct Case {
+    struct Case
+    {
         const char* button;
         bool goOn;
     };

@@ -24,8 +24,7 @@ std::string ReadBytes(const fs::path& path)
 
 // Runs `body` in a child process and returns its result. As root the child first becomes
 // an ordinary user, so directory permissions bind it as they bind any operator.
-template <typename Body>
-bool InChild(Body body, bool unprivileged)
+template <typename Body> bool InChild(Body body, bool unprivileged)
 {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -43,7 +42,8 @@ bool InChild(Body body, bool unprivileged)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-class ConfigFileTest : public ::testing::Test {
+class ConfigFileTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -79,14 +79,15 @@ protected:
 TEST_F(ConfigFileTest, ReadsValuesLikeThePlatformReader)
 {
     const ConfigFile file(Fixture("basic.dat"));
-    const struct {
+    const struct
+    {
         std::string_view section, key, defaultValue, expected;
     } cases[] = {
-        {"system", "ip", "d", "10.0.0.5"},               // [System] IP, first key wins
-        {"SYSTEM", "PORT", "3306", ""},                  // present but empty: not the default
-        {"system", "user", "", "root user"},             // one pair of quotes goes
+        {"system", "ip", "d", "10.0.0.5"},   // [System] IP, first key wins
+        {"SYSTEM", "PORT", "3306", ""},      // present but empty: not the default
+        {"system", "user", "", "root user"}, // one pair of quotes goes
         {"system", "psw", "", "密码"},
-        {"system", "db", "", "\"unbalanced'"},           // first [system] wins; quotes differ
+        {"system", "db", "", "\"unbalanced'"}, // first [system] wins; quotes differ
         {"system", "note without equals", "x", "x"},
         {"system", ";ip", "x", "x"},
         {"system", "missing", "dflt", "dflt"},
@@ -96,7 +97,7 @@ TEST_F(ConfigFileTest, ReadsValuesLikeThePlatformReader)
         {"  ", "ip", "dflt", ""},
         {"system", "\x05", "dflt", ""},
         {"itemlist", "list", "", "礼包|誠意"},
-        {"档案誠臸", "标题", "", "謀臶]\\值"},           // trail bytes 0x5C 0x5B 0x5D
+        {"档案誠臸", "标题", "", "謀臶]\\值"}, // trail bytes 0x5C 0x5B 0x5D
         {"档案誠臸", "内容", "", "hello=world"},
     };
     for (const auto& c : cases)
@@ -119,13 +120,15 @@ TEST_F(ConfigFileTest, MissingFileGivesDefaultsAndIsNotCreated)
 TEST_F(ConfigFileTest, LongValuesAreCutAtTheBufferNeverInsideACharacter)
 {
     const ConfigFile file(Fixture("long.dat"));
-    const struct {
+    const struct
+    {
         std::string_view key;
         std::string expected;
     } cases[] = {
-        {"ascii", std::string(10238, 'a')},                    // "中" would end at 10,240
-        {"fits", std::string(10237, 'b') + "中"},              // exactly 10,239 bytes
-        {"wide", [] {
+        {"ascii", std::string(10238, 'a')},       // "中" would end at 10,240
+        {"fits", std::string(10237, 'b') + "中"}, // exactly 10,239 bytes
+        {"wide",
+         [] {
              std::string s;
              for (int i = 0; i < 5119; ++i)
                  s += "字";
@@ -142,30 +145,30 @@ TEST_F(ConfigFileTest, LongValuesAreCutAtTheBufferNeverInsideACharacter)
 TEST_F(ConfigFileTest, WritesInPlaceAtSectionEndOrInANewSection)
 {
     const std::string original = GbkToUtf8(ReadBytes(fs::path(MRVN_TEST_DATA_DIR) / "basic.dat"));
-    const struct {
+    const struct
+    {
         const char* name;
         std::string_view section, key, value;
         std::string_view oldText, newText; // the change expected in the decoded file
         std::string_view readBack;
     } cases[] = {
-        {"existing key keeps its spelling", "SYSTEM", "port", "3307", "Port=\r\n",
-         "Port=3307\r\n", "3307"},
+        {"existing key keeps its spelling", "SYSTEM", "port", "3307", "Port=\r\n", "Port=3307\r\n",
+         "3307"},
         {"new key after the section's last line", "itemlist", "新键", " 带空格 ",
          "list=礼包|誠意\r\n", "list=礼包|誠意\r\n新键= 带空格 \r\n", "带空格"},
-        {"section with trail bytes", "档案誠臸", "标题", "新]值", "标题=謀臶]\\值",
-         "标题=新]值", "新]值"},
+        {"section with trail bytes", "档案誠臸", "标题", "新]值", "标题=謀臶]\\值", "标题=新]值",
+         "新]值"},
         {"new section at the end", "新节", "k", "v", "db=shadowed\r\n",
          "db=shadowed\r\n[新节]\r\nk=v\r\n", "v"},
-        {"line ends in a value are flattened", "itemlist", "list", "a\r\n[x]",
-         "list=礼包|誠意", "list=a  [x]", "a  [x]"},
+        {"line ends in a value are flattened", "itemlist", "list", "a\r\n[x]", "list=礼包|誠意",
+         "list=a  [x]", "a  [x]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(m_dir / "config.dat");
         ConfigFile file(Fixture("basic.dat"));
         ASSERT_TRUE(file.WriteValue(c.section, c.key, c.value));
-        const std::string expected =
-            ReplaceAll(original, c.oldText, c.newText);
+        const std::string expected = ReplaceAll(original, c.oldText, c.newText);
         ASSERT_NE(expected, original);
         EXPECT_EQ(ReadBytes(file.Path()), Utf8ToGbk(expected));
         EXPECT_EQ(file.ReadValue(c.section, c.key), c.readBack);
@@ -176,7 +179,8 @@ TEST_F(ConfigFileTest, DeletesAndWholeSectionWrites)
 {
     const std::string original = GbkToUtf8(ReadBytes(fs::path(MRVN_TEST_DATA_DIR) / "basic.dat"));
     using Keys = std::vector<std::pair<std::string, std::string>>;
-    const struct {
+    const struct
+    {
         const char* name;
         std::function<bool(ConfigFile&)> action;
         std::string_view oldText, newText;
@@ -186,19 +190,23 @@ TEST_F(ConfigFileTest, DeletesAndWholeSectionWrites)
         {"delete section up to the next header",
          [](ConfigFile& f) { return f.DeleteSection("档案誠臸"); },
          "[档案誠臸]\r\n标题=謀臶]\\值\r\n内容=hello=world\r\n\r\n", ""},
-        {"delete absent key", [](ConfigFile& f) { return f.DeleteKey("system", "nope"); }, "",
-         ""},
+        {"delete absent key", [](ConfigFile& f) { return f.DeleteKey("system", "nope"); }, "", ""},
         {"delete absent section", [](ConfigFile& f) { return f.DeleteSection("nope"); }, "", ""},
         {"section rewritten unchanged",
          [](ConfigFile& f) {
-             return f.WriteSection("档案誠臸", Keys{{"标题", "謀臶]\\值"}, {"内容", "hello=world"}});
+             return f.WriteSection("档案誠臸",
+                                   Keys{{"标题", "謀臶]\\值"}, {"内容", "hello=world"}});
          },
          "", ""},
         {"section body replaced, blank line kept",
-         [](ConfigFile& f) { return f.WriteSection("ITEMLIST", Keys{{"a", "1"}, {"b", "2"}}); },
+         [](ConfigFile& f) {
+             return f.WriteSection("ITEMLIST", Keys{{"a", "1"}, {"b", "2"}});
+         },
          "list=礼包|誠意\r\n", "a=1\r\nb=2\r\n"},
         {"new section appended",
-         [](ConfigFile& f) { return f.WriteSection("存档", Keys{{"a", "1"}}); },
+         [](ConfigFile& f) {
+             return f.WriteSection("存档", Keys{{"a", "1"}});
+         },
          "db=shadowed\r\n", "db=shadowed\r\n[存档]\r\na=1\r\n"},
     };
     for (const auto& c : cases) {
@@ -220,9 +228,12 @@ TEST_F(ConfigFileTest, ConnectionSettingsLeaveArchiveSectionsUntouched)
     fs::copy_file(batch.Path(), single.Path());
     const ConnectionSettings edited{" 192.168.1.9", "3307", "admin", "密 码", "game"};
     ASSERT_TRUE(SaveConnectionSettings(batch, edited));
-    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-             {"ip", edited.ip}, {"port", edited.port}, {"user", edited.user},
-             {"psw", edited.psw}, {"db", edited.db}})
+    for (const auto& [key, value] :
+         std::vector<std::pair<std::string, std::string>>{{"ip", edited.ip},
+                                                          {"port", edited.port},
+                                                          {"user", edited.user},
+                                                          {"psw", edited.psw},
+                                                          {"db", edited.db}})
         ASSERT_TRUE(single.WriteValue("system", key, value));
     const std::string bytes = ReadBytes(batch.Path());
     EXPECT_EQ(bytes, ReadBytes(single.Path()));

@@ -1,5 +1,5 @@
-#include "Catalogue.h"
 #include "items/ItemSearch.h"
+#include "Catalogue.h"
 #include "text/TextUtil.h"
 
 #include <gtest/gtest.h>
@@ -35,9 +35,8 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
     for (std::size_t i = 0; i < buffer.size(); ++i) {
         if (buffer[i] == '{') {
             const std::size_t next = buffer.find('{', i + 1);
-            records.push_back(buffer.substr(i + 1, next == std::string_view::npos
-                                                       ? std::string_view::npos
-                                                       : next - i - 1));
+            records.push_back(buffer.substr(
+                i + 1, next == std::string_view::npos ? std::string_view::npos : next - i - 1));
         }
     }
     auto field = [](std::string_view slice, std::string_view from, std::string_view to) {
@@ -57,8 +56,7 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
             out += "\r\n";
         out += "id：" + field(record, "\"id\": \"", "\"") + "|" +
                field(record, "\"name\": \"", "\"") + "|颜色：" +
-               field(record, "\"rarelevel\": ", ",") + "|职业：" +
-               field(record, "\"job\": ", ",");
+               field(record, "\"rarelevel\": ", ",") + "|职业：" + field(record, "\"job\": ", ",");
     }
     return out;
 }
@@ -152,11 +150,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "id：3||颜色：|职业：1"},
         SearchCase{"NeedleAtTheVeryEnd", "{abc", "bc", "id：||颜色：|职业："},
         SearchCase{"InvalidUtf8BecomesQuestionMark",
-                   "[{\"id\": \"9\", \"name\": \"坏\xFF名\", \"rarelevel\": 1, \"job\": 1,}]",
-                   "9", "id：9|坏?名|颜色：1|职业：1"},
+                   "[{\"id\": \"9\", \"name\": \"坏\xFF名\", \"rarelevel\": 1, \"job\": 1,}]", "9",
+                   "id：9|坏?名|颜色：1|职业：1"},
         SearchCase{"NoUnescapingEscapedQuoteEndsName",
-                   "[{\"id\": \"8\", \"name\": \"A\\\"B\", \"rarelevel\": 1, \"job\": 1,}]",
-                   "8", "id：8|A\\|颜色：1|职业：1"},
+                   "[{\"id\": \"8\", \"name\": \"A\\\"B\", \"rarelevel\": 1, \"job\": 1,}]", "8",
+                   "id：8|A\\|颜色：1|职业：1"},
         SearchCase{"MarkersWithoutTheSpaceAreNotFields",
                    "[{\"id\":\"8\", \"name\":\"x\", \"rarelevel\":1, \"job\":1,}]", "8",
                    "id：||颜色：|职业："}),
@@ -166,10 +164,24 @@ INSTANTIATE_TEST_SUITE_P(
 // multi-byte and invalid characters) and queries cut from the same text.
 TEST(SearchCatalogue, EqualsThePerSliceSearchOnGeneratedInput)
 {
-    const std::vector<std::string> pieces = {
-        "{",       "}",        ",",          "\"",       " ",        "\"id\": \"",
-        "\"name\": \"", "\"rarelevel\": ", "\"job\": ", "12",       "剑",       "烈焰",
-        "\xFF",    "\xE3\x80\x80", "ab",     "\r\n",     "\xE5\x89", "\x00"s};
+    const std::vector<std::string> pieces = {"{",
+                                             "}",
+                                             ",",
+                                             "\"",
+                                             " ",
+                                             "\"id\": \"",
+                                             "\"name\": \"",
+                                             "\"rarelevel\": ",
+                                             "\"job\": ",
+                                             "12",
+                                             "剑",
+                                             "烈焰",
+                                             "\xFF",
+                                             "\xE3\x80\x80",
+                                             "ab",
+                                             "\r\n",
+                                             "\xE5\x89",
+                                             "\x00"s};
     std::mt19937 random(20240611);
     for (int round = 0; round < 3000; ++round) {
         std::string buffer;
@@ -193,8 +205,9 @@ TEST(SearchCatalogue, EqualsThePerSliceSearchOnGeneratedInput)
 TEST(SearchCatalogue, EqualsThePerSliceSearchOnAGeneratedCatalogue)
 {
     const std::string catalogue = mrvn::catalogue::MakeCatalogue(3000, 7);
-    for (const std::string& query : std::vector<std::string>{"烈焰", "之剑", "rarelevel", "atk", "1000001", mrvn::catalogue::RecordId(2999), "\"",
-          "5,", "·改", "},"}) {
+    for (const std::string& query :
+         std::vector<std::string>{"烈焰", "之剑", "rarelevel", "atk", "1000001",
+                                  mrvn::catalogue::RecordId(2999), "\"", "5,", "·改", "},"}) {
         EXPECT_EQ(mrvn::SearchCatalogue(catalogue, query), PerSliceSearch(catalogue, query))
             << query;
     }

@@ -13,7 +13,8 @@ ConnectParams TestServer();
 
 // A database of its own for one test, created on construction (with the game's tables
 // when `withGameSchema`) and dropped on destruction.
-class ScratchDatabase {
+class ScratchDatabase
+{
 public:
     explicit ScratchDatabase(bool withGameSchema = true);
     ~ScratchDatabase();

@@ -9,7 +9,8 @@ namespace {
 
 TEST(MsToLocalTime, FixedBaseWithoutTimeZone)
 {
-    const struct {
+    const struct
+    {
         std::int64_t count;
         bool inSeconds, utc8;
         DateTime expected;
@@ -17,7 +18,7 @@ TEST(MsToLocalTime, FixedBaseWithoutTimeZone)
         {0, false, true, {1970, 1, 1, 8, 0, 0}},
         {0, true, false, {1970, 1, 1, 0, 0, 0}},
         {999, false, true, {1970, 1, 1, 8, 0, 0}},
-        {-999, false, true, {1970, 1, 1, 8, 0, 0}},        // truncated toward zero
+        {-999, false, true, {1970, 1, 1, 8, 0, 0}}, // truncated toward zero
         {-1000, false, true, {1970, 1, 1, 7, 59, 59}},
         {-28801, true, true, {1969, 12, 31, 23, 59, 59}},
         {1404619200000, false, true, {2014, 7, 6, 12, 0, 0}},
@@ -25,9 +26,9 @@ TEST(MsToLocalTime, FixedBaseWithoutTimeZone)
         {2147483647, true, false, {2038, 1, 19, 3, 14, 7}},
         {2147483648, true, false, {2038, 1, 19, 3, 14, 8}},
         {4102444800000, false, true, {2100, 1, 1, 8, 0, 0}},
-        {4107542400, true, false, {2100, 3, 1, 0, 0, 0}},  // 2100 is no leap year
-        {951782400, true, false, {2000, 2, 29, 0, 0, 0}},  // 2000 is one
-        {57600, true, true, {1970, 1, 2, 0, 0, 0}},        // 16:00 UTC is midnight at +8
+        {4107542400, true, false, {2100, 3, 1, 0, 0, 0}}, // 2100 is no leap year
+        {951782400, true, false, {2000, 2, 29, 0, 0, 0}}, // 2000 is one
+        {57600, true, true, {1970, 1, 2, 0, 0, 0}},       // 16:00 UTC is midnight at +8
         {253402300799, true, false, {9999, 12, 31, 23, 59, 59}},
     };
     for (const auto& c : cases)
@@ -38,8 +39,8 @@ TEST(MsToLocalTime, ExtremeCountsDoNotOverflow)
 {
     // Only the absence of undefined behaviour matters here (sanitizer builds check it);
     // the fields must still be in their ranges.
-    for (const std::int64_t count : {std::numeric_limits<std::int64_t>::max(),
-                                     std::numeric_limits<std::int64_t>::min()}) {
+    for (const std::int64_t count :
+         {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()}) {
         const DateTime t = MsToLocalTime(count, true, true);
         EXPECT_GE(t.month, 1);
         EXPECT_LE(t.month, 12);
@@ -51,7 +52,8 @@ TEST(MsToLocalTime, ExtremeCountsDoNotOverflow)
 TEST(FormatDateTime, TakesDigitsFromTheRightWalkingBackwards)
 {
     const DateTime sample{2014, 6, 29, 8, 5, 9};
-    const struct {
+    const struct
+    {
         DateTime value;
         std::string_view pattern;
         std::string_view expected;
@@ -73,7 +75,8 @@ TEST(FormatDateTime, TakesDigitsFromTheRightWalkingBackwards)
 }
 
 // Sets the process time zone for one test and puts the old one back.
-class ScopedTimeZone {
+class ScopedTimeZone
+{
 public:
     explicit ScopedTimeZone(const char* zone)
     {
@@ -97,7 +100,8 @@ private:
 
 TEST(ToTimestampMs, LocalWallClockToEpochMilliseconds)
 {
-    const struct {
+    const struct
+    {
         const char* zone;
         DateTime local;
         std::int64_t expected;

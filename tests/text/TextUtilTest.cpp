@@ -11,17 +11,21 @@ using Pieces = std::vector<std::string>;
 
 TEST(RemoveAllSpaces, RemovesOnlyAsciiAndIdeographicSpaces)
 {
-    const struct {
+    const struct
+    {
         std::string_view in, out;
     } cases[] = {
         {"", ""},
         {"   ", ""},
         {" a b ", "ab"},
-        {"\xE3\x80\x80" "12\xE3\x80\x80" "3", "123"},
+        {"\xE3\x80\x80"
+         "12\xE3\x80\x80"
+         "3",
+         "123"},
         {"\t1\n2\r", "\t1\n2\r"},
-        {"\xC2\xA0x", "\xC2\xA0x"},         // no-break space stays
-        {"\xEF\xBC\x91", "\xEF\xBC\x91"},   // full-width digit stays
-        {"\xE3\x80", "\xE3\x80"},           // a cut-off U+3000 is not one
+        {"\xC2\xA0x", "\xC2\xA0x"},       // no-break space stays
+        {"\xEF\xBC\x91", "\xEF\xBC\x91"}, // full-width digit stays
+        {"\xE3\x80", "\xE3\x80"},         // a cut-off U+3000 is not one
         {"中 文", "中文"},
     };
     for (const auto& c : cases)
@@ -30,7 +34,8 @@ TEST(RemoveAllSpaces, RemovesOnlyAsciiAndIdeographicSpaces)
 
 TEST(SplitText, PiecesEmptyPiecesAndMaximum)
 {
-    const struct {
+    const struct
+    {
         std::string_view text, separator;
         int maxCount;
         Pieces expected;
@@ -57,7 +62,8 @@ TEST(SplitText, PiecesEmptyPiecesAndMaximum)
 
 TEST(TextToNumber, IntegersFoldFullWidthAndSaturate)
 {
-    const struct {
+    const struct
+    {
         std::string_view text;
         std::int64_t value64;
         std::int32_t value32;
@@ -69,10 +75,12 @@ TEST(TextToNumber, IntegersFoldFullWidthAndSaturate)
         {"-17", -17, -17},
         {"+8", 8, 8},
         {"- 8", 0, 0},
-        {"\xEF\xBC\x91\xEF\xBC\x92", 12, 12},                  // １２
-        {"\xEF\xBC\x8D\xEF\xBC\x93", -3, -3},                  // －３
-        {"\xE3\x80\x80\xE3\x80\x80" "7", 7, 7},               // leading U+3000
-        {"\xEF\xBC\x95\xEF\xBD\x81", 5, 5},                    // ５ａ
+        {"\xEF\xBC\x91\xEF\xBC\x92", 12, 12}, // １２
+        {"\xEF\xBC\x8D\xEF\xBC\x93", -3, -3}, // －３
+        {"\xE3\x80\x80\xE3\x80\x80"
+         "7",
+         7, 7},                             // leading U+3000
+        {"\xEF\xBC\x95\xEF\xBD\x81", 5, 5}, // ５ａ
         {"3.9", 3, 3},
         {"2147483647", 2147483647, 2147483647},
         {"2147483648", 2147483648LL, 2147483647},
@@ -92,25 +100,16 @@ TEST(TextToNumber, IntegersFoldFullWidthAndSaturate)
 
 TEST(TextToNumber, DoublesAreDecimalOnly)
 {
-    const struct {
+    const struct
+    {
         std::string_view text;
         double value;
     } cases[] = {
-        {"", 0.0},
-        {"1.5", 1.5},
-        {"  -2.25kg", -2.25},
-        {".5", 0.5},
-        {"5.", 5.0},
-        {".", 0.0},
-        {"1e3", 1000.0},
-        {"1E-2", 0.01},
-        {"1e", 1.0},
-        {"1e+", 1.0},
-        {"0x10", 0.0},
-        {"inf", 0.0},
-        {"nan", 0.0},
-        {"1,5", 1.0},
-        {"\xEF\xBC\x91\xEF\xBC\x8E\xEF\xBC\x95", 1.5}, // １．５
+        {"", 0.0},       {"1.5", 1.5},   {"  -2.25kg", -2.25},
+        {".5", 0.5},     {"5.", 5.0},    {".", 0.0},
+        {"1e3", 1000.0}, {"1E-2", 0.01}, {"1e", 1.0},
+        {"1e+", 1.0},    {"0x10", 0.0},  {"inf", 0.0},
+        {"nan", 0.0},    {"1,5", 1.0},   {"\xEF\xBC\x91\xEF\xBC\x8E\xEF\xBC\x95", 1.5}, // １．５
         {"1e-400", 0.0},
     };
     for (const auto& c : cases)
@@ -121,7 +120,8 @@ TEST(TextToNumber, DoublesAreDecimalOnly)
 
 TEST(IsIntegerText, OnlyPlainDecimalThatFits)
 {
-    const struct {
+    const struct
+    {
         std::string_view text;
         bool expected;
     } cases[] = {
@@ -147,16 +147,17 @@ TEST(IsIntegerText, OnlyPlainDecimalThatFits)
 
 TEST(Gbk, RoundTripsWhatCodePage936Holds)
 {
-    const struct {
+    const struct
+    {
         std::string_view utf8, gbk;
     } cases[] = {
         {"", ""},
         {"abc 123", "abc 123"},
         {"中文", "\xD6\xD0\xCE\xC4"},
-        {"\xE3\x80\x80", "\xA1\xA1"},            // ideographic space
-        {"\xEF\xBC\x81", "\xA3\xA1"},            // full-width "!"
-        {"\xE2\x82\xAC", "\x80"},                // euro sign, single byte in 936
-        {"誠臶臸", "\xD5\x5C\xC5\x5B\xC5\x5D"},  // trail bytes "\", "[", "]"
+        {"\xE3\x80\x80", "\xA1\xA1"},           // ideographic space
+        {"\xEF\xBC\x81", "\xA3\xA1"},           // full-width "!"
+        {"\xE2\x82\xAC", "\x80"},               // euro sign, single byte in 936
+        {"誠臶臸", "\xD5\x5C\xC5\x5B\xC5\x5D"}, // trail bytes "\", "[", "]"
         {"·", "\xA1\xA4"},
     };
     for (const auto& c : cases) {
@@ -167,29 +168,35 @@ TEST(Gbk, RoundTripsWhatCodePage936Holds)
 
 TEST(Gbk, UnmappableAndInvalidInputCostOneQuestionMarkEach)
 {
-    const struct {
+    const struct
+    {
         std::string_view utf8, gbk;
     } toGbk[] = {
         {"a😀b", "a?b"},
         {"𠀀中", "?\xD6\xD0"},
-        {"\xE4\xB6\xB6", "?"},                   // U+4DB6, outside the code page
+        {"\xE4\xB6\xB6", "?"}, // U+4DB6, outside the code page
         {"x\xFFy", "x?y"},
-        {"\xE4\xB8", "?"},                      // truncated
-        {"\xC0\xAF", "??"},                     // overlong
-        {"\xED\xA0\x80", "???"},                // surrogate
-        {std::string_view("a\0b", 3), "a"},     // ends at the zero byte
+        {"\xE4\xB8", "?"},                  // truncated
+        {"\xC0\xAF", "??"},                 // overlong
+        {"\xED\xA0\x80", "???"},            // surrogate
+        {std::string_view("a\0b", 3), "a"}, // ends at the zero byte
         {"中\xFF文", "\xD6\xD0?\xCE\xC4"},
     };
     for (const auto& c : toGbk)
         EXPECT_EQ(Utf8ToGbk(c.utf8), c.gbk) << c.utf8;
 
-    const struct {
+    const struct
+    {
         std::string_view gbk, utf8;
     } toUtf8[] = {
         {"\xFF", "?"},
-        {"a\x81", "a?"},                        // lead byte at the end
-        {"\x81" "0", "?0"},                     // a lead byte before a non-trail keeps it
-        {"\xA2\xE3" "b", "?b"},                 // a pair outside the table is one character
+        {"a\x81", "a?"}, // lead byte at the end
+        {"\x81"
+         "0",
+         "?0"}, // a lead byte before a non-trail keeps it
+        {"\xA2\xE3"
+         "b",
+         "?b"}, // a pair outside the table is one character
         {"\xD6\xD0\xFF\xCE\xC4", "中?文"},
     };
     for (const auto& c : toUtf8)
@@ -198,7 +205,8 @@ TEST(Gbk, UnmappableAndInvalidInputCostOneQuestionMarkEach)
 
 TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
 {
-    const struct {
+    const struct
+    {
         std::string_view in, out;
     } cases[] = {
         {"", ""},
@@ -206,8 +214,8 @@ TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
         {std::string_view("abcdefghij\0klm", 14), "abcdefghij"},
         {std::string_view("\0abc", 4), ""},
         {"中文😀", "中文😀"},
-        {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},   // U+10FFFF
-        {"\xF4\x90\x80\x80", "????"},               // beyond U+10FFFF
+        {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"}, // U+10FFFF
+        {"\xF4\x90\x80\x80", "????"},             // beyond U+10FFFF
         {"\xC0\x80", "??"},
         {"\xE0\x80\x80", "???"},
         {"\xED\xBF\xBF", "???"},
@@ -224,7 +232,8 @@ TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
 
 TEST(ReplaceAll, LeftToRightWithoutRescanning)
 {
-    const struct {
+    const struct
+    {
         std::string_view text, from, to, out;
     } cases[] = {
         {"", "a", "b", ""},

@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PageCase{"Empty", "", VersionVerdict::Unreadable, "", ""},
         PageCase{"NoMarkers", "<html>404 Not Found</html>", VersionVerdict::Unreadable, "", ""},
-        PageCase{"ThreeMarkersEmptyTail", "head分割线1.6分割线x分割线",
-                 VersionVerdict::Unreadable, "", ""},
+        PageCase{"ThreeMarkersEmptyTail", "head分割线1.6分割线x分割线", VersionVerdict::Unreadable,
+                 "", ""},
         PageCase{"ThreeMarkersWithTail", "head分割线1.6分割线x分割线http://a.example/",
                  VersionVerdict::NewerAvailable, "1.6", "http://a.example/"},
         PageCase{"SameVersion", "h分割线1.5分割线x分割线http://a/分割线", VersionVerdict::UpToDate,
@@ -72,8 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
                  VersionVerdict::NewerAvailable, "1.6", "a\r\nb\r\n"},
         // Ten pieces at most: an eleventh marker and what follows are dropped, and the
         // address is still the fourth piece.
-        PageCase{"ElevenMarkers", "1分割线1.7分割线3分割线4分割线5分割线6分割线7分割线8分割线9分割线"
-                                  "10分割线11",
+        PageCase{"ElevenMarkers",
+                 "1分割线1.7分割线3分割线4分割线5分割线6分割线7分割线8分割线9分割线"
+                 "10分割线11",
                  VersionVerdict::NewerAvailable, "1.7", "4"},
         PageCase{"InvalidBytesCleaned", "h分割线1.6\xFF分割线x分割线u\xFE分割线",
                  VersionVerdict::NewerAvailable, "1.6?", "u?"},
