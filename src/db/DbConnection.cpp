@@ -214,6 +214,19 @@ bool Locate(const RowSet& rows, int column, const char*& cell, std::size_t& leng
     return true;
 }
 
+// The shared frame of the typed reads: a missing column leaves the target, NULL gives the
+// type's empty value, anything else goes through `convert`.
+template <typename T, typename Convert>
+bool ReadConverted(const RowSet& rows, int column, T& value, Convert convert)
+{
+    const char* cell = nullptr;
+    std::size_t length = 0;
+    if (!Locate(rows, column, cell, length))
+        return false;
+    value = cell ? convert(cell, length) : T{};
+    return true;
+}
+
 } // namespace
 
 bool RowSet::ReadField(int column, std::string& text) const
@@ -239,19 +252,6 @@ bool RowSet::ReadField(int column, std::vector<unsigned char>& bytes) const
         return false;
     const auto* begin = reinterpret_cast<const unsigned char*>(cell);
     bytes.assign(begin, begin + (cell ? length : 0));
-    return true;
-}
-
-// The shared frame of the typed reads: a missing column leaves the target, NULL gives the
-// type's empty value, anything else goes through `convert`.
-template <typename T, typename Convert>
-bool ReadConverted(const RowSet& rows, int column, T& value, Convert convert)
-{
-    const char* cell = nullptr;
-    std::size_t length = 0;
-    if (!Locate(rows, column, cell, length))
-        return false;
-    value = cell ? convert(cell, length) : T{};
     return true;
 }
 
