@@ -7,7 +7,8 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libmariadb-dev mariadb-server mariadb-client
     libgtest-dev libgmock-dev libbenchmark-dev
-    fonts-wqy-zenhei python3 xvfb xauth
+    fonts-wqy-zenhei python3 xvfb xauth ccache
+    qt6-translations-l10n nlohmann-json3-dev
 )
 
 missing=()
