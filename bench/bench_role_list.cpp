@@ -124,7 +124,7 @@ QStringList Headers()
 
 void BoundedRefresh(DbConnection& db, TextTableModel& model)
 {
-    model.ResetRows(QueryRoleList(db));
+    model.ResetRows(QueryRoleList(db).value_or(RoleRows{}));
 }
 void PerRoleRefresh(DbConnection& db, TextTableModel& model)
 {
@@ -182,7 +182,7 @@ bool SameCells(int roles)
     DbConnection bounded, perRole;
     if (!bounded.Connect(params) || !perRole.Connect(params))
         return false;
-    Rows a = QueryRoleList(bounded);
+    Rows a = QueryRoleList(bounded).value_or(Rows{});
     Rows b = BaselineRoleList(perRole, nullptr);
     if (a.size() != b.size())
         return false;

@@ -16,7 +16,7 @@
 namespace mrvn {
 
 namespace {
-constexpr int kRoleIdColumn = 14;
+constexpr int kRoleIdColumn = ColumnIndex(RoleColumn::RoleId);
 }
 
 CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)

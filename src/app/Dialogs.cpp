@@ -7,13 +7,14 @@
 
 namespace mrvn {
 
-MessageAnswer QtDialogs::Message(QWidget* parent, const QString& text, const QString& title,
-                                 MessageIcon icon, MessageButtons buttons)
+MessageAnswer QtDialogs::Show(QWidget* parent, const MessageRequest& request)
 {
     QMessageBox box(parent);
-    box.setWindowTitle(title);
-    box.setText(text);
-    switch (icon) {
+    box.setWindowTitle(request.title);
+    box.setText(request.text);
+    if (!request.details.isEmpty())
+        box.setDetailedText(request.details);
+    switch (request.icon) {
     case MessageIcon::None:
         box.setIcon(QMessageBox::NoIcon);
         break;
@@ -30,9 +31,10 @@ MessageAnswer QtDialogs::Message(QWidget* parent, const QString& text, const QSt
         box.setIcon(QMessageBox::Question);
         break;
     }
-    if (buttons == MessageButtons::YesNo) {
+    if (request.buttons != MessageButtons::Ok) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(request.buttons == MessageButtons::YesNo ? QMessageBox::Yes
+                                                                      : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }

@@ -9,8 +9,21 @@ class QWidget;
 namespace mrvn {
 
 enum class MessageIcon { None, Information, Warning, Error, Question };
-enum class MessageButtons { Ok, YesNo };
+// YesNoDefaultNo: Enter and Esc both answer No; for questions whose Yes deletes or sends.
+enum class MessageButtons { Ok, YesNo, YesNoDefaultNo };
 enum class MessageAnswer { Ok, Yes, No };
+
+// One message box as the operator sees it.
+struct MessageRequest
+{
+    QString text;
+    QString title;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+    // Shown behind the box's "details" button (the server's own reason, for example); the
+    // visible text stays as it is.
+    QString details;
+};
 
 // Every message box, input box and shell-open of the tool goes through this interface, so
 // tests can answer them and see what the operator would have seen.
@@ -18,8 +31,13 @@ class Dialogs
 {
 public:
     virtual ~Dialogs() = default;
-    virtual MessageAnswer Message(QWidget* parent, const QString& text, const QString& title,
-                                  MessageIcon icon, MessageButtons buttons) = 0;
+    MessageAnswer Message(QWidget* parent, const QString& text, const QString& title,
+                          MessageIcon icon, MessageButtons buttons,
+                          const QString& details = QString())
+    {
+        return Show(parent, MessageRequest{text, title, icon, buttons, details});
+    }
+    virtual MessageAnswer Show(QWidget* parent, const MessageRequest& request) = 0;
     // The text entered, or nothing when the operator cancelled.
     virtual std::optional<QString> Input(QWidget* parent, const QString& prompt,
                                          const QString& title, const QString& initial) = 0;
@@ -31,8 +49,7 @@ public:
 class QtDialogs final : public Dialogs
 {
 public:
-    MessageAnswer Message(QWidget* parent, const QString& text, const QString& title,
-                          MessageIcon icon, MessageButtons buttons) override;
+    MessageAnswer Show(QWidget* parent, const MessageRequest& request) override;
     std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& initial) override;
     void OpenAddress(const QString& address) override;

@@ -136,12 +136,13 @@ void MainWindow::CloseDatabase()
 
 void MainWindow::RefreshOnlineStats()
 {
-    m_common->ShowOnlineStats(QueryOnlineStats(m_context.db));
+    // A failed query shows empty cells, as an empty table does.
+    m_common->ShowOnlineStats(QueryOnlineStats(m_context.db).value_or(OnlineStatsRow{}));
 }
 
 void MainWindow::RefreshRoleList()
 {
-    m_common->ShowRoles(QueryRoleList(m_context.db));
+    m_common->ShowRoles(QueryRoleList(m_context.db).value_or(RoleRows{}));
 }
 
 void MainWindow::SendToSelectedRole(const QString& roleId)

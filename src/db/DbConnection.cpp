@@ -422,6 +422,20 @@ unsigned DbConnection::LastError() const
     return m_lastError;
 }
 
+bool DbConnection::ConnectionLost() const
+{
+    switch (m_lastError) {
+    case CR_CONNECTION_ERROR:
+    case CR_CONN_HOST_ERROR:
+    case CR_SERVER_GONE_ERROR:
+    case CR_SERVER_LOST:
+    case CR_SERVER_LOST_EXTENDED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string DbConnection::LastErrorText() const
 {
     return m_handle ? std::string(mysql_error(m_handle.get())) : std::string();

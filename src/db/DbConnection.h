@@ -99,8 +99,11 @@ public:
     bool ShowTables();
     // Rows changed by the last statement; -1 after a failed one, 0 without a connection.
     std::int64_t AffectedRows() const;
-    // The server's error number of the last failed statement (0 when none); for tests.
+    // The server's error number of the last failed statement (0 when none).
     unsigned LastError() const;
+    // True when the last statement failed because the server could not be reached: the
+    // connection was gone or lost during the statement, and reconnecting did not work.
+    bool ConnectionLost() const;
     std::string LastErrorText() const;
 
     // The text as the body of a single-quoted MySQL string literal (no quotes added).

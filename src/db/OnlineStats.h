@@ -2,6 +2,7 @@
 
 #include "db/DbConnection.h"
 
+#include <optional>
 #include <string>
 
 namespace mrvn {
@@ -17,7 +18,8 @@ struct OnlineStatsRow
     std::string id;
 };
 
-// One statement; every text empty when there is no such snapshot or the query fails.
-OnlineStatsRow QueryOnlineStats(DbConnection& db);
+// One statement; every text empty when there is no such snapshot, nothing when the query
+// fails.
+std::optional<OnlineStatsRow> QueryOnlineStats(DbConnection& db);
 
 } // namespace mrvn

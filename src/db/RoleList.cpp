@@ -298,18 +298,17 @@ private:
 
 } // namespace
 
-std::vector<std::vector<std::string>> QueryRoleList(DbConnection& db)
+std::optional<RoleRows> QueryRoleList(DbConnection& db)
 {
-    std::vector<std::vector<std::string>> result;
     const std::optional<Schema> schema = ReadSchema(db);
     if (!schema)
-        return result;
+        return std::nullopt;
     const RoleQuery query = BuildRoleQuery(*schema);
     RowSet rows;
     if (db.ExecSql(query.sql))
         rows = db.StoreResult();
     if (!rows.Valid())
-        return result;
+        return std::nullopt;
     // A lookup table the server refuses to read leaves its cells empty.
     Lookup accounts;
     if (schema->accountUsable)
@@ -322,8 +321,8 @@ std::vector<std::vector<std::string>> QueryRoleList(DbConnection& db)
 
     const CellReader read(rows, query);
     const auto count = static_cast<std::size_t>(rows.RowCount());
-    std::vector<std::vector<std::string>> online;
-    std::vector<std::vector<std::string>> others;
+    RoleRows online;
+    RoleRows others;
     others.reserve(count);
     rows.FirstRow();
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
@@ -331,38 +330,43 @@ std::vector<std::vector<std::string>> QueryRoleList(DbConnection& db)
         const std::int64_t lastOffline = read.Int64(kLastOffline);
         const bool isOnline = lastOffline < lastLogin;
 
-        std::vector<std::string> cells(kRoleListColumns);
-        cells[0] = isOnline ? "在线" : " - ";
+        RoleRow cells(kRoleListColumns);
+        const auto cell = [&cells](RoleColumn column) -> std::string& {
+            return cells[static_cast<std::size_t>(column)];
+        };
+        cell(RoleColumn::Online) = isOnline ? "在线" : " - ";
         if (read.Has(kName)) {
             std::size_t length = 0;
             const char* name = rows.Cell(read.ColumnOf(kName), length);
             // Names stay whole, also characters that the old GBK display could not hold.
-            cells[1] = name ? CleanUtf8(std::string_view(name, length)) : std::string();
+            cell(RoleColumn::Name) =
+                name ? CleanUtf8(std::string_view(name, length)) : std::string();
         }
         const std::int64_t account = accounts.Find(rows, query.accountKeyColumn);
         const std::int64_t currency = currencies.Find(rows, query.currencyKeyColumn);
-        cells[2] = read.Role(kLevel);
-        cells[3] = LookupText(currencies, currency, 1);
-        cells[4] = LookupText(accounts, account, 1);
-        cells[5] = LookupText(currencies, currency, 2);
-        cells[6] = read.Role(kExp);
+        cell(RoleColumn::Level) = read.Role(kLevel);
+        cell(RoleColumn::Copper) = LookupText(currencies, currency, 1);
+        cell(RoleColumn::Yuanbao) = LookupText(accounts, account, 1);
+        cell(RoleColumn::BoundYuanbao) = LookupText(currencies, currency, 2);
+        cell(RoleColumn::Experience) = read.Role(kExp);
         if (read.Has(kJob))
-            cells[7] = JobName(read.Role(kJob));
-        cells[8] = read.Role(kSpirit);
-        cells[9] = read.Role(kBattlePower);
-        cells[10] = read.Role(kLogins);
+            cell(RoleColumn::Job) = JobName(read.Role(kJob));
+        cell(RoleColumn::Spirit) = read.Role(kSpirit);
+        cell(RoleColumn::BattlePower) = read.Role(kBattlePower);
+        cell(RoleColumn::Logins) = read.Role(kLogins);
         if (read.Has(kOnlineMinutes))
-            cells[11] = read.Role(kOnlineMinutes) + "分";
-        cells[12] = read.Role(kCreated);
+            cell(RoleColumn::OnlineTime) = read.Role(kOnlineMinutes) + "分";
+        cell(RoleColumn::Created) = read.Role(kCreated);
         if (read.Has(kLastOffline))
-            cells[13] = FormatDateTime(MsToLocalTime(lastOffline, false));
-        cells[14] = read.Role(kId);
+            cell(RoleColumn::LastOffline) = FormatDateTime(MsToLocalTime(lastOffline, false));
+        cell(RoleColumn::RoleId) = read.Role(kId);
         (isOnline ? online : others).push_back(std::move(cells));
     }
     FreeRowSet(rows);
 
     // Rows arrive newest id first and each online role goes to the top, so the online block
     // ends up in reverse arrival order.
+    RoleRows result;
     result.reserve(online.size() + others.size());
     std::move(online.rbegin(), online.rend(), std::back_inserter(result));
     std::move(others.begin(), others.end(), std::back_inserter(result));

@@ -2,6 +2,7 @@
 
 #include "db/DbConnection.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,18 +12,41 @@ namespace mrvn {
 // "A" 灵猴, "B" 九尾, "C" 牛魔, "D" 罗刹, anything else 未知 (exact, case-sensitive).
 std::string JobName(std::string_view code);
 
-// Cells of a role row: 在线, 名称, 等级, 铜钱, 元宝, 礼金, 经验, 职业, 灵气, 战力, 登陆次数,
-// 登陆时长, 创建时间, 离线时间, roleid (hidden).
-constexpr int kRoleListColumns = 15;
-constexpr int kRoleListIdColumn = 14;
+// The cells of a role row, in display order; the role id is the hidden last column.
+enum class RoleColumn : int {
+    Online,       // 在线
+    Name,         // 名称
+    Level,        // 等级
+    Copper,       // 铜钱
+    Yuanbao,      // 元宝
+    BoundYuanbao, // 礼金
+    Experience,   // 经验
+    Job,          // 职业
+    Spirit,       // 灵气
+    BattlePower,  // 战力
+    Logins,       // 登陆次数
+    OnlineTime,   // 登陆时长
+    Created,      // 创建时间
+    LastOffline,  // 离线时间
+    RoleId,       // roleid (hidden)
+    Count
+};
+constexpr int kRoleListColumns = static_cast<int>(RoleColumn::Count);
+constexpr int ColumnIndex(RoleColumn column)
+{
+    return static_cast<int>(column);
+}
+
+using RoleRow = std::vector<std::string>;
+using RoleRows = std::vector<RoleRow>;
 
 // Every role of user_role as display rows, online roles first in ascending id, then the
 // others in descending id. user_role is read by column position; each role's yuanbao comes
 // from the user_account row with the highest id for its account key, its copper and bound
 // yuanbao from the role_account row with the highest id for its role id, matched as the
 // server compares the key with a string literal. Four statements whatever the number of
-// roles (the columns' definitions, the roles, the account rows, the currency rows). Empty
-// when the role query fails.
-std::vector<std::vector<std::string>> QueryRoleList(DbConnection& db);
+// roles (the columns' definitions, the roles, the account rows, the currency rows). Nothing
+// when the role query fails (an empty list is a valid answer: no roles).
+std::optional<RoleRows> QueryRoleList(DbConnection& db);
 
 } // namespace mrvn

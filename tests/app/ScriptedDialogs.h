@@ -14,13 +14,7 @@ namespace mrvn::test {
 class ScriptedDialogs final : public Dialogs
 {
 public:
-    struct Shown
-    {
-        QString text;
-        QString title;
-        MessageIcon icon;
-        MessageButtons buttons;
-    };
+    using Shown = MessageRequest;
     struct Asked
     {
         QString prompt;
@@ -28,11 +22,10 @@ public:
         QString initial;
     };
 
-    MessageAnswer Message(QWidget*, const QString& text, const QString& title, MessageIcon icon,
-                          MessageButtons buttons) override
+    MessageAnswer Show(QWidget*, const MessageRequest& request) override
     {
-        messages.push_back({text, title, icon, buttons});
-        if (buttons == MessageButtons::Ok)
+        messages.push_back(request);
+        if (request.buttons == MessageButtons::Ok)
             return MessageAnswer::Ok;
         if (answers.empty())
             return MessageAnswer::No;

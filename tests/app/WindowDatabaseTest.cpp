@@ -7,6 +7,7 @@
 #include "app/MailPage.h"
 #include "app/ReportView.h"
 #include "config/ConfigFile.h"
+#include "db/RoleList.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -131,7 +132,7 @@ TEST_F(WindowDatabase, MailRoadFromTheRoleListToTheMailTable)
     MainWindow& window = Connected(m_db, 12);
     CommonPage* common = window.Common();
     common->roleView()->SetSelection(2);
-    const QString roleId = common->roleView()->Cell(2, 14);
+    const QString roleId = common->roleView()->Cell(2, ColumnIndex(RoleColumn::RoleId));
     common->PrepareRoleListMenu();
     common->sendMailAction()->trigger();
     EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), roleId);

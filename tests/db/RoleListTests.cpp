@@ -8,7 +8,15 @@ namespace mrvn {
 namespace {
 
 using test::ScratchDatabase;
-using Rows = std::vector<std::vector<std::string>>;
+using Rows = RoleRows;
+
+// The role list of a query that must succeed.
+Rows Listed(DbConnection& db)
+{
+    std::optional<Rows> rows = QueryRoleList(db);
+    EXPECT_TRUE(rows.has_value());
+    return rows.value_or(Rows{});
+}
 
 struct Role
 {
@@ -57,11 +65,12 @@ TEST(RoleList, OnlineRolesFirstAscendingThenOthersDescending)
     AddRole(scratch, {.id = 5, .login = 1000, .offline = 2000});
     AddRole(scratch, {.id = 7, .login = 2000, .offline = 1999});
     AddRole(scratch, {.id = 9, .login = 1000, .offline = 1000});
-    const Rows rows = QueryRoleList(scratch.Db());
+    const Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 4u);
     for (const auto& row : rows)
         EXPECT_EQ(row.size(), static_cast<std::size_t>(kRoleListColumns));
-    EXPECT_EQ(Column(rows, kRoleListIdColumn), (std::vector<std::string>{"3", "7", "9", "5"}));
+    EXPECT_EQ(Column(rows, ColumnIndex(RoleColumn::RoleId)),
+              (std::vector<std::string>{"3", "7", "9", "5"}));
     EXPECT_EQ(Column(rows, 0), (std::vector<std::string>{"在线", "在线", " - ", " - "}));
 }
 
@@ -87,7 +96,7 @@ TEST(RoleList, OnlineRuleAndOfflineTime)
     for (const Case& c : cases) {
         ScratchDatabase scratch;
         AddRole(scratch, {.id = 1, .login = c.login, .offline = c.offline});
-        const Rows rows = QueryRoleList(scratch.Db());
+        const Rows rows = Listed(scratch.Db());
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0][0], c.online ? "在线" : " - ") << c.login << " " << c.offline;
         EXPECT_EQ(rows[0][13], c.offlineText) << c.login << " " << c.offline;
@@ -106,7 +115,7 @@ TEST(RoleList, CellsOfARole)
     scratch.Exec("ALTER TABLE role_account MODIFY bind_lingshi BIGINT NULL");
     scratch.Exec("INSERT INTO role_account (id,user_role_id,tongqian,bind_lingshi) VALUES "
                  "(8,42,800,80),(3,42,300,30),(9,43,900,NULL)");
-    const Rows rows = QueryRoleList(scratch.Db());
+    const Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> first = {" - ",
                                             "角色",
@@ -124,7 +133,7 @@ TEST(RoleList, CellsOfARole)
                                             "1970-01-01 08:00:00",
                                             "44"};
     EXPECT_EQ(rows[0], first); // no account and no currency row: empty cells
-    EXPECT_EQ(rows[1][kRoleListIdColumn], "43");
+    EXPECT_EQ(rows[1][ColumnIndex(RoleColumn::RoleId)], "43");
     EXPECT_EQ(rows[1][7], "未知");
     EXPECT_EQ(rows[1][11], "分"); // NULL minutes
     EXPECT_EQ(rows[1][3], "900");
@@ -151,9 +160,9 @@ TEST(RoleList, KeysMatchAsTheServerComparesALiteral)
                  "CHARACTER SET latin1 COLLATE latin1_bin NOT NULL DEFAULT ''");
     scratch.Exec("INSERT INTO role_account (id,user_role_id,tongqian,bind_lingshi) VALUES "
                  "(1,'1',5,6),(2,'02',7,8)");
-    Rows rows = QueryRoleList(scratch.Db());
+    Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0][kRoleListIdColumn], "2");
+    EXPECT_EQ(rows[0][ColumnIndex(RoleColumn::RoleId)], "2");
     EXPECT_EQ(rows[0][4], "33");
     EXPECT_EQ(rows[0][3], ""); // '02' is not the text '2'
     EXPECT_EQ(rows[1][4], "11");
@@ -163,7 +172,7 @@ TEST(RoleList, KeysMatchAsTheServerComparesALiteral)
     // A binary collation tells case apart.
     scratch.Exec("ALTER TABLE user_account MODIFY user_guid VARCHAR(64) "
                  "CHARACTER SET utf8mb4 COLLATE utf8mb4_bin NOT NULL DEFAULT ''");
-    rows = QueryRoleList(scratch.Db());
+    rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0][4], "33");
     EXPECT_EQ(rows[1][4], "");
@@ -180,22 +189,23 @@ TEST(RoleList, NumericKeysMatchAsNumbers)
     AddRole(scratch, {.id = 3, .guid = "x"});
     AddRole(scratch, {.id = 4, .guid = "7.5"});
     scratch.Exec("INSERT INTO user_account (id,user_guid,lingshi) VALUES (1,7,70),(2,0,0)");
-    const Rows rows = QueryRoleList(scratch.Db());
+    const Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(Column(rows, kRoleListIdColumn), (std::vector<std::string>{"4", "3", "2", "1"}));
+    EXPECT_EQ(Column(rows, ColumnIndex(RoleColumn::RoleId)),
+              (std::vector<std::string>{"4", "3", "2", "1"}));
     EXPECT_EQ(Column(rows, 4), (std::vector<std::string>{"", "0", "70", "70"}));
 }
 
 TEST(RoleList, MissingTablesAndColumns)
 {
     ScratchDatabase scratch(false);
-    EXPECT_TRUE(QueryRoleList(scratch.Db()).empty()); // no user_role at all
+    EXPECT_FALSE(QueryRoleList(scratch.Db()).has_value()); // no user_role at all
 
     // A user_role with only six columns and no account or currency table.
     scratch.Exec("CREATE TABLE user_role (id INT PRIMARY KEY, k VARCHAR(10), name VARCHAR(20), "
                  "job CHAR(1), unused INT, exp INT)");
     scratch.Exec("INSERT INTO user_role VALUES (1,'k','名','B',0,99),(2,'k',NULL,NULL,0,NULL)");
-    const Rows rows = QueryRoleList(scratch.Db());
+    const Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 2u);
     // A NULL job code is an empty code, which is no known job.
     const std::vector<std::string> first = {" - ", "", "", "", "", "", "", "未知",
@@ -206,7 +216,7 @@ TEST(RoleList, MissingTablesAndColumns)
     EXPECT_EQ(rows[1], second);
 
     DbConnection closed;
-    EXPECT_TRUE(QueryRoleList(closed).empty());
+    EXPECT_FALSE(QueryRoleList(closed).has_value());
 }
 
 } // namespace
