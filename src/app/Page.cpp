@@ -70,39 +70,47 @@ void DesignLabel::SetTextColor(const QColor& color)
     setPalette(colors);
 }
 
-void DesignLabel::paintEvent(QPaintEvent*)
+std::vector<DesignLabel::Line> DesignLabel::LaidOutLines() const
 {
-    QPainter painter(this);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
     const QFontMetrics metrics(font());
     const int pitch = font().pixelSize() > 0 ? font().pixelSize() : metrics.height();
 
-    QStringList lines;
+    QStringList texts;
     for (const QString& paragraph : text().split(QLatin1Char('\n'))) {
         if (!wordWrap()) {
-            lines << paragraph;
+            texts << paragraph;
             continue;
         }
         // Break where the next character would pass the right edge, as CJK text wraps.
         QString line;
         for (const QChar ch : paragraph) {
             if (!line.isEmpty() && metrics.horizontalAdvance(line + ch) > width()) {
-                lines << line;
+                texts << line;
                 line.clear();
             }
             line += ch;
         }
-        lines << line;
+        texts << line;
     }
     int top = 0;
     if (alignment() & Qt::AlignVCenter)
-        top = (height() - pitch * static_cast<int>(lines.size())) / 2;
-    for (const QString& line : lines) {
-        painter.drawText(QRect(0, top, width(), pitch),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, line);
+        top = (height() - pitch * static_cast<int>(texts.size())) / 2;
+    std::vector<Line> lines;
+    for (const QString& text : texts) {
+        lines.push_back({text, QRect(0, top, width(), pitch)});
         top += pitch;
     }
+    return lines;
+}
+
+void DesignLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    for (const Line& line : LaidOutLines())
+        painter.drawText(line.rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                         line.text);
 }
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRect rect)

@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include <vector>
+
 class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -47,6 +49,14 @@ class DesignLabel : public QLabel
 public:
     using QLabel::QLabel;
     void SetTextColor(const QColor& color);
+
+    struct Line
+    {
+        QString text;
+        QRect rect; // in the label's coordinates; the text starts at its left edge
+    };
+    // The lines as they are painted: line breaks of the text, then wrapping when enabled.
+    std::vector<Line> LaidOutLines() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
