@@ -54,7 +54,8 @@ MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_conte
     QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),
                                     QStringLiteral("发放邮件：（即发即收，无需下线）"),
                                     QRect(8, 32, 480, 408)));
-    MakeLabel(g, QStringLiteral("标签11"), QStringLiteral("帐号查询角色ID："), {8, 24, 88, 16});
+    // Wide enough for its 96 pixels of text, up to the box it names.
+    MakeLabel(g, QStringLiteral("标签11"), QStringLiteral("帐号查询角色ID："), {8, 24, 96, 16});
     m_account = MakeEdit(g, QStringLiteral("编辑框9"), {}, {104, 22, 104, 20});
     m_lookup = MakeButton(g, QStringLiteral("按钮4"), QStringLiteral("查询"), {208, 21, 72, 20});
     MakeLabel(g, QStringLiteral("标签12"), QStringLiteral("Role ID："), {8, 47, 56, 20});
@@ -79,7 +80,7 @@ MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_conte
     MakeLabel(g, QStringLiteral("标签15"),
               QStringLiteral("铜钱：             非绑定元宝：                使用期限：        "
                              "天（0无限制）"),
-              {8, 160, 464, 16});
+              {8, 160, 468, 16}); // 468: the closing bracket ends 4 pixels past 464
     m_money = MakeEdit(g, QStringLiteral("编辑框13"), QStringLiteral("0"), {41, 160, 79, 20}, true);
     m_yuanbao =
         MakeEdit(g, QStringLiteral("编辑框14"), QStringLiteral("0"), {194, 160, 86, 20}, true);

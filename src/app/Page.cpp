@@ -109,8 +109,7 @@ void DesignLabel::paintEvent(QPaintEvent*)
     painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
     for (const Line& line : LaidOutLines())
-        painter.drawText(line.rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
-                         line.text);
+        painter.drawText(line.rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, line.text);
 }
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRect rect)

@@ -1,5 +1,7 @@
 #include "app/StartupDialog.h"
 
+#include "app/Page.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPainter>
@@ -46,12 +48,11 @@ StartupDialog::StartupDialog(QWidget* parent) : QDialog(parent)
     picture->setFlat(true);
     picture->setAutoDefault(false);
 
-    auto* note = new QLabel(
+    // Drawn as the main window's captions are, at the design font's line pitch.
+    QLabel* note = MakeLabel(
+        this, QStringLiteral("标签1"),
         QStringLiteral("使用前感谢下软件作者：Tobrel童鞋吧！\n有问题与建议，请到发布帖中留言。"),
-        this);
-    note->setObjectName(QStringLiteral("标签1"));
-    note->setGeometry(104, 24, 296, 48);
-    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        QRect(104, 24, 296, 48));
     note->setWordWrap(true);
 
     auto* thanks = new QPushButton(QStringLiteral("非常感谢"), this);

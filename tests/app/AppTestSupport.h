@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ScriptedDialogs.h"
+#include "app/Application.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
@@ -55,10 +56,11 @@ protected:
         return env;
     }
 
+    // The window as the program builds it (CreateMainWindow), its start-up steps not yet run.
     MainWindow& Window()
     {
         if (!m_window)
-            m_window = std::make_unique<MainWindow>(Environment());
+            m_window = CreateMainWindow(Environment());
         return *m_window;
     }
 

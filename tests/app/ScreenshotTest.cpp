@@ -1,6 +1,5 @@
 #include "AppTestSupport.h"
 
-#include "app/Application.h"
 #include "app/StartupDialog.h"
 
 #include <QApplication>
@@ -12,11 +11,11 @@
 namespace mrvn::test {
 namespace {
 
-// Writes a picture of every page and of the start-up dialog into build/screenshots, with the
-// tool's own look, so the layout can be looked at without a display.
+// Writes a picture of every page and of the start-up dialog into build/screenshots, built
+// and started as the program does (CreateMainWindow, then the start-up steps with the skin),
+// so the layout can be looked at without a display.
 TEST_F(WindowTest, PicturesOfEveryPage)
 {
-    ApplyAppearance(*qApp);
     const QString folder =
         QCoreApplication::applicationDirPath() + QStringLiteral("/../screenshots");
     ASSERT_TRUE(QDir().mkpath(folder));

@@ -8,6 +8,7 @@
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -75,6 +77,175 @@ TEST_F(Layout, EveryPageControlStandsWhereDesigned)
     EXPECT_EQ(window.size(), QSize(496, 448));
     EXPECT_EQ(window.windowTitle(),
               QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
+}
+
+// ---- Captions as the operator sees them -------------------------------------------------
+
+// The font every caption was laid out for.
+QString DesignFamily()
+{
+    return QFontDatabase::families().contains(QStringLiteral("SimSun"))
+               ? QStringLiteral("SimSun")
+               : QStringLiteral("WenQuanYi Zen Hei Mono");
+}
+
+bool IsColon(QChar ch)
+{
+    return ch == QChar(0xFF1A) || ch == QLatin1Char(':');
+}
+
+// One line of a caption: its text and the rectangle it is drawn from (left edge = start of
+// the text), in the coordinates of the control's parent.
+struct CaptionLine
+{
+    QString text;
+    QRect rect;
+};
+
+std::vector<CaptionLine> CaptionLines(QWidget* control, QString& problem)
+{
+    std::vector<CaptionLine> lines;
+    const QPoint origin = control->geometry().topLeft();
+    const int pitch = control->fontInfo().pixelSize();
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        auto* design = qobject_cast<DesignLabel*>(label);
+        if (!design) {
+            problem = QStringLiteral("not drawn as designed (no DesignLabel)");
+            return lines;
+        }
+        for (const DesignLabel::Line& line : design->LaidOutLines())
+            lines.push_back({line.text, line.rect.translated(origin)});
+        return lines;
+    }
+    if (auto* box = qobject_cast<QCheckBox*>(control)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        const QRect contents =
+            box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+        const int top = contents.top() + (contents.height() - pitch) / 2;
+        lines.push_back(
+            {box->text(), QRect(contents.left(), top, contents.width(), pitch).translated(origin)});
+        return lines;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect contents =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const int width = button->fontMetrics().horizontalAdvance(button->text());
+        const int left = contents.left() + (contents.width() - width) / 2;
+        const int top = contents.top() + (contents.height() - pitch) / 2;
+        lines.push_back({button->text(), QRect(left, top, width, pitch).translated(origin)});
+    }
+    return lines;
+}
+
+// Siblings stacked above the control (created after it, or raised).
+std::vector<QWidget*> SiblingsAbove(QWidget* control)
+{
+    std::vector<QWidget*> above;
+    QWidget* parent = control->parentWidget();
+    bool after = false;
+    for (QObject* child : parent->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget == control)
+            after = true;
+        else if (after && widget && !widget->isHidden() && !widget->isWindow())
+            above.push_back(widget);
+    }
+    return above;
+}
+
+// Every visible character of a caption must be readable: not under a control stacked above
+// its own, and inside its own control. The designed layout lets a box or the control's edge
+// take up to half of a "：" that ends a caption, and nothing more.
+// Returns how many controls it looked at.
+int ExpectCaptionsReadable(QWidget* root, const QString& where)
+{
+    const QString family = DesignFamily();
+    QList<QWidget*> controls;
+    for (QWidget* widget : root->findChildren<QWidget*>()) {
+        if (qobject_cast<QLabel*>(widget) || qobject_cast<QCheckBox*>(widget) ||
+            qobject_cast<QPushButton*>(widget))
+            controls << widget;
+    }
+    for (QWidget* control : controls) {
+        const std::string name =
+            (where + QStringLiteral(" ") + control->objectName()).toStdString();
+        SCOPED_TRACE(name);
+        EXPECT_EQ(control->fontInfo().family().toStdString(), family.toStdString());
+        EXPECT_EQ(control->fontInfo().pixelSize(), 12);
+        QString problem;
+        const std::vector<CaptionLine> lines = CaptionLines(control, problem);
+        EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+        const QFontMetrics metrics = control->fontMetrics();
+        const QRect own = control->geometry();
+        const std::vector<QWidget*> above = SiblingsAbove(control);
+        for (const CaptionLine& line : lines) {
+            for (qsizetype i = 0; i < line.text.size(); ++i) {
+                const QChar ch = line.text[i];
+                if (ch.isSpace())
+                    continue;
+                const int left = line.rect.left() + metrics.horizontalAdvance(line.text.left(i));
+                const int right =
+                    line.rect.left() + metrics.horizontalAdvance(line.text.left(i + 1));
+                const QRect glyph(QPoint(left, line.rect.top()),
+                                  QPoint(right - 1, line.rect.bottom()));
+                const bool endsCaption = i + 1 == line.text.size() || line.text[i + 1].isSpace();
+                const int allowed = IsColon(ch) && endsCaption ? glyph.width() / 2 : 0;
+                const std::string at = QStringLiteral("\"%1\" (char %2 of line \"%3\")")
+                                           .arg(ch)
+                                           .arg(i)
+                                           .arg(line.text.trimmed())
+                                           .toStdString();
+                EXPECT_LE(std::max(0, right - own.right() - 1), allowed)
+                    << at << " runs past the control's right edge " << own.right() + 1;
+                EXPECT_LE(std::max(0, own.left() - left), allowed) << at << " starts left of it";
+                EXPECT_LE(std::max(0, glyph.bottom() - own.bottom()), 0) << at << " below it";
+                for (QWidget* sibling : above) {
+                    const QRect covered = glyph.intersected(sibling->geometry());
+                    if (covered.isEmpty())
+                        continue;
+                    EXPECT_LE(covered.width(), allowed)
+                        << at << " is covered by " << sibling->objectName().toStdString();
+                }
+            }
+        }
+    }
+    return static_cast<int>(controls.size());
+}
+
+TEST_F(Layout, EveryCaptionIsReadableInTheDesignFont)
+{
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    int checked = 0;
+    for (int page = 0; page < window.Tabs()->count(); ++page) {
+        window.Tabs()->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+        checked +=
+            ExpectCaptionsReadable(window.Tabs()->widget(page), window.Tabs()->tabText(page));
+    }
+    // Labels, check boxes and buttons of pages 0 to 3.
+    EXPECT_GE(checked, 30);
+    // The start-up dialog comes before the skin step; a window built after it gets the
+    // design font as well.
+    StartupDialog dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(ExpectCaptionsReadable(&dialog, QStringLiteral("启动初始化")), 4);
+    dialog.findChild<QPushButton*>(QStringLiteral("按钮1"))->click();
+
+    const std::unique_ptr<MainWindow> later = CreateMainWindow(Environment());
+    ASSERT_TRUE(later->OnMainWindowCreated());
+    later->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(later.get()));
+    later->Tabs()->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    ExpectCaptionsReadable(later->Tabs()->widget(1), QStringLiteral("second window"));
 }
 
 TEST_F(Layout, PagesCaptionsAndDefaults)
