@@ -25,6 +25,10 @@ struct AppEnvironment
     Dialogs* dialogs = nullptr;
     // Shows the start-up dialog; false when the operator chose to end the program.
     std::function<bool()> startupDialog;
+    // Where the window keeps its size, position and last page between runs (an INI file);
+    // empty: the user's settings store of the platform (not config.dat, which stays as the
+    // tool has always written it).
+    std::filesystem::path windowStatePath;
 
     static AppEnvironment Default(Dialogs& dialogs);
 };
@@ -41,5 +45,16 @@ struct AppContext
     DbConnection db;
     Dialogs& dialogs() const { return *env.dialogs; }
 };
+
+// The server's own reason for the last failure, for the details of a message box:
+// "错误号 1045：Access denied for user ...", or the number alone when the text is gone.
+inline QString ServerReason(const DbConnection& db)
+{
+    const QString number = QStringLiteral("错误号 %1").arg(db.LastError());
+    const std::string text = db.LastErrorText();
+    if (text.empty())
+        return number;
+    return number + QStringLiteral("：") + QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 } // namespace mrvn

@@ -30,6 +30,7 @@ CleanupPage::CleanupPage(AppContext& context, QWidget* parent) : Page(parent), m
                               this);
     m_tables->setGeometry(8, 32, 312, 400);
     Pin(m_tables);
+    DeclareGrowth({{m_tables, Growth::Down}});
     Pin(MakeLabel(this, QStringLiteral("标签1"), QStringLiteral("删除之前天数："),
                   {336, 29, 80, 16}));
     m_days = Pin(

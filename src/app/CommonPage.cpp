@@ -84,6 +84,7 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
                                  {QStringLiteral("roleid"), 0}},
                                 group4);
     m_roleView->setGeometry(8, 16, 464, 208);
+    DeclareGrowth({{group4, Growth::RightAndDown}, {m_roleView, Growth::RightAndDown}});
 
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("角色列表菜单"));
@@ -118,6 +119,12 @@ void CommonPage::ShowConnected()
     m_status->setText(QStringLiteral(" 连接状态：已连接"));
     static_cast<DesignLabel*>(m_status)->SetTextColor(QColor(0, 128, 0));
     m_connect->setEnabled(false);
+}
+
+void CommonPage::ShowDisconnected()
+{
+    m_status->setText(QStringLiteral(" 连接状态：已断开"));
+    static_cast<DesignLabel*>(m_status)->SetTextColor(QColor(255, 0, 0));
 }
 
 void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)

@@ -25,6 +25,8 @@ public:
     void LoadSettings(const ConnectionSettings& settings);
     ConnectionSettings TypedSettings() const;
     void ShowConnected();
+    // The server could not be reached by the last refresh: red " 连接状态：已断开".
+    void ShowDisconnected();
 
     // Overwrites the one statistics row in place (inserting it the first time).
     void ShowOnlineStats(const OnlineStatsRow& stats);

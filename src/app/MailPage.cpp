@@ -139,6 +139,9 @@ MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_conte
         new ReportView(QStringLiteral("超级列表框6"),
                        {{QStringLiteral("tid"), 35}, {QStringLiteral("存档名称"), 135}}, g);
     m_archives->setGeometry(280, 256, 192, 144);
+    DeclareGrowth({{g, Growth::RightAndDown},
+                   {m_searchResult, Growth::Right},
+                   {m_archives, Growth::RightAndDown}});
 
     connect(m_lookup, &QPushButton::clicked, this, &MailPage::LookupRoleByAccount);
     connect(add, &QPushButton::clicked, this, &MailPage::AddMailItem);

@@ -14,6 +14,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 
 namespace mrvn {
@@ -22,6 +25,19 @@ namespace {
 constexpr int kRefreshIntervalMs = 60000;
 constexpr int kUpdateCheckDelayMs = 1000;
 constexpr int kMailPage = 1;
+
+const char* const kPortOutOfRange =
+    "端口号超出范围！请填写0到65535之间的数字（0或不填为默认端口）。";
+const char* const kSettingsNotSaved =
+    "已连接，但连接参数未能保存到config.dat，下次启动需要重新填写！";
+
+std::unique_ptr<QSettings> OpenWindowState(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return std::make_unique<QSettings>(QStringLiteral("mrvn"), QStringLiteral("mrvntool"));
+    return std::make_unique<QSettings>(QString::fromStdString(path.string()), QSettings::IniFormat);
+}
+
 } // namespace
 
 void SetTimerInterval(QTimer& timer, int milliseconds)
@@ -54,11 +70,13 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
     // The designed 500 x 470 is the outer size on Windows; its client area is the tab control.
-    setFixedSize(496, 448);
+    // The window may grow beyond it (the lists grow with it), never shrink below it.
+    setMinimumSize(Page::kDesignTabSize);
+    resize(Page::kDesignTabSize);
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("选择夹1"));
-    m_tabs->setGeometry(0, 0, 496, 448);
+    m_tabs->setGeometry(QRect(QPoint(0, 0), Page::kDesignTabSize));
     m_common = new CommonPage(m_context);
     m_mail = new MailPage(m_context);
     m_cleanup = new CleanupPage(m_context);
@@ -67,6 +85,10 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs->addTab(m_cleanup, QStringLiteral("清理数据"));
     m_tabs->addTab(new AboutPage, QStringLiteral("关于授权"));
     m_tabs->addTab(new ChangeLogPage, QStringLiteral("更新说明"));
+    for (int index = 0; index < m_tabs->count(); ++index) {
+        if (auto* page = qobject_cast<Page*>(m_tabs->widget(index)))
+            page->ChainTabOrder();
+    }
 
     m_timer1.setObjectName(QStringLiteral("时钟1"));
     m_timer2.setObjectName(QStringLiteral("时钟2"));
@@ -102,7 +124,37 @@ bool MainWindow::OnMainWindowCreated()
     m_mail->ResetCombos();
     m_mail->RefreshArchiveList();
     SetTimerInterval(m_timer2, kUpdateCheckDelayMs);
+    RestoreWindowState();
     return true;
+}
+
+void MainWindow::RestoreWindowState()
+{
+    const std::unique_ptr<QSettings> state = OpenWindowState(m_context.env.windowStatePath);
+    const QSize size = state->value(QStringLiteral("window/size")).toSize();
+    if (size.isValid())
+        resize(size.expandedTo(minimumSize()));
+    const QVariant position = state->value(QStringLiteral("window/position"));
+    // A position on a screen that is no longer there is forgotten.
+    if (position.isValid() && QGuiApplication::screenAt(position.toPoint()))
+        move(position.toPoint());
+    const int page = state->value(QStringLiteral("window/page"), 0).toInt();
+    if (page >= 0 && page < m_tabs->count())
+        m_tabs->setCurrentIndex(page);
+}
+
+void MainWindow::SaveWindowState()
+{
+    const std::unique_ptr<QSettings> state = OpenWindowState(m_context.env.windowStatePath);
+    state->setValue(QStringLiteral("window/size"), size());
+    state->setValue(QStringLiteral("window/position"), pos());
+    state->setValue(QStringLiteral("window/page"), m_tabs->currentIndex());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_tabs->setGeometry(rect());
 }
 
 void MainWindow::ConnectDatabase()
@@ -113,16 +165,31 @@ void MainWindow::ConnectDatabase()
     params.user = typed.user;
     params.password = typed.psw;
     params.database = typed.db;
-    const std::int32_t port = TextToInt32(typed.port);
-    params.port = port > 0 && port <= 65535 ? static_cast<unsigned>(port) : 0;
+    // 0 (or an empty box) is the client library's default port; beyond the range of a port
+    // nothing is connected and nothing saved.
+    const std::int64_t port = TextToInt64(typed.port);
+    if (port < 0 || port > 65535) {
+        m_context.dialogs().Message(this, QString::fromUtf8(kPortOutOfRange),
+                                    QStringLiteral("检测消息"), MessageIcon::Warning,
+                                    MessageButtons::Ok);
+        return;
+    }
+    params.port = static_cast<unsigned>(port);
 
     if (!m_context.db.Connect(params)) {
         m_context.dialogs().Message(this, QStringLiteral("mysql连接错误！请检查连接参数！"),
-                                    QStringLiteral("消息"), MessageIcon::Error, MessageButtons::Ok);
+                                    QStringLiteral("消息"), MessageIcon::Error, MessageButtons::Ok,
+                                    ServerReason(m_context.db));
         return;
     }
     m_common->ShowConnected();
-    SaveConnectionSettings(m_context.config, typed);
+    m_connectionLost = false;
+    if (!SaveConnectionSettings(m_context.config, typed)) {
+        m_context.dialogs().Message(this, QString::fromUtf8(kSettingsNotSaved),
+                                    QStringLiteral("消息"), MessageIcon::Warning,
+                                    MessageButtons::Ok,
+                                    QString::fromStdString(m_context.env.configPath.string()));
+    }
     SetTimerInterval(m_timer1, kRefreshIntervalMs);
     RefreshOnlineStats();
     RefreshRoleList();
@@ -137,12 +204,31 @@ void MainWindow::CloseDatabase()
 void MainWindow::RefreshOnlineStats()
 {
     // A failed query shows empty cells, as an empty table does.
-    m_common->ShowOnlineStats(QueryOnlineStats(m_context.db).value_or(OnlineStatsRow{}));
+    const std::optional<OnlineStatsRow> stats = QueryOnlineStats(m_context.db);
+    m_common->ShowOnlineStats(stats.value_or(OnlineStatsRow{}));
+    NoteConnection(stats.has_value());
 }
 
 void MainWindow::RefreshRoleList()
 {
-    m_common->ShowRoles(QueryRoleList(m_context.db).value_or(RoleRows{}));
+    std::optional<RoleRows> roles = QueryRoleList(m_context.db);
+    const bool succeeded = roles.has_value();
+    m_common->ShowRoles(std::move(roles).value_or(RoleRows{}));
+    NoteConnection(succeeded);
+}
+
+void MainWindow::NoteConnection(bool statementSucceeded)
+{
+    // The client reconnects by itself on the next statement once the server is back; the
+    // label follows what the last refresh statement found.
+    if (!statementSucceeded && m_context.db.ConnectionLost()) {
+        if (!m_connectionLost)
+            m_common->ShowDisconnected();
+        m_connectionLost = true;
+    } else if (statementSucceeded && m_connectionLost) {
+        m_common->ShowConnected();
+        m_connectionLost = false;
+    }
 }
 
 void MainWindow::SendToSelectedRole(const QString& roleId)
@@ -201,6 +287,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     SetTimerInterval(m_timer1, 0);
+    SaveWindowState();
     event->accept();
 }
 

@@ -24,8 +24,9 @@ public:
     explicit MainWindow(AppEnvironment environment, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Runs once the window exists: start-up dialog, settings, combos, archives, the
-    // version-check timer. False when the operator ended the program in the dialog.
+    // Runs once the window exists: start-up dialog, skin, settings, combos, archives, the
+    // version-check timer, then the size, position and page of the last run. False when the
+    // operator ended the program in the dialog.
     bool OnMainWindowCreated();
 
     void ConnectDatabase();
@@ -49,8 +50,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void RestoreWindowState();
+    void SaveWindowState();
+    // Follows the outcome of a refresh statement in the status label: disconnected when the
+    // server could not be reached, connected again once a statement gets through.
+    void NoteConnection(bool statementSucceeded);
     void OnVersionPage(const QByteArray& body);
     void SendToSelectedRole(const QString& roleId);
 
@@ -63,6 +70,7 @@ private:
     QTimer m_timer2;
     std::unique_ptr<VersionPageFetcher> m_fetcher;
     bool m_closeRequested = false;
+    bool m_connectionLost = false;
 };
 
 // Sets a timer's interval; 0 stops it.

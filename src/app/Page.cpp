@@ -11,6 +11,10 @@
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+
 namespace mrvn {
 
 namespace {
@@ -46,14 +50,101 @@ void Page::Relayout()
     while (tabControl && !qobject_cast<QTabWidget*>(tabControl))
         tabControl = tabControl->parentWidget();
     const QPoint offset = tabControl ? mapTo(tabControl, QPoint(0, 0)) : QPoint(0, 0);
+    const QSize grown =
+        tabControl ? (tabControl->size() - kDesignTabSize).expandedTo(QSize(0, 0)) : QSize(0, 0);
+    const auto withGrowth = [&](QWidget* widget, QRect rect) {
+        for (const GrowingControl& control : m_growing) {
+            if (control.widget != widget)
+                continue;
+            if (static_cast<int>(control.growth) & static_cast<int>(Growth::Right))
+                rect.setWidth(rect.width() + grown.width());
+            if (static_cast<int>(control.growth) & static_cast<int>(Growth::Down))
+                rect.setHeight(rect.height() + grown.height());
+        }
+        return rect;
+    };
     for (QObject* child : children()) {
         auto* widget = qobject_cast<QWidget*>(child);
         if (!widget)
             continue;
         const QVariant rect = widget->property(kDesignRect);
         if (rect.isValid())
-            widget->setGeometry(rect.toRect().translated(-offset));
+            widget->setGeometry(withGrowth(widget, rect.toRect().translated(-offset)));
     }
+    // Growing controls inside a group box: positions relative to the box, no offset.
+    for (const GrowingControl& control : m_growing) {
+        if (control.widget->parentWidget() == this)
+            continue;
+        const QVariant rect = control.widget->property(kDesignRect);
+        if (rect.isValid())
+            control.widget->setGeometry(withGrowth(control.widget, rect.toRect()));
+    }
+}
+
+void Page::DeclareGrowth(std::initializer_list<GrowingControl> controls)
+{
+    for (const GrowingControl& control : controls) {
+        if (!control.widget->property(kDesignRect).isValid())
+            PinGeometry(control.widget);
+        m_growing.push_back(control);
+    }
+}
+
+QList<QWidget*> Page::TabControls() const
+{
+    // The page's own controls and those of its group boxes; the parts of a compound control
+    // (a combo box's edit, a list's viewport) follow their control by themselves.
+    QList<QWidget*> controls;
+    std::function<void(const QWidget*)> collect = [&](const QWidget* parent) {
+        for (QObject* child : parent->children()) {
+            auto* widget = qobject_cast<QWidget*>(child);
+            if (!widget || widget->isWindow() || widget->isHidden())
+                continue;
+            if (qobject_cast<QGroupBox*>(widget))
+                collect(widget);
+            else if (widget->focusPolicy() & Qt::TabFocus)
+                controls << widget;
+        }
+    };
+    collect(this);
+    return controls;
+}
+
+void Page::ChainTabOrder()
+{
+    struct Placed
+    {
+        QWidget* widget;
+        QRect rect;
+    };
+    std::vector<Placed> placed;
+    for (QWidget* widget : TabControls())
+        placed.push_back({widget, QRect(widget->mapTo(this, QPoint(0, 0)), widget->size())});
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const Placed& a, const Placed& b) { return a.rect.top() < b.rect.top(); });
+    // A row: controls whose tops (nearly) meet, or that stand side by side (each one's middle
+    // within the other's height), as a box and the taller button beside it do.
+    const auto sameRow = [](const QRect& a, const QRect& b) {
+        const int middleA = a.center().y();
+        const int middleB = b.center().y();
+        return std::abs(a.top() - b.top()) <= 4 || (middleA >= b.top() && middleA <= b.bottom() &&
+                                                    middleB >= a.top() && middleB <= a.bottom());
+    };
+    QList<QWidget*> chain;
+    for (std::size_t first = 0; first < placed.size();) {
+        std::size_t end = first + 1;
+        while (end < placed.size() && sameRow(placed[first].rect, placed[end].rect))
+            ++end;
+        std::stable_sort(
+            placed.begin() + static_cast<std::ptrdiff_t>(first),
+            placed.begin() + static_cast<std::ptrdiff_t>(end),
+            [](const Placed& a, const Placed& b) { return a.rect.left() < b.rect.left(); });
+        for (std::size_t i = first; i < end; ++i)
+            chain << placed[i].widget;
+        first = end;
+    }
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
 }
 
 QString FromDesignText(const char* utf8)

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include <initializer_list>
 #include <vector>
 
 class QGroupBox;
@@ -15,6 +16,9 @@ class QComboBox;
 
 namespace mrvn {
 
+// How a control follows a window enlarged beyond its designed size.
+enum class Growth { Right = 1, Down = 2, RightAndDown = 3 };
+
 // A page of the tab control. Control positions are given from the top-left corner of the
 // tab control, tab strip included, as the window was designed; the page subtracts its own
 // offset inside the tab control whenever it is laid out, so controls land where designed.
@@ -24,7 +28,24 @@ class Page : public QWidget
 public:
     explicit Page(QWidget* parent = nullptr) : QWidget(parent) {}
 
+    // The tab control's size as designed; the window can be enlarged beyond it, not shrunk.
+    static constexpr QSize kDesignTabSize{496, 448};
+
+    // Chains the Tab key through the page's controls in reading order of their designed
+    // positions: row by row from the top, left to right within a row. Call once the page's
+    // controls exist.
+    void ChainTabOrder();
+
 protected:
+    struct GrowingControl
+    {
+        QWidget* widget;
+        Growth growth;
+    };
+    // Controls (direct children or inside a group box) that grow by as much as the tab
+    // control has grown beyond its designed size; everything else keeps its place and size.
+    void DeclareGrowth(std::initializer_list<GrowingControl> controls);
+
     // Direct children of the page: design positions relative to the tab control.
     void Place(QWidget* widget, int x, int y, int width, int height);
     // Takes the widget's current geometry as its design position.
@@ -39,6 +60,9 @@ protected:
 private:
     void PinGeometry(QWidget* widget);
     void Relayout();
+    QList<QWidget*> TabControls() const;
+
+    std::vector<GrowingControl> m_growing;
 };
 
 // A label drawn as the window was designed: lines at a fixed pitch of the font's pixel

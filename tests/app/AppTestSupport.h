@@ -49,6 +49,8 @@ protected:
         env.versionAddress = QStringLiteral("http://127.0.0.1:9/version.html");
         env.versionTimeoutMs = 2000;
         env.dialogs = &dialogs;
+        // Size, position and page of the window stay in the test's own folder.
+        env.windowStatePath = Folder() / "window.ini";
         env.startupDialog = [this] {
             ++startupShown;
             return startupAnswer;

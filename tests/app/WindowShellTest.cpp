@@ -1,0 +1,227 @@
+#include "AppTestSupport.h"
+
+#include "app/Application.h"
+#include "app/ReportView.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTest>
+
+#include <map>
+#include <set>
+
+namespace mrvn::test {
+namespace {
+
+using WindowShell = WindowTest;
+
+// The controls a page's focus chain visits, in order, starting at `first`.
+QStringList FocusChain(QWidget* first, const QStringList& names)
+{
+    QStringList visited;
+    QWidget* widget = first;
+    do {
+        if (names.contains(widget->objectName()) && !visited.contains(widget->objectName()))
+            visited << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget && widget != first);
+    return visited;
+}
+
+TEST_F(WindowShell, TabFollowsTheReadingOrderOfEveryPage)
+{
+    struct Case
+    {
+        int page;
+        std::vector<const char*> order;
+    };
+    const Case cases[] = {
+        {0,
+         {"编辑框2", "编辑框3", "编辑框4", "编辑框5", "编辑框6", "按钮1", "超级列表框2",
+          "超级列表框4"}},
+        {1,
+         {"编辑框20",    "编辑框9",  "按钮4",    "编辑框10", "编辑框11", "编辑框12", "编辑框19",
+          "按钮11",      "编辑框13", "编辑框14", "编辑框18", "编辑框15", "编辑框16", "组合框1",
+          "组合框2",     "编辑框17", "选择框6",  "组合框3",  "按钮6",    "按钮10",   "超级列表框5",
+          "超级列表框6", "按钮7",    "按钮8",    "按钮9",    "按钮5"}},
+        {2,
+         {"超级列表框1", "编辑框1", "选择框1", "选择框2", "选择框3", "编辑框7", "编辑框8", "按钮3",
+          "按钮2"}},
+    };
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(window.Tabs()->tabText(c.page).toStdString());
+        window.Tabs()->setCurrentIndex(c.page);
+        QStringList expected;
+        for (const char* name : c.order)
+            expected << QString::fromUtf8(name);
+        QWidget* first = Find<QWidget>(c.order.front());
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(FocusChain(first, expected).join(QLatin1Char(' ')).toStdString(),
+                  expected.join(QLatin1Char(' ')).toStdString());
+    }
+    // The real key: from the host box, Tab reaches the port box, then the user box.
+    window.Tabs()->setCurrentIndex(0);
+    window.activateWindow();
+    Find<QWidget>("编辑框2")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>("编辑框3"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>("编辑框4"));
+}
+
+// Where every named control of every page stands, relative to the tab control.
+std::map<QString, QRect> Positions(MainWindow& window)
+{
+    std::map<QString, QRect> positions;
+    for (int page = 0; page < window.Tabs()->count(); ++page) {
+        for (QWidget* widget : window.Tabs()->widget(page)->findChildren<QWidget*>()) {
+            const QString name = widget->objectName();
+            if (name.isEmpty() || name.startsWith(QStringLiteral("qt_")) ||
+                qobject_cast<ReportView*>(widget->parentWidget()))
+                continue;
+            positions[name] = QRect(widget->mapTo(window.Tabs(), QPoint(0, 0)), widget->size());
+        }
+    }
+    return positions;
+}
+
+void ShowEveryPage(MainWindow& window)
+{
+    const int current = window.Tabs()->currentIndex();
+    for (int page = 0; page < window.Tabs()->count(); ++page) {
+        window.Tabs()->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+    }
+    window.Tabs()->setCurrentIndex(current);
+    QCoreApplication::processEvents();
+}
+
+TEST_F(WindowShell, EnlargingGrowsTheListsAndLeavesEverythingElse)
+{
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ShowEveryPage(window);
+    const std::map<QString, QRect> before = Positions(window);
+    ASSERT_GT(before.size(), 60u);
+
+    const QSize grown(204, 152);
+    window.resize(window.size() + grown);
+    ShowEveryPage(window);
+    EXPECT_EQ(window.Tabs()->size(), QSize(496, 448) + grown);
+    const std::map<QString, QRect> after = Positions(window);
+
+    struct Growing
+    {
+        const char* name;
+        bool right;
+        bool down;
+    };
+    const Growing growing[] = {
+        {"分组框4", true, true},   {"超级列表框4", true, true}, {"分组框2", true, true},
+        {"编辑框20", true, false}, {"超级列表框6", true, true}, {"超级列表框1", false, true},
+    };
+    std::set<QString> growingNames;
+    for (const Growing& g : growing) {
+        const QString name = QString::fromUtf8(g.name);
+        SCOPED_TRACE(g.name);
+        growingNames.insert(name);
+        ASSERT_TRUE(before.count(name) && after.count(name));
+        const QRect was = before.at(name);
+        const QRect now = after.at(name);
+        EXPECT_EQ(now.topLeft(), was.topLeft());
+        EXPECT_EQ(now.width(), was.width() + (g.right ? grown.width() : 0));
+        EXPECT_EQ(now.height(), was.height() + (g.down ? grown.height() : 0));
+    }
+    for (const auto& [name, rect] : before) {
+        if (growingNames.count(name))
+            continue;
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(after.count(name));
+        EXPECT_EQ(after.at(name), rect);
+    }
+
+    // Back to the designed size, everything is where it was; smaller is refused.
+    window.resize(200, 100);
+    ShowEveryPage(window);
+    EXPECT_EQ(window.size(), QSize(496, 448));
+    EXPECT_TRUE(Positions(window) == before);
+}
+
+TEST_F(WindowShell, SizePositionAndPageComeBackAfterARestart)
+{
+    {
+        MainWindow& window = Started();
+        EXPECT_EQ(window.size(), QSize(496, 448));
+        EXPECT_EQ(window.Tabs()->currentIndex(), 0);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.resize(640, 520);
+        window.move(30, 40);
+        window.Tabs()->setCurrentIndex(2);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(window.close());
+    }
+    EXPECT_TRUE(std::filesystem::exists(Folder() / "window.ini"));
+    EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
+
+    const std::unique_ptr<MainWindow> again = CreateMainWindow(Environment());
+    ASSERT_TRUE(again->OnMainWindowCreated());
+    EXPECT_EQ(again->size(), QSize(640, 520));
+    EXPECT_EQ(again->pos(), QPoint(30, 40));
+    EXPECT_EQ(again->Tabs()->currentIndex(), 2);
+    again->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(again.get()));
+    EXPECT_EQ(Find<QWidget>("超级列表框1")->height(), 400 + 520 - 448);
+}
+
+TEST_F(WindowShell, AStoredSizeBelowTheDesignAndAMissingPageAreIgnored)
+{
+    {
+        QSettings state(QString::fromStdString((Folder() / "window.ini").string()),
+                        QSettings::IniFormat);
+        state.setValue(QStringLiteral("window/size"), QSize(100, 50));
+        state.setValue(QStringLiteral("window/page"), 9);
+    }
+    MainWindow& window = Started();
+    EXPECT_EQ(window.size(), QSize(496, 448));
+    EXPECT_EQ(window.Tabs()->currentIndex(), 0);
+}
+
+// Message boxes say 是 / 否 / 确定 / 取消 with Qt's own Chinese translation.
+TEST(StandardButtons, SpeakChinese)
+{
+    const QString file =
+        QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm");
+    ASSERT_TRUE(QFile::exists(file))
+        << file.toStdString() << " is missing: install the package qt6-translations-l10n";
+    PrepareApplication(*qApp);
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok |
+                           QMessageBox::Cancel);
+    const std::pair<QMessageBox::StandardButton, const char*> cases[] = {
+        {QMessageBox::Yes, "是"},
+        {QMessageBox::No, "否"},
+        {QMessageBox::Ok, "确定"},
+        {QMessageBox::Cancel, "取消"},
+    };
+    for (const auto& [button, text] : cases) {
+        SCOPED_TRACE(text);
+        // The mnemonic part, "(&Y)", is not what the operator reads.
+        QString shown = box.button(button)->text();
+        shown.remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
+        EXPECT_EQ(shown.toStdString(), text);
+    }
+}
+
+} // namespace
+} // namespace mrvn::test
