@@ -17,8 +17,122 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 namespace mrvn::test {
 namespace {
+
+// A TCP relay in front of the test server, on a thread of its own (the window blocks in its
+// statements). Stop() is the server going away: the port closes and every relayed
+// connection drops; Start() again brings it back on the same port.
+class TcpRelay
+{
+public:
+    explicit TcpRelay(unsigned targetPort) : m_target(targetPort) {}
+    ~TcpRelay() { Stop(); }
+
+    bool Start()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int yes = 1;
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(m_port));
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listen, 8) != 0 || ::pipe(m_wake) != 0) {
+            ::close(m_listen);
+            return false;
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+
+    void Stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        const char byte = 0;
+        (void)!::write(m_wake[1], &byte, 1);
+        m_thread.join();
+        ::close(m_wake[0]);
+        ::close(m_wake[1]);
+    }
+
+    unsigned Port() const { return m_port; }
+
+private:
+    void Run()
+    {
+        std::vector<std::pair<int, int>> pairs;
+        for (;;) {
+            std::vector<pollfd> fds = {{m_wake[0], POLLIN, 0}, {m_listen, POLLIN, 0}};
+            for (const auto& [client, server] : pairs) {
+                fds.push_back({client, POLLIN, 0});
+                fds.push_back({server, POLLIN, 0});
+            }
+            if (::poll(fds.data(), fds.size(), -1) < 0 || fds[0].revents)
+                break;
+            if (fds[1].revents & POLLIN) {
+                const int client = ::accept(m_listen, nullptr, nullptr);
+                const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                address.sin_port = htons(static_cast<std::uint16_t>(m_target));
+                if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                    pairs.emplace_back(client, server);
+                } else {
+                    ::close(client);
+                    ::close(server);
+                }
+            }
+            std::vector<std::pair<int, int>> open;
+            for (std::size_t i = 0; i < pairs.size(); ++i) {
+                const auto [client, server] = pairs[i];
+                bool alive = true;
+                for (const auto& [from, to] :
+                     {std::pair{client, server}, std::pair{server, client}}) {
+                    const short events = fds[2 + 2 * i + (from == client ? 0 : 1)].revents;
+                    if (!alive || !events)
+                        continue;
+                    char buffer[16384];
+                    const ssize_t got = ::read(from, buffer, sizeof buffer);
+                    alive = got > 0 &&
+                            ::send(to, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) == got;
+                }
+                if (alive) {
+                    open.emplace_back(client, server);
+                } else {
+                    ::close(client);
+                    ::close(server);
+                }
+            }
+            pairs = std::move(open);
+        }
+        for (const auto& [client, server] : pairs) {
+            ::close(client);
+            ::close(server);
+        }
+        ::close(m_listen);
+    }
+
+    unsigned m_target;
+    unsigned m_port = 0;
+    int m_listen = -1;
+    int m_wake[2] = {-1, -1};
+    std::thread m_thread;
+};
 
 class WindowDatabase : public WindowTest
 {
@@ -239,6 +353,118 @@ TEST_F(WindowDatabase, OlderRowsOfEveryTableWithOneFinalMessage)
     }
     EXPECT_TRUE(sawFailure);
     EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM user_role"), "10");
+}
+
+TEST_F(WindowDatabase, FailedConnectGivesTheServersReasonInTheDetails)
+{
+    Started();
+    ConnectParams params = m_db.Params();
+    params.password = "wrong password";
+    FillConnectionBoxes(params);
+    Find<QPushButton>("按钮1")->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("mysql连接错误！请检查连接参数！"));
+    // 1045: access denied. The server's own words follow once the connection keeps them
+    // after a failed connect.
+    EXPECT_TRUE(dialogs.messages[0].details.startsWith(QStringLiteral("错误号 1045")))
+        << dialogs.messages[0].details.toStdString();
+}
+
+TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
+{
+    struct Case
+    {
+        const char* port;
+        bool refused;
+    };
+    const Case cases[] = {{"-1", true}, {"65536", true}, {"99999999999", true}, {"65535", false}};
+    Started();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.port);
+        dialogs.messages.clear();
+        ConnectParams params = m_db.Params();
+        FillConnectionBoxes(params);
+        Find<QLineEdit>("编辑框3")->setText(QString::fromUtf8(c.port));
+        Find<QPushButton>("按钮1")->click();
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        const MessageRequest& shown = dialogs.messages[0];
+        if (c.refused) {
+            EXPECT_EQ(shown.text, QStringLiteral("端口号超出范围！请填写0到65535之间的数字（0或不"
+                                                 "填为默认端口）。"));
+            EXPECT_EQ(shown.title, QStringLiteral("检测消息"));
+            EXPECT_EQ(shown.icon, MessageIcon::Warning);
+        } else {
+            // In range: a connect is tried (nothing listens there).
+            EXPECT_EQ(shown.text, QStringLiteral("mysql连接错误！请检查连接参数！"));
+        }
+        EXPECT_FALSE(Window().Context().db.IsOpen());
+        EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
+        EXPECT_TRUE(Find<QPushButton>("按钮1")->isEnabled());
+        EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
+    }
+}
+
+TEST_F(WindowDatabase, AFailedSaveAfterConnectingIsReported)
+{
+    // A folder where config.dat should be: nothing can be written there.
+    std::filesystem::create_directory(ConfigPath());
+    MainWindow& window = Started();
+    FillConnectionBoxes(m_db.Params());
+    Find<QPushButton>("按钮1")->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("已连接，但连接参数未能保存到config.dat，下次启动需要重新填写！"));
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("消息"));
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
+    EXPECT_TRUE(window.Timer1()->isActive());
+}
+
+TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
+{
+    demo::DemoOptions options;
+    options.roles = 20;
+    options.logRowsPerTable = 5;
+    ASSERT_TRUE(demo::FillDemoData(m_db.Db(), options));
+    TcpRelay relay(m_db.Params().port);
+    ASSERT_TRUE(relay.Start());
+    MainWindow& window = Started();
+    ConnectParams params = m_db.Params();
+    params.host = "127.0.0.1";
+    params.port = relay.Port();
+    FillConnectionBoxes(params);
+    Find<QPushButton>("按钮1")->click();
+    ASSERT_TRUE(dialogs.messages.empty());
+    auto* status = Find<QLabel>("标签4");
+    auto* roles = Find<ReportView>("超级列表框4");
+    auto* stats = Find<ReportView>("超级列表框2");
+    ASSERT_EQ(roles->RowCount(), 20);
+
+    const auto tick = [&] {
+        window.Timer1()->start(0);
+        QCoreApplication::processEvents();
+        window.Timer1()->stop();
+    };
+    relay.Stop();
+    tick();
+    EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已断开"));
+    EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(roles->RowCount(), 0);
+    EXPECT_TRUE(stats->Cell(0, 0).isEmpty());
+    EXPECT_FALSE(Find<QPushButton>("按钮1")->isEnabled());
+    // A refresh reports nothing by message box.
+    EXPECT_TRUE(dialogs.messages.empty());
+    tick();
+    EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已断开"));
+
+    ASSERT_TRUE(relay.Start());
+    ASSERT_EQ(relay.Port(), params.port);
+    tick();
+    EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已连接"));
+    EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(roles->RowCount(), 20);
+    EXPECT_FALSE(stats->Cell(0, 0).isEmpty());
+    EXPECT_TRUE(dialogs.messages.empty());
 }
 
 } // namespace
