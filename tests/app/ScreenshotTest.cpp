@@ -28,6 +28,14 @@ TEST_F(WindowTest, PicturesOfEveryPage)
         const QString file = folder + QStringLiteral("/page%1.png").arg(page);
         EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
     }
+    // Enlarged: the lists grow, the rest stays where it was designed.
+    window.resize(window.size() + QSize(200, 150));
+    for (int page : {0, 1, 2}) {
+        window.Tabs()->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+        const QString file = folder + QStringLiteral("/page%1-enlarged.png").arg(page);
+        EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
+    }
     StartupDialog dialog;
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
