@@ -167,6 +167,12 @@ int ExpectCaptionsReadable(QWidget* root, const QString& where)
     const QString family = DesignFamily();
     QList<QWidget*> controls;
     for (QWidget* widget : root->findChildren<QWidget*>()) {
+        // Every control draws in the design font, boxes, lists and their headers included.
+        EXPECT_EQ(widget->fontInfo().family().toStdString(), family.toStdString())
+            << where.toStdString() << " " << widget->metaObject()->className() << " "
+            << widget->objectName().toStdString();
+        EXPECT_EQ(widget->fontInfo().pixelSize(), 12)
+            << where.toStdString() << " " << widget->objectName().toStdString();
         if (qobject_cast<QLabel*>(widget) || qobject_cast<QCheckBox*>(widget) ||
             qobject_cast<QPushButton*>(widget))
             controls << widget;
@@ -231,6 +237,8 @@ TEST_F(Layout, EveryCaptionIsReadableInTheDesignFont)
     }
     // Labels, check boxes and buttons of pages 0 to 3.
     EXPECT_GE(checked, 30);
+    EXPECT_EQ(window.Tabs()->tabBar()->fontInfo().family(), DesignFamily());
+    EXPECT_EQ(window.Tabs()->tabBar()->fontInfo().pixelSize(), 12);
     // The start-up dialog comes before the skin step; a window built after it gets the
     // design font as well.
     StartupDialog dialog;
