@@ -27,7 +27,7 @@ constexpr int kUpdateCheckDelayMs = 1000;
 constexpr int kMailPage = 1;
 
 const char* const kPortOutOfRange =
-    "端口号超出范围！请填写0到65535之间的数字（0或不填为默认端口）。";
+    "端口号超出范围！请填写1到65535之间的数字（不填为默认端口）。";
 const char* const kSettingsNotSaved =
     "已连接，但连接参数未能保存到config.dat，下次启动需要重新填写！";
 
@@ -165,10 +165,11 @@ void MainWindow::ConnectDatabase()
     params.user = typed.user;
     params.password = typed.psw;
     params.database = typed.db;
-    // 0 (or an empty box) is the client library's default port; beyond the range of a port
-    // nothing is connected and nothing saved.
-    const std::int64_t port = TextToInt64(typed.port);
-    if (port < 0 || port > 65535) {
+    // An empty box is the client library's default port. A typed 0 or a number beyond the
+    // range of a port is a typo: nothing is connected and nothing saved.
+    const bool defaultPort = RemoveAllSpaces(typed.port).empty();
+    const std::int64_t port = defaultPort ? 0 : TextToInt64(typed.port);
+    if (!defaultPort && (port < 1 || port > 65535)) {
         m_context.dialogs().Message(this, QString::fromUtf8(kPortOutOfRange),
                                     QStringLiteral("检测消息"), MessageIcon::Warning,
                                     MessageButtons::Ok);

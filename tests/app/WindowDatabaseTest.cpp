@@ -377,7 +377,8 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
         const char* port;
         bool refused;
     };
-    const Case cases[] = {{"-1", true}, {"65536", true}, {"99999999999", true}, {"65535", false}};
+    const Case cases[] = {{"-1", true},         {"0", true},  {"65536", true},
+                          {"99999999999", true}, {"1", false}, {"65535", false}};
     Started();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
@@ -389,8 +390,8 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
         ASSERT_EQ(dialogs.messages.size(), 1u);
         const MessageRequest& shown = dialogs.messages[0];
         if (c.refused) {
-            EXPECT_EQ(shown.text, QStringLiteral("端口号超出范围！请填写0到65535之间的数字（0或不"
-                                                 "填为默认端口）。"));
+            EXPECT_EQ(shown.text, QStringLiteral("端口号超出范围！请填写1到65535之间的数字（不填为默"
+                                                 "认端口）。"));
             EXPECT_EQ(shown.title, QStringLiteral("检测消息"));
             EXPECT_EQ(shown.icon, MessageIcon::Warning);
         } else {
