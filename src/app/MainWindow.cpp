@@ -38,6 +38,7 @@ AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
     AppEnvironment env;
     env.configPath = ProgramDirectory() / "config.dat";
     env.cataloguePath = ProgramDirectory() / "goods.jat.json";
+    env.auditLogPath = ProgramDirectory() / "mrvn-audit.log";
     env.versionAddress = QString::fromStdString(VersionPageAddress());
     env.dialogs = &dialogs;
     env.startupDialog = [] {
@@ -65,7 +66,7 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs->addTab(m_common, QStringLiteral("常用功能"));
     m_tabs->addTab(m_mail, QStringLiteral("发放邮件"));
     m_tabs->addTab(m_cleanup, QStringLiteral("清理数据"));
-    m_tabs->addTab(new AboutPage, QStringLiteral("关于授权"));
+    m_tabs->addTab(new AboutPage(m_context.env.auditLogPath), QStringLiteral("关于授权"));
     m_tabs->addTab(new ChangeLogPage, QStringLiteral("更新说明"));
 
     m_timer1.setObjectName(QStringLiteral("时钟1"));
