@@ -1,10 +1,10 @@
 #include "app/CleanupPage.h"
 
+#include "app/AccountLookupUi.h"
 #include "app/AppContext.h"
 #include "app/AuditUi.h"
 #include "app/CleanupQuestion.h"
 #include "app/Dialogs.h"
-#include "app/MailPage.h"
 #include "app/ReportView.h"
 #include "cleanup/TableCleanup.h"
 
