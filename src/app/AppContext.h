@@ -20,6 +20,7 @@ struct AppEnvironment
 {
     std::filesystem::path configPath;
     std::filesystem::path cataloguePath;
+    std::filesystem::path auditLogPath;
     QString versionAddress;
     int versionTimeoutMs = 10000;
     Dialogs* dialogs = nullptr;
@@ -43,6 +44,8 @@ struct AppContext
     AppEnvironment env;
     ConfigFile config;
     DbConnection db;
+    // A failed append to the audit log is shown once per run.
+    bool auditFailureShown = false;
     Dialogs& dialogs() const { return *env.dialogs; }
 };
 

@@ -1,8 +1,10 @@
 #include "app/CleanupPage.h"
 
+#include "app/AccountLookupUi.h"
 #include "app/AppContext.h"
+#include "app/AuditUi.h"
+#include "app/CleanupQuestion.h"
 #include "app/Dialogs.h"
-#include "app/MailPage.h"
 #include "app/ReportView.h"
 #include "cleanup/TableCleanup.h"
 
@@ -85,10 +87,22 @@ void CleanupPage::FillTableList()
     m_tables->Model().ResetRows(std::move(rows));
 }
 
-void CleanupPage::RunOne(int row, const std::optional<std::string>& statement)
+void CleanupPage::RunOne(int row, const std::optional<CleanupStatement>& statement)
 {
-    const std::int64_t affected = RunCleanupStatement(m_context.db, statement);
-    m_tables->Model().SetCell(row, kResultColumn, CleanupResultText(affected));
+    const CleanupOutcome outcome = RunCleanupStatement(m_context.db, statement);
+    m_tables->Model().SetCell(row, kResultColumn, CleanupResultText(outcome.affected));
+    if (!outcome.sent)
+        return;
+    CleanupAuditRecord record;
+    record.table = statement->table;
+    record.statement = statement->DeleteSql();
+    record.ok = outcome.Ok();
+    record.affected = outcome.affected;
+    record.errorNumber = outcome.errorNumber;
+    record.error = outcome.error;
+    const AuditResult audited = AuditCleanupStatement(m_context.env.auditLogPath, record);
+    if (!audited && !m_auditFailure)
+        m_auditFailure = audited;
 }
 
 void CleanupPage::Finish()
@@ -96,6 +110,19 @@ void CleanupPage::Finish()
     m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDoneText),
                                 QString::fromUtf8(kCleanupDoneTitle), MessageIcon::Information,
                                 MessageButtons::Ok);
+}
+
+void CleanupPage::EndRun()
+{
+    // Told after the run, so the box does not stop it halfway.
+    if (m_auditFailure) {
+        const AuditResult failure = *m_auditFailure;
+        m_auditFailure.reset();
+        ReportAuditFailure(m_context, this, failure);
+    }
+    m_running = false;
+    m_start->setEnabled(true);
+    emit CleanupFinished();
 }
 
 void CleanupPage::CleanTables()
@@ -112,60 +139,80 @@ void CleanupPage::CleanTables()
     const int rowCount = m_tables->RowCount();
     const CleanupCase which =
         ChooseCleanupCase(options, m_roleId->text().toStdString(), selected != -1, rowCount);
-    const auto tableAt = [this](int row) { return m_tables->Model().Cell(row, kNameColumn); };
+    if (which == CleanupCase::Nothing)
+        return;
 
-    switch (which) {
-    case CleanupCase::Nothing:
+    const bool everyTable = which == CleanupCase::RoleInEvery || which == CleanupCase::EveryTable;
+    const bool olderRows = which == CleanupCase::OlderSelected ||
+                           (which == CleanupCase::EveryTable && !options.emptyAll);
+    const std::string days = m_days->text().toStdString();
+    if (olderRows && !IsDayCount(days)) {
+        m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDayCountText),
+                                    QString::fromUtf8(kCheckMessageTitle), MessageIcon::Warning,
+                                    MessageButtons::Ok);
         return;
-    case CleanupCase::EmptySelected:
-        RunOne(selected, AllRowsStatement(tableAt(selected)));
-        Finish();
-        return;
-    case CleanupCase::OlderSelected:
-        RunOne(selected, OlderRowsStatement(tableAt(selected), m_days->text().toStdString()));
-        Finish();
-        return;
-    case CleanupCase::RoleInSelected:
-        RunOne(selected,
-               RoleStatement(m_context.db, tableAt(selected), m_roleId->text().toStdString()));
-        Finish();
-        return;
-    case CleanupCase::RoleInEvery:
-    case CleanupCase::EveryTable:
-        break;
     }
 
-    // Emptying every table of the game cannot be undone: it is decided once, here, and
-    // only after the operator has confirmed it for this many tables.
-    const bool emptyEverything = which == CleanupCase::EveryTable && options.emptyAll;
-    if (emptyEverything &&
-        m_context.dialogs().Message(
-            this,
-            QString::fromStdString(EmptyEveryTableQuestion(static_cast<std::size_t>(rowCount))),
-            QString::fromUtf8(kEmptyEveryTableTitle), MessageIcon::Question,
-            MessageButtons::YesNo) != MessageAnswer::Yes)
-        return;
+    // The statements are fixed here, before the count: what runs after a Yes is exactly
+    // what the question named, whatever is typed or ticked while it is on the screen.
+    const std::string roleId = m_roleId->text().toStdString();
+    struct Planned
+    {
+        int row;
+        std::string table;
+        std::optional<CleanupStatement> statement;
+    };
+    std::vector<Planned> plan;
+    const int first = everyTable ? 0 : selected;
+    const int end = everyTable ? rowCount : selected + 1;
+    for (int row = first; row < end; ++row) {
+        Planned planned{row, m_tables->Model().Cell(row, kNameColumn), std::nullopt};
+        if (which == CleanupCase::RoleInEvery || which == CleanupCase::RoleInSelected)
+            planned.statement = RoleStatement(m_context.db, planned.table, roleId);
+        else if (olderRows)
+            planned.statement = OlderRowsStatement(planned.table, days);
+        else
+            planned.statement = AllRowsStatement(planned.table);
+        plan.push_back(std::move(planned));
+    }
 
     m_running = true;
     m_start->setEnabled(false);
     QPointer<CleanupPage> self(this);
-    for (int row = 0; row < rowCount; ++row) {
-        const std::string table = tableAt(row);
-        if (which == CleanupCase::RoleInEvery)
-            RunOne(row, RoleStatement(m_context.db, table, m_roleId->text().toStdString()));
-        else if (emptyEverything)
-            RunOne(row, AllRowsStatement(table));
-        else
-            RunOne(row, OlderRowsStatement(table, m_days->text().toStdString()));
-        m_tables->ScrollIntoView(row);
-        QCoreApplication::processEvents();
-        if (!self)
-            return;
+
+    // One COUNT(*) per table with the delete's own condition, letting events through
+    // between tables as the deletes do, so a large server does not freeze the window.
+    CleanupPreview preview;
+    for (const Planned& planned : plan) {
+        preview.Add(planned.table, planned.statement
+                                       ? CountCleanupRows(m_context.db, *planned.statement)
+                                       : std::nullopt);
+        if (everyTable) {
+            QCoreApplication::processEvents();
+            if (!self)
+                return;
+        }
     }
-    m_running = false;
-    m_start->setEnabled(true);
+    const bool yes = m_context.dialogs().Show(this, CleanupQuestion(preview)) == MessageAnswer::Yes;
+    if (!self)
+        return;
+    if (!yes) {
+        EndRun();
+        return;
+    }
+
+    for (const Planned& planned : plan) {
+        RunOne(planned.row, planned.statement);
+        if (everyTable) {
+            m_tables->ScrollIntoView(planned.row);
+            QCoreApplication::processEvents();
+            if (!self)
+                return;
+        }
+    }
     Finish();
-    emit CleanupFinished();
+    if (self)
+        EndRun();
 }
 
 } // namespace mrvn

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "app/Page.h"
+#include "audit/AuditLog.h"
+
+#include <optional>
 
 namespace mrvn {
 
 struct AppContext;
+struct CleanupStatement;
 class ReportView;
 
 // Page 2 "清理数据": the table list and the delete statements.
@@ -25,8 +29,12 @@ signals:
     void CleanupFinished();
 
 private:
-    void RunOne(int row, const std::optional<std::string>& statement);
+    // Runs the statement, writes its result into the row and appends it to the audit log.
+    void RunOne(int row, const std::optional<CleanupStatement>& statement);
     void Finish();
+    // Ends a run that got as far as counting: tells a failed audit append, enables the
+    // button again and lets the window close if that was asked meanwhile.
+    void EndRun();
 
     AppContext& m_context;
     ReportView* m_tables;
@@ -40,6 +48,8 @@ private:
     QLineEdit* m_roleId;
     QPushButton* m_start;
     bool m_running = false;
+    // The first failed append of the current run, told with the final message.
+    std::optional<AuditResult> m_auditFailure;
 };
 
 } // namespace mrvn

@@ -1,11 +1,13 @@
 #include "app/InfoPages.h"
 
+#include "app/AuditUi.h"
+
 #include <QLabel>
 #include <QPlainTextEdit>
 
 namespace mrvn {
 
-AboutPage::AboutPage(QWidget* parent) : Page(parent)
+AboutPage::AboutPage(const std::filesystem::path& auditLogPath, QWidget* parent) : Page(parent)
 {
     auto* about =
         Pin(MakeLabel(this, QStringLiteral("标签5"),
@@ -22,6 +24,15 @@ AboutPage::AboutPage(QWidget* parent) : Page(parent)
                                      "作者：Tobrel"),
                       QRect(16, 40, 464, 380)));
     about->setWordWrap(true);
+
+    // Inside the about label's empty lower part, clear of its last line on any font the
+    // window uses; selectable, so the operator can copy the path.
+    auto* audit = Pin(MakeLabel(this, QStringLiteral("标签操作记录"),
+                                QString::fromUtf8(kAuditPathLabel) + AuditPathText(auditLogPath),
+                                QRect(16, 300, 464, 32)));
+    audit->setWordWrap(true);
+    audit->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    audit->setToolTip(AuditPathText(auditLogPath));
 }
 
 ChangeLogPage::ChangeLogPage(QWidget* parent) : Page(parent)

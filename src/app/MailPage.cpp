@@ -1,9 +1,9 @@
 #include "app/MailPage.h"
 
+#include "app/AccountLookupUi.h"
 #include "app/AppContext.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
-#include "db/AccountLookup.h"
 #include "items/ItemSearch.h"
 #include "mail/MailArchive.h"
 #include "mail/MailDispatch.h"
@@ -38,14 +38,6 @@ std::string Std(const QString& text)
 }
 
 } // namespace
-
-void RunAccountLookup(AppContext& context, QLineEdit* account, QLineEdit* roleId)
-{
-    const std::optional<std::string> found =
-        mrvn::LookupRoleByAccount(context.db, Std(account->text()));
-    if (found)
-        roleId->setText(QString::fromStdString(*found));
-}
 
 MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
 {

@@ -74,8 +74,4 @@ private:
     qsizetype m_pendingOffset = 0;
 };
 
-// Runs the account-to-role lookup of one page: the account box's text in, the role-id box
-// written (cleared when nothing was found); nothing happens for a blank account.
-void RunAccountLookup(AppContext& context, QLineEdit* account, QLineEdit* roleId);
-
 } // namespace mrvn

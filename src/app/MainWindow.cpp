@@ -54,6 +54,7 @@ AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
     AppEnvironment env;
     env.configPath = ProgramDirectory() / "config.dat";
     env.cataloguePath = ProgramDirectory() / "goods.jat.json";
+    env.auditLogPath = ProgramDirectory() / "mrvn-audit.log";
     env.versionAddress = QString::fromStdString(VersionPageAddress());
     env.dialogs = &dialogs;
     env.startupDialog = [] {
@@ -83,7 +84,7 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs->addTab(m_common, QStringLiteral("常用功能"));
     m_tabs->addTab(m_mail, QStringLiteral("发放邮件"));
     m_tabs->addTab(m_cleanup, QStringLiteral("清理数据"));
-    m_tabs->addTab(new AboutPage, QStringLiteral("关于授权"));
+    m_tabs->addTab(new AboutPage(m_context.env.auditLogPath), QStringLiteral("关于授权"));
     m_tabs->addTab(new ChangeLogPage, QStringLiteral("更新说明"));
     for (int index = 0; index < m_tabs->count(); ++index) {
         if (auto* page = qobject_cast<Page*>(m_tabs->widget(index)))

@@ -42,49 +42,90 @@ CleanupCase ChooseCleanupCase(const CleanupOptions& options, std::string_view ro
     return rowCount > 0 ? CleanupCase::EveryTable : CleanupCase::Nothing;
 }
 
-std::optional<std::string> AllRowsStatement(std::string_view table)
+std::string CleanupStatement::DeleteSql() const
 {
-    if (table.empty())
-        return std::nullopt;
-    return "delete FROM " + DbConnection::QuoteIdentifier(table);
+    return "delete FROM " + DbConnection::QuoteIdentifier(table) + tail;
 }
 
-std::optional<std::string> OlderRowsStatement(std::string_view table, std::string_view daysText)
+std::string CleanupStatement::CountSql() const
 {
-    // Only an integer may stand in the INTERVAL: anything else is either a syntax error or
-    // a piece of SQL.
+    return "SELECT COUNT(*) FROM " + DbConnection::QuoteIdentifier(table) + tail;
+}
+
+bool IsDayCount(std::string_view daysText)
+{
     const std::string days = RemoveAllSpaces(daysText);
-    if (table.empty() || !IsIntegerText(days))
-        return std::nullopt;
-    return "delete FROM " + DbConnection::QuoteIdentifier(table) +
-           " where DATE_SUB(CURDATE(), INTERVAL " + days + " DAY) >= date(log_update_time);";
+    return IsIntegerText(days) && days.front() != '-';
 }
 
-std::optional<std::string> RoleStatement(const DbConnection& db, std::string_view table,
-                                         std::string_view roleIdAsTyped)
+std::optional<CleanupStatement> AllRowsStatement(std::string_view table)
 {
     if (table.empty())
         return std::nullopt;
-    return "delete FROM " + DbConnection::QuoteIdentifier(table) + " where user_role_id='" +
-           db.EscapeString(roleIdAsTyped) + "'";
+    return CleanupStatement{std::string(table), {}};
 }
 
-std::int64_t RunCleanupStatement(DbConnection& db, const std::optional<std::string>& sql)
+std::optional<CleanupStatement> OlderRowsStatement(std::string_view table,
+                                                   std::string_view daysText)
 {
-    if (!sql || !db.ExecSql(*sql))
-        return -1;
-    return db.AffectedRows();
+    // Only a count of days may stand in the INTERVAL: anything else is either a syntax
+    // error or a piece of SQL, and a negative count would take today's rows as well.
+    if (table.empty() || !IsDayCount(daysText))
+        return std::nullopt;
+    return CleanupStatement{std::string(table), " where DATE_SUB(CURDATE(), INTERVAL " +
+                                                    RemoveAllSpaces(daysText) +
+                                                    " DAY) >= date(log_update_time);"};
+}
+
+std::optional<CleanupStatement> RoleStatement(const DbConnection& db, std::string_view table,
+                                              std::string_view roleIdAsTyped)
+{
+    if (table.empty())
+        return std::nullopt;
+    return CleanupStatement{std::string(table),
+                            " where user_role_id='" + db.EscapeString(roleIdAsTyped) + "'"};
+}
+
+CleanupOutcome RunCleanupStatement(DbConnection& db, const std::optional<CleanupStatement>& sql)
+{
+    CleanupOutcome outcome;
+    if (!sql)
+        return outcome;
+    outcome.sent = true;
+    if (!db.ExecSql(sql->DeleteSql())) {
+        outcome.errorNumber = db.LastError();
+        outcome.error = db.LastErrorText();
+        return outcome;
+    }
+    outcome.affected = db.AffectedRows();
+    return outcome;
+}
+
+std::optional<std::int64_t> CountCleanupRows(DbConnection& db, const CleanupStatement& statement)
+{
+    if (!db.ExecSql(statement.CountSql()))
+        return std::nullopt;
+    RowSet rows = db.StoreResult();
+    std::int64_t count = 0;
+    if (!rows.Valid() || !rows.FirstRow() || !rows.ReadField(0, count))
+        return std::nullopt;
+    return count;
+}
+
+void CleanupPreview::Add(std::string name, std::optional<std::int64_t> rows)
+{
+    if (!rows)
+        ++failing;
+    else if (*rows == 0)
+        ++empty;
+    else
+        total += *rows;
+    tables.push_back({std::move(name), rows});
 }
 
 std::string CleanupResultText(std::int64_t affected)
 {
     return kCleanupResultPrefix + std::to_string(affected);
-}
-
-std::string EmptyEveryTableQuestion(std::size_t tableCount)
-{
-    return "将清空全部 " + std::to_string(tableCount) +
-           " 张数据表的所有数据（包括游戏帐号），且无法恢复！是否继续？";
 }
 
 } // namespace mrvn

@@ -14,7 +14,6 @@ class DbConnection;
 
 inline constexpr char kCleanupDoneText[] = "清理完成！";
 inline constexpr char kCleanupDoneTitle[] = "消息";
-inline constexpr char kEmptyEveryTableTitle[] = "删除确认";
 inline constexpr char kCleanupResultPrefix[] = "影响行数：";
 
 // The tables of the connected database in the server's order; nullopt when "show tables"
@@ -46,21 +45,64 @@ enum class CleanupCase {
 CleanupCase ChooseCleanupCase(const CleanupOptions& options, std::string_view roleIdText,
                               bool hasSelection, int rowCount);
 
-// nullopt when the statement cannot be built: an empty table name, or a day count that is
-// not an integer (an emptied day box would otherwise break every statement).
-std::optional<std::string> AllRowsStatement(std::string_view table);
-std::optional<std::string> OlderRowsStatement(std::string_view table, std::string_view daysText);
-// The role id goes in as typed, spaces included, escaped as a string literal.
-std::optional<std::string> RoleStatement(const DbConnection& db, std::string_view table,
-                                         std::string_view roleIdAsTyped);
+// One delete statement of the cleanup, kept as its table and the text that follows the
+// table name, so the count shown before the delete is built from exactly the same
+// condition and the two can never disagree about which rows they mean.
+struct CleanupStatement
+{
+    std::string table; // as the server lists it
+    std::string tail;  // "" or " where ...", as it follows the quoted table name
+    std::string DeleteSql() const;
+    std::string CountSql() const;
+};
 
-// The affected-row count; -1 when the statement was not built or the server refused it.
-std::int64_t RunCleanupStatement(DbConnection& db, const std::optional<std::string>& sql);
+// A day count the older-rows statement accepts: digits only once spaces are removed, a
+// value that fits in 64 bits, and never negative (a negative count reaches into the
+// future and deletes today's rows).
+bool IsDayCount(std::string_view daysText);
+
+// nullopt when the statement cannot be built: an empty table name, or a day count that
+// IsDayCount refuses.
+std::optional<CleanupStatement> AllRowsStatement(std::string_view table);
+std::optional<CleanupStatement> OlderRowsStatement(std::string_view table,
+                                                   std::string_view daysText);
+// The role id goes in as typed, spaces included, escaped as a string literal.
+std::optional<CleanupStatement> RoleStatement(const DbConnection& db, std::string_view table,
+                                              std::string_view roleIdAsTyped);
+
+// What one statement did: the affected-row count, or -1 with the server's error when the
+// statement was not built or the server refused it.
+struct CleanupOutcome
+{
+    bool sent = false; // false: there was no statement to send
+    std::int64_t affected = -1;
+    unsigned errorNumber = 0;
+    std::string error;
+    bool Ok() const { return affected >= 0; }
+};
+CleanupOutcome RunCleanupStatement(DbConnection& db, const std::optional<CleanupStatement>& sql);
+
+// The rows the statement would delete now (SELECT COUNT(*) with the same condition);
+// nullopt when the count fails, which means the delete would fail as well.
+std::optional<std::int64_t> CountCleanupRows(DbConnection& db, const CleanupStatement& statement);
+
+// What a press would delete, table by table, in the order the statements would run.
+struct CleanupPreview
+{
+    struct Table
+    {
+        std::string name;
+        std::optional<std::int64_t> rows; // nullopt: the statement would fail
+    };
+    std::vector<Table> tables;
+    std::int64_t total = 0;
+    std::size_t failing = 0;
+    std::size_t empty = 0;
+
+    void Add(std::string name, std::optional<std::int64_t> rows);
+};
 
 // "影响行数：" followed by the count.
 std::string CleanupResultText(std::int64_t affected);
-
-// The question asked before every row of every table is deleted; names the table count.
-std::string EmptyEveryTableQuestion(std::size_t tableCount);
 
 } // namespace mrvn

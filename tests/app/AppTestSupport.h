@@ -45,6 +45,7 @@ protected:
         AppEnvironment env;
         env.configPath = ConfigPath();
         env.cataloguePath = Folder() / "goods.jat.json";
+        env.auditLogPath = Folder() / "mrvn-audit.log";
         // Nothing listens on the discard port of the loopback: the page is unreadable.
         env.versionAddress = QStringLiteral("http://127.0.0.1:9/version.html");
         env.versionTimeoutMs = 2000;

@@ -306,55 +306,6 @@ TEST_F(WindowDatabase, MailRoadFromTheRoleListToTheMailTable)
     EXPECT_EQ(m_db.Scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM system_email"), "1,2");
 }
 
-TEST_F(WindowDatabase, EmptyingEveryTableAsksFirst)
-{
-    MainWindow& window = Connected(m_db, 10);
-    const std::string before = m_db.Scalar("SELECT COUNT(*) FROM user_role");
-    Find<QCheckBox>("选择框1")->setChecked(true);
-    dialogs.messages.clear();
-    dialogs.answers = {MessageAnswer::No};
-    Find<QPushButton>("按钮2")->click();
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("删除确认"));
-    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Question);
-    EXPECT_TRUE(dialogs.messages[0].text.contains(
-        QString::number(static_cast<int>(demo::GameTables().size()))));
-    EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM user_role"), before);
-    EXPECT_TRUE(Find<ReportView>("超级列表框1")->Cell(0, 2).isEmpty());
-
-    dialogs.messages.clear();
-    dialogs.answers = {MessageAnswer::Yes};
-    Find<QPushButton>("按钮2")->click();
-    ASSERT_EQ(dialogs.messages.size(), 2u);
-    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("清理完成！"));
-    EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM user_role"), "0");
-    auto* tables = Find<ReportView>("超级列表框1");
-    for (int row = 0; row < tables->RowCount(); ++row)
-        EXPECT_TRUE(tables->Cell(row, 2).startsWith(QStringLiteral("影响行数："))) << row;
-    EXPECT_TRUE(Find<QPushButton>("按钮2")->isEnabled());
-    (void)window;
-}
-
-TEST_F(WindowDatabase, OlderRowsOfEveryTableWithOneFinalMessage)
-{
-    Connected(m_db, 10);
-    dialogs.messages.clear();
-    Find<QPushButton>("按钮2")->click();
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("清理完成！"));
-    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("消息"));
-    auto* tables = Find<ReportView>("超级列表框1");
-    bool sawFailure = false;
-    for (int row = 0; row < tables->RowCount(); ++row) {
-        if (tables->Cell(row, 1) == QStringLiteral("user_role")) {
-            EXPECT_EQ(tables->Cell(row, 2), QStringLiteral("影响行数：-1"));
-            sawFailure = true;
-        }
-    }
-    EXPECT_TRUE(sawFailure);
-    EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM user_role"), "10");
-}
-
 TEST_F(WindowDatabase, FailedConnectGivesTheServersReasonInTheDetails)
 {
     Started();

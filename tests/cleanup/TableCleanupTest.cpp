@@ -5,11 +5,24 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace mrvn {
 namespace {
+
+std::optional<std::string> DeleteText(const std::optional<CleanupStatement>& statement)
+{
+    if (!statement)
+        return std::nullopt;
+    return statement->DeleteSql();
+}
+
+std::int64_t Affected(DbConnection& db, const std::optional<CleanupStatement>& statement)
+{
+    return RunCleanupStatement(db, statement).affected;
+}
 
 TEST(ChooseCleanupCase, TakesTheFirstCaseThatHolds)
 {
@@ -63,8 +76,8 @@ TEST(ChooseCleanupCase, TakesTheFirstCaseThatHolds)
 
 TEST(CleanupStatements, QuoteTheTableAndSendOnlyIntegerDays)
 {
-    EXPECT_EQ(AllRowsStatement("log_a"), "delete FROM `log_a`");
-    EXPECT_EQ(AllRowsStatement("a`b"), "delete FROM `a``b`");
+    EXPECT_EQ(DeleteText(AllRowsStatement("log_a")), "delete FROM `log_a`");
+    EXPECT_EQ(DeleteText(AllRowsStatement("a`b")), "delete FROM `a``b`");
     EXPECT_EQ(AllRowsStatement(""), std::nullopt);
 
     const std::pair<const char*, std::optional<std::string>> days[] = {
@@ -74,8 +87,14 @@ TEST(CleanupStatements, QuoteTheTableAndSendOnlyIntegerDays)
                 "date(log_update_time);"},
         {"0", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 0 DAY) >= "
               "date(log_update_time);"},
-        {"-1", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL -1 DAY) >= "
-               "date(log_update_time);"},
+        {"007", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 007 DAY) >= "
+                "date(log_update_time);"},
+        {"-1", std::nullopt},
+        {"-0", std::nullopt},
+        {"- 3", std::nullopt},
+        {"-99999", std::nullopt},
+        {"+3", std::nullopt},
+        {"３", std::nullopt},
         {"", std::nullopt},
         {"  ", std::nullopt},
         {"-", std::nullopt},
@@ -84,9 +103,49 @@ TEST(CleanupStatements, QuoteTheTableAndSendOnlyIntegerDays)
         {"1 DAY) OR 1=1 OR (1", std::nullopt},
         {"99999999999999999999", std::nullopt},
     };
-    for (const auto& [text, expected] : days)
-        EXPECT_EQ(OlderRowsStatement("t", text), expected) << text;
+    for (const auto& [text, expected] : days) {
+        EXPECT_EQ(DeleteText(OlderRowsStatement("t", text)), expected) << text;
+        EXPECT_EQ(IsDayCount(text), expected.has_value()) << text;
+    }
     EXPECT_EQ(OlderRowsStatement("", "3"), std::nullopt);
+}
+
+// The count shown before a delete is the delete's own text with "SELECT COUNT(*)" in place
+// of "delete": the two cannot mean different rows.
+TEST(CleanupStatements, CountAndDeleteShareTheirCondition)
+{
+    DbConnection closed;
+    const std::pair<const char*, std::optional<CleanupStatement>> statements[] = {
+        {"all rows", AllRowsStatement("a`b")},
+        {"older rows", OlderRowsStatement("log_a", " 3 ")},
+        {"role", RoleStatement(closed, "log_a", " 7'")},
+    };
+    for (const auto& [what, statement] : statements) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(statement);
+        const std::string remove = statement->DeleteSql();
+        const std::string count = statement->CountSql();
+        ASSERT_EQ(remove.rfind("delete FROM ", 0), 0u);
+        EXPECT_EQ(count,
+                  "SELECT COUNT(*) FROM " + remove.substr(std::string("delete FROM ").size()));
+    }
+}
+
+TEST(CleanupPreviewTest, SumsRowsAndCountsEmptyAndFailingTables)
+{
+    CleanupPreview preview;
+    preview.Add("a", 3);
+    preview.Add("b", 0);
+    preview.Add("c", std::nullopt);
+    preview.Add("d", 4000000000);
+    preview.Add("e", 0);
+    EXPECT_EQ(preview.total, 4000000003);
+    EXPECT_EQ(preview.empty, 2u);
+    EXPECT_EQ(preview.failing, 1u);
+    ASSERT_EQ(preview.tables.size(), 5u);
+    EXPECT_EQ(preview.tables[2].name, "c");
+    EXPECT_EQ(preview.tables[2].rows, std::nullopt);
+    EXPECT_EQ(preview.tables[3].rows, 4000000000);
 }
 
 TEST(CleanupTexts, NameTheCount)
@@ -94,14 +153,18 @@ TEST(CleanupTexts, NameTheCount)
     EXPECT_EQ(CleanupResultText(-1), "影响行数：-1");
     EXPECT_EQ(CleanupResultText(0), "影响行数：0");
     EXPECT_EQ(CleanupResultText(1234567890123), "影响行数：1234567890123");
-    EXPECT_NE(EmptyEveryTableQuestion(17).find(" 17 "), std::string::npos);
 }
 
 TEST(CleanupWithoutConnection, ListsNothingAndRunsNothing)
 {
     DbConnection closed;
     EXPECT_EQ(ListTables(closed), std::nullopt);
-    EXPECT_EQ(RunCleanupStatement(closed, AllRowsStatement("t")), -1);
+    const CleanupOutcome outcome = RunCleanupStatement(closed, AllRowsStatement("t"));
+    EXPECT_TRUE(outcome.sent);
+    EXPECT_EQ(outcome.affected, -1);
+    EXPECT_FALSE(outcome.Ok());
+    EXPECT_EQ(CountCleanupRows(closed, *AllRowsStatement("t")), std::nullopt);
+    EXPECT_FALSE(RunCleanupStatement(closed, std::nullopt).sent);
 }
 
 // Tables of our own, in a database without the game schema, so the list is known.
@@ -152,7 +215,7 @@ TEST_F(CleanupDb, EveryTableWithThreeDaysKeepsTheLastThreeDaysAndNulls)
     ASSERT_TRUE(tables);
     std::vector<std::int64_t> results;
     for (const std::string& table : *tables)
-        results.push_back(RunCleanupStatement(m_scratch.Db(), OlderRowsStatement(table, "3")));
+        results.push_back(Affected(m_scratch.Db(), OlderRowsStatement(table, "3")));
     EXPECT_EQ(results, (std::vector<std::int64_t>{2, 2, 1, -1}));
     // The day three days back is gone to its last second; two days back stays from midnight.
     EXPECT_EQ(Ids("log_a"), "1,2,3,6");
@@ -163,13 +226,57 @@ TEST_F(CleanupDb, EveryTableWithThreeDaysKeepsTheLastThreeDaysAndNulls)
 
 TEST_F(CleanupDb, ZeroDaysDeletesTodayButNeverNull)
 {
-    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), OlderRowsStatement("log_a", "0")), 5);
+    EXPECT_EQ(Affected(m_scratch.Db(), OlderRowsStatement("log_a", "0")), 5);
     EXPECT_EQ(Ids("log_a"), "6");
+}
+
+TEST_F(CleanupDb, ANegativeDayCountRunsNothing)
+{
+    for (const char* days : {"-1", "-30", " -1 "}) {
+        SCOPED_TRACE(days);
+        const CleanupOutcome outcome =
+            RunCleanupStatement(m_scratch.Db(), OlderRowsStatement("log_a", days));
+        EXPECT_FALSE(outcome.sent);
+        EXPECT_EQ(outcome.affected, -1);
+        EXPECT_EQ(Ids("log_a"), "1,2,3,4,5,6");
+    }
+}
+
+// For every kind of statement and every table: the count taken first is what the delete
+// then removes, and a count fails exactly where the delete fails.
+TEST_F(CleanupDb, TheCountIsWhatTheDeleteRemoves)
+{
+    using Build = std::function<std::optional<CleanupStatement>(const std::string&)>;
+    const std::pair<const char*, Build> kinds[] = {
+        {"older rows, 3 days", [](const std::string& t) { return OlderRowsStatement(t, "3"); }},
+        {"older rows, 0 days", [](const std::string& t) { return OlderRowsStatement(t, "0"); }},
+        {"role 7", [this](const std::string& t) { return RoleStatement(m_scratch.Db(), t, "7"); }},
+        {"role with a quote",
+         [this](const std::string& t) { return RoleStatement(m_scratch.Db(), t, "7' OR '1'='1"); }},
+        {"all rows", [](const std::string& t) { return AllRowsStatement(t); }},
+    };
+    const auto tables = ListTables(m_scratch.Db());
+    ASSERT_TRUE(tables);
+    for (const auto& [what, build] : kinds) {
+        for (const std::string& table : *tables) {
+            SCOPED_TRACE(std::string(what) + " on " + table);
+            const auto statement = build(table);
+            ASSERT_TRUE(statement);
+            const std::optional<std::int64_t> counted =
+                CountCleanupRows(m_scratch.Db(), *statement);
+            const CleanupOutcome outcome = RunCleanupStatement(m_scratch.Db(), statement);
+            EXPECT_EQ(counted.has_value(), outcome.Ok());
+            if (counted)
+                EXPECT_EQ(*counted, outcome.affected);
+            else
+                EXPECT_NE(outcome.errorNumber, 0u);
+        }
+    }
 }
 
 TEST_F(CleanupDb, AnEmptiedDayBoxRunsNothing)
 {
-    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), OlderRowsStatement("log_a", "")), -1);
+    EXPECT_EQ(Affected(m_scratch.Db(), OlderRowsStatement("log_a", "")), -1);
     EXPECT_EQ(Ids("log_a"), "1,2,3,4,5,6");
 }
 
@@ -179,7 +286,7 @@ TEST_F(CleanupDb, EmptyingEveryTableLeavesNoRow)
     ASSERT_TRUE(tables);
     std::vector<std::int64_t> results;
     for (const std::string& table : *tables)
-        results.push_back(RunCleanupStatement(m_scratch.Db(), AllRowsStatement(table)));
+        results.push_back(Affected(m_scratch.Db(), AllRowsStatement(table)));
     EXPECT_EQ(results, (std::vector<std::int64_t>{6, 6, 1, 2}));
     for (const char* table : {"log_a", "log_b", "`odd``name`", "plain"})
         EXPECT_EQ(Ids(table), "") << table;
@@ -187,18 +294,18 @@ TEST_F(CleanupDb, EmptyingEveryTableLeavesNoRow)
 
 TEST_F(CleanupDb, RoleIdKeepsItsSpacesInsideTheQuotes)
 {
-    const std::string leading = *RoleStatement(m_scratch.Db(), "log_a", " 7");
-    EXPECT_EQ(leading, "delete FROM `log_a` where user_role_id=' 7'");
-    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), leading), 1);
+    const auto leading = RoleStatement(m_scratch.Db(), "log_a", " 7");
+    EXPECT_EQ(DeleteText(leading), "delete FROM `log_a` where user_role_id=' 7'");
+    EXPECT_EQ(Affected(m_scratch.Db(), leading), 1);
     EXPECT_EQ(Ids("log_a"), "1,3,4,5,6");
-    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), RoleStatement(m_scratch.Db(), "log_a", "7")), 2);
+    EXPECT_EQ(Affected(m_scratch.Db(), RoleStatement(m_scratch.Db(), "log_a", "7")), 2);
     EXPECT_EQ(Ids("log_a"), "3,5,6");
 }
 
 TEST_F(CleanupDb, RoleIdWithAQuoteIsALiteral)
 {
     const auto sql = RoleStatement(m_scratch.Db(), "log_a", "' OR '1'='1");
-    EXPECT_EQ(RunCleanupStatement(m_scratch.Db(), sql), 0);
+    EXPECT_EQ(Affected(m_scratch.Db(), sql), 0);
     EXPECT_EQ(Ids("log_a"), "1,2,3,4,5,6");
 }
 
@@ -208,8 +315,7 @@ TEST_F(CleanupDb, RoleInEveryTableShowsMinusOneWhereTheColumnIsMissing)
     ASSERT_TRUE(tables);
     std::vector<std::int64_t> results;
     for (const std::string& table : *tables) {
-        results.push_back(
-            RunCleanupStatement(m_scratch.Db(), RoleStatement(m_scratch.Db(), table, "7")));
+        results.push_back(Affected(m_scratch.Db(), RoleStatement(m_scratch.Db(), table, "7")));
     }
     EXPECT_EQ(results, (std::vector<std::int64_t>{2, 2, 1, -1}));
 }
@@ -221,7 +327,7 @@ TEST_F(CleanupDb, ATableDroppedAfterListingGivesMinusOne)
     m_scratch.Exec("DROP TABLE log_b");
     std::vector<std::int64_t> results;
     for (const std::string& table : *tables)
-        results.push_back(RunCleanupStatement(m_scratch.Db(), AllRowsStatement(table)));
+        results.push_back(Affected(m_scratch.Db(), AllRowsStatement(table)));
     EXPECT_EQ(results, (std::vector<std::int64_t>{6, -1, 1, 2}));
 }
 

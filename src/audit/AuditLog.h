@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+// The audit trail of the tool: every mail sent and every cleanup statement, one JSON object
+// per line in UTF-8, appended to mrvn-audit.log beside config.dat. The file is opened,
+// appended to and closed for every record, so nothing stays open between records and a
+// record is on its way to disk when the call returns.
+namespace mrvn {
+
+inline constexpr char kAuditLogFileName[] = "mrvn-audit.log";
+
+using AuditClock = std::chrono::system_clock;
+
+// What an append did: no error, or the reason the line could not be written whole.
+struct AuditResult
+{
+    std::error_code error;
+    explicit operator bool() const { return !error; }
+};
+
+// One mail handed to the server, successful or not.
+struct MailAuditRecord
+{
+    std::string receiver; // the receiving role id as sent
+    std::string title;
+    std::string content;
+    std::int64_t copper = 0;
+    std::int64_t yuanbao = 0;
+    std::vector<std::string> attachments; // the attachment texts as they went into the mail
+    std::optional<std::int64_t> id;       // the id the mail got, or was to get
+    bool sent = false;
+    unsigned errorNumber = 0; // the server's error number and text when !sent
+    std::string error;
+};
+
+// One cleanup statement sent to the server.
+struct CleanupAuditRecord
+{
+    std::string table; // as the server lists it
+    std::string statement;
+    bool ok = false;
+    std::int64_t affected = -1; // rows deleted when ok
+    unsigned errorNumber = 0;   // the server's error number and text when !ok
+    std::string error;
+};
+
+// The line of a record, without its line end. Every text goes in as a JSON string; bytes
+// that are not UTF-8 become U+FFFD, so the line is valid JSON whatever the texts hold.
+// The time is UTC, ISO 8601 with milliseconds ("2026-12-09T02:29:15.123Z").
+std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point when);
+std::string CleanupAuditLine(const CleanupAuditRecord& statement, AuditClock::time_point when);
+
+// Appends the record's line to the log at `logPath`. A file that does not exist yet is
+// created readable and writable by its owner only (0600 on POSIX).
+AuditResult AuditMailSend(const std::filesystem::path& logPath, const MailAuditRecord& mail,
+                          AuditClock::time_point when = AuditClock::now());
+AuditResult AuditCleanupStatement(const std::filesystem::path& logPath,
+                                  const CleanupAuditRecord& statement,
+                                  AuditClock::time_point when = AuditClock::now());
+
+// Appends `line` and a line end in one write.
+AuditResult AppendAuditLine(const std::filesystem::path& logPath, std::string_view line);
+
+} // namespace mrvn
