@@ -1,0 +1,216 @@
+#include "app/RoleListProxy.h"
+
+#include "app/TextTableModel.h"
+#include "db/RoleList.h"
+
+#include <QLocale>
+
+#include <limits>
+
+namespace mrvn {
+
+namespace rolelist {
+
+namespace {
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+} // namespace
+
+ParsedNumber ParseNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    ParsedNumber number;
+    std::int64_t whole = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        number.present = true;
+        const int digit = text[i] - '0';
+        // Beyond 64 bits every value compares as the largest one.
+        whole = whole > (kMax - digit) / 10 ? kMax : whole * 10 + digit;
+    }
+    double fraction = 0;
+    if (i + 1 < text.size() && text[i] == '.' && IsDigit(text[i + 1])) {
+        number.present = true;
+        double scale = 0.1;
+        for (++i; i < text.size() && IsDigit(text[i]); ++i, scale /= 10)
+            fraction += (text[i] - '0') * scale;
+    }
+    if (!number.present)
+        return {};
+    number.whole = negative ? -whole : whole;
+    number.fraction = negative ? -fraction : fraction;
+    return number;
+}
+
+ParsedNumber ParseDate(std::string_view text)
+{
+    // Year, month, day, hour, minute, second: each later part gets two decimal places.
+    std::int64_t parts[6] = {};
+    int count = 0;
+    std::size_t i = 0;
+    while (i < text.size() && count < 6) {
+        if (!IsDigit(text[i])) {
+            ++i;
+            continue;
+        }
+        std::int64_t value = 0;
+        for (; i < text.size() && IsDigit(text[i]); ++i)
+            value = value > 99999999 ? value : value * 10 + (text[i] - '0');
+        parts[count++] = value;
+    }
+    if (count == 0)
+        return {};
+    std::int64_t key = std::min<std::int64_t>(parts[0], 99999999);
+    for (int part = 1; part < 6; ++part)
+        key = key * 100 + std::min<std::int64_t>(parts[part], 99);
+    return {true, key, 0};
+}
+
+} // namespace rolelist
+
+namespace {
+
+bool Less(const rolelist::ParsedNumber& a, const rolelist::ParsedNumber& b)
+{
+    if (a.present != b.present)
+        return !a.present;
+    if (a.whole != b.whole)
+        return a.whole < b.whole;
+    return a.fraction < b.fraction;
+}
+
+} // namespace
+
+RoleListProxy::RoleListProxy(TextTableModel& source, QObject* parent)
+    : QSortFilterProxyModel(parent), m_source(source),
+      m_collator(QLocale(QLocale::Chinese, QLocale::China))
+{
+    m_collator.setNumericMode(true);
+    // Connected before the proxy's own handlers, so the keys are stale-free before it sorts
+    // or filters the changed rows.
+    const auto forget = [this] { ForgetKeys(); };
+    connect(&source, &QAbstractItemModel::modelAboutToBeReset, this, forget);
+    connect(&source, &QAbstractItemModel::modelReset, this, forget);
+    connect(&source, &QAbstractItemModel::rowsAboutToBeInserted, this, forget);
+    connect(&source, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(&source, &QAbstractItemModel::rowsAboutToBeRemoved, this, forget);
+    connect(&source, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(&source, &QAbstractItemModel::dataChanged, this, forget);
+    connect(&source, &QAbstractItemModel::layoutChanged, this, forget);
+    setSourceModel(&source);
+    setDynamicSortFilter(true);
+}
+
+RoleListProxy::SortKind RoleListProxy::KindOf(int column)
+{
+    switch (static_cast<RoleColumn>(column)) {
+    case RoleColumn::Online:
+    case RoleColumn::Name:
+    case RoleColumn::Job:
+        return SortKind::Text;
+    case RoleColumn::Created:
+    case RoleColumn::LastOffline:
+        return SortKind::Date;
+    default:
+        return SortKind::Number;
+    }
+}
+
+void RoleListProxy::SetFilterText(const QString& text)
+{
+    const QString folded = text.toCaseFolded();
+    m_filterText = text;
+    if (folded == m_foldedFilter)
+        return;
+    m_foldedFilter = folded;
+    // One layout change instead of a removal signal per hidden run of rows, which a view
+    // answers row range by row range.
+    invalidate();
+}
+
+QVariant RoleListProxy::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::InitialSortOrderRole)
+        return static_cast<int>(Qt::AscendingOrder);
+    return QSortFilterProxyModel::headerData(section, orientation, role);
+}
+
+void RoleListProxy::ForgetKeys()
+{
+    m_keyColumn = -1;
+    m_textKeys.clear();
+    m_numberKeys.clear();
+    m_filterTexts.clear();
+    m_filterTextsBuilt = false;
+}
+
+void RoleListProxy::BuildKeys(int column) const
+{
+    const int rows = m_source.RowCount();
+    m_textKeys.clear();
+    m_numberKeys.clear();
+    const SortKind kind = KindOf(column);
+    if (kind == SortKind::Text) {
+        m_textKeys.reserve(static_cast<std::size_t>(rows));
+        for (int row = 0; row < rows; ++row)
+            m_textKeys.push_back(
+                m_collator.sortKey(QString::fromStdString(m_source.Cell(row, column))));
+    } else {
+        m_numberKeys.reserve(static_cast<std::size_t>(rows));
+        for (int row = 0; row < rows; ++row) {
+            const std::string cell = m_source.Cell(row, column);
+            m_numberKeys.push_back(kind == SortKind::Date ? rolelist::ParseDate(cell)
+                                                          : rolelist::ParseNumber(cell));
+        }
+    }
+    m_keyColumn = column;
+}
+
+bool RoleListProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const
+{
+    const int column = left.column();
+    if (column != m_keyColumn)
+        BuildKeys(column);
+    const auto a = static_cast<std::size_t>(left.row());
+    const auto b = static_cast<std::size_t>(right.row());
+    if (KindOf(column) == SortKind::Text)
+        return m_textKeys[a].compare(m_textKeys[b]) < 0;
+    return Less(m_numberKeys[a], m_numberKeys[b]);
+}
+
+void RoleListProxy::BuildFilterTexts() const
+{
+    const int rows = m_source.RowCount();
+    m_filterTexts.clear();
+    m_filterTexts.reserve(static_cast<std::size_t>(rows));
+    constexpr int kName = ColumnIndex(RoleColumn::Name);
+    constexpr int kRoleId = ColumnIndex(RoleColumn::RoleId);
+    for (int row = 0; row < rows; ++row) {
+        // A line break cannot be typed into the one-line box, so no match spans both texts.
+        const std::string text = m_source.Cell(row, kName) + '\n' + m_source.Cell(row, kRoleId);
+        m_filterTexts.push_back(QString::fromStdString(text).toCaseFolded());
+    }
+    m_filterTextsBuilt = true;
+}
+
+bool RoleListProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
+{
+    if (sourceParent.isValid())
+        return false;
+    if (m_foldedFilter.isEmpty())
+        return true;
+    if (!m_filterTextsBuilt)
+        BuildFilterTexts();
+    return m_filterTexts[static_cast<std::size_t>(sourceRow)].contains(m_foldedFilter);
+}
+
+} // namespace mrvn
