@@ -5,7 +5,10 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <bit>
 #include <limits>
+#include <numeric>
 
 namespace mrvn {
 
@@ -148,29 +151,114 @@ void RoleListProxy::ForgetKeys()
 {
     m_keyColumn = -1;
     m_textKeys.clear();
+    m_hanPrefixes.clear();
+    m_groupRanks.clear();
     m_numberKeys.clear();
     m_filterTexts.clear();
     m_filterTextsBuilt = false;
 }
 
+namespace {
+
+bool IsHan(char16_t c)
+{
+    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+}
+
+constexpr int kPrefixLanes = 4;
+
+} // namespace
+
 void RoleListProxy::BuildKeys(int column) const
 {
     const int rows = m_source.RowCount();
     m_textKeys.clear();
+    m_hanPrefixes.clear();
+    m_groupRanks.clear();
     m_numberKeys.clear();
     const SortKind kind = KindOf(column);
-    if (kind == SortKind::Text) {
-        m_textKeys.reserve(static_cast<std::size_t>(rows));
-        for (int row = 0; row < rows; ++row)
-            m_textKeys.push_back(
-                m_collator.sortKey(QString::fromStdString(m_source.Cell(row, column))));
-    } else {
+    if (kind != SortKind::Text) {
         m_numberKeys.reserve(static_cast<std::size_t>(rows));
         for (int row = 0; row < rows; ++row) {
             const std::string cell = m_source.Cell(row, column);
             m_numberKeys.push_back(kind == SortKind::Date ? rolelist::ParseDate(cell)
                                                           : rolelist::ParseNumber(cell));
         }
+        m_keyColumn = column;
+        return;
+    }
+
+    std::vector<QString> texts;
+    texts.reserve(static_cast<std::size_t>(rows));
+    std::vector<char16_t> opening;
+    for (int row = 0; row < rows; ++row) {
+        texts.push_back(QString::fromStdString(m_source.Cell(row, column)));
+        const QString& text = texts.back();
+        for (qsizetype i = 0; i < std::min<qsizetype>(kPrefixLanes, text.size()); ++i) {
+            if (!IsHan(text[i].unicode()))
+                break;
+            opening.push_back(text[i].unicode());
+        }
+    }
+    // The Chinese characters that open the texts, ranked by the collator once. Each has a
+    // primary weight of its own, so where two texts first differ in such a character the
+    // characters decide, as the whole collation would; the collation keys are compared only
+    // when that does not settle it (same opening, or another kind of character).
+    std::sort(opening.begin(), opening.end());
+    opening.erase(std::unique(opening.begin(), opening.end()), opening.end());
+    std::stable_sort(opening.begin(), opening.end(), [this](char16_t a, char16_t b) {
+        return m_collator.compare(QStringView(&a, 1), QStringView(&b, 1)) < 0;
+    });
+    std::vector<std::uint16_t> rank(0x10000, 0);
+    std::uint16_t next = 0;
+    for (std::size_t i = 0; i < opening.size(); ++i) {
+        const bool same = i > 0 && m_collator.compare(QStringView(&opening[i - 1], 1),
+                                                      QStringView(&opening[i], 1)) == 0;
+        if (!same)
+            ++next;
+        rank[opening[i]] = next;
+    }
+
+    m_textKeys.reserve(texts.size());
+    m_hanPrefixes.reserve(texts.size());
+    for (const QString& text : texts) {
+        m_textKeys.push_back(m_collator.sortKey(text));
+        std::uint64_t prefix = 0;
+        for (qsizetype i = 0; i < std::min<qsizetype>(kPrefixLanes, text.size()); ++i) {
+            const char16_t c = text[i].unicode();
+            if (!IsHan(c))
+                break;
+            prefix |= std::uint64_t{rank[c]} << (16 * (kPrefixLanes - 1 - i));
+        }
+        m_hanPrefixes.push_back(prefix);
+    }
+
+    // Texts with the same opening are put in order among themselves once, in small groups
+    // whose keys stay in the cache; the proxy's sort then compares integers.
+    std::vector<int> order(texts.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [this](int x, int y) {
+        const auto px = m_hanPrefixes[static_cast<std::size_t>(x)];
+        const auto py = m_hanPrefixes[static_cast<std::size_t>(y)];
+        return px != py ? px < py : x < y;
+    });
+    const auto key = [this](int row) -> const QCollatorSortKey& {
+        return m_textKeys[static_cast<std::size_t>(row)];
+    };
+    m_groupRanks.assign(texts.size(), 0);
+    for (auto begin = order.begin(); begin != order.end();) {
+        const std::uint64_t prefix = m_hanPrefixes[static_cast<std::size_t>(*begin)];
+        auto end = begin + 1;
+        while (end != order.end() && m_hanPrefixes[static_cast<std::size_t>(*end)] == prefix)
+            ++end;
+        std::stable_sort(begin, end, [&](int x, int y) { return key(x).compare(key(y)) < 0; });
+        std::uint32_t rank = 0;
+        for (auto it = begin; it != end; ++it) {
+            if (it != begin && key(*(it - 1)).compare(key(*it)) != 0)
+                ++rank;
+            m_groupRanks[static_cast<std::size_t>(*it)] = rank;
+        }
+        begin = end;
     }
     m_keyColumn = column;
 }
@@ -182,9 +270,19 @@ bool RoleListProxy::lessThan(const QModelIndex& left, const QModelIndex& right) 
         BuildKeys(column);
     const auto a = static_cast<std::size_t>(left.row());
     const auto b = static_cast<std::size_t>(right.row());
-    if (KindOf(column) == SortKind::Text)
-        return m_textKeys[a].compare(m_textKeys[b]) < 0;
-    return Less(m_numberKeys[a], m_numberKeys[b]);
+    if (KindOf(column) != SortKind::Text)
+        return Less(m_numberKeys[a], m_numberKeys[b]);
+    const std::uint64_t pa = m_hanPrefixes[a];
+    const std::uint64_t pb = m_hanPrefixes[b];
+    if (pa == pb)
+        return m_groupRanks[a] < m_groupRanks[b];
+    // The first lane (character) where the two differ decides when both hold one there.
+    const int shift = 48 - std::countl_zero(pa ^ pb) / 16 * 16;
+    const auto la = static_cast<std::uint16_t>(pa >> shift);
+    const auto lb = static_cast<std::uint16_t>(pb >> shift);
+    if (la != 0 && lb != 0)
+        return la < lb;
+    return m_textKeys[a].compare(m_textKeys[b]) < 0;
 }
 
 void RoleListProxy::BuildFilterTexts() const

@@ -73,6 +73,11 @@ private:
 
     mutable int m_keyColumn = -1;
     mutable std::vector<QCollatorSortKey> m_textKeys;
+    // Up to four opening Chinese characters of each text as collation ranks, 16 bits each,
+    // the first in the highest bits; 0 where the text has no such character.
+    mutable std::vector<std::uint64_t> m_hanPrefixes;
+    // The order of each text among those with the same prefix (equal texts, equal ranks).
+    mutable std::vector<std::uint32_t> m_groupRanks;
     mutable std::vector<rolelist::ParsedNumber> m_numberKeys;
     mutable std::vector<QString> m_filterTexts;
     mutable bool m_filterTextsBuilt = false;

@@ -4,6 +4,8 @@
 #include "app/TextTableModel.h"
 #include "db/RoleList.h"
 
+#include <QCollator>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -97,6 +99,11 @@ struct SortCase
     std::vector<std::string> ascending;
 };
 
+void PrintTo(const SortCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class RoleListSort : public ::testing::TestWithParam<SortCase>
 {
 };
@@ -162,6 +169,41 @@ INSTANTIATE_TEST_SUITE_P(Columns, RoleListSort, ::testing::ValuesIn(kSortCases),
                              return std::string(info.param.name);
                          });
 
+// The shortcut through the opening Chinese characters must order exactly as the collator.
+TEST(RoleListSortCollation, ManyMixedNamesInTheCollatorsOrder)
+{
+    const QStringList parts = {QStringLiteral("张"), QStringLiteral("章"), QStringLiteral("长"),
+                               QStringLiteral("李"), QStringLiteral("王"), QStringLiteral("汪"),
+                               QStringLiteral("a"),  QStringLiteral("A"),  QStringLiteral("z"),
+                               QStringLiteral("1"),  QStringLiteral("12"), QStringLiteral("9"),
+                               QStringLiteral(" "),  QStringLiteral("·"),  QStringLiteral("㐀")};
+    std::vector<std::string> names;
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 3000; ++i) {
+        QString name;
+        const int length = 1 + static_cast<int>(seed % 6);
+        for (int c = 0; c < length; ++c) {
+            seed = seed * 1103515245u + 12345u;
+            name +=
+                parts[static_cast<int>((seed >> 16) % static_cast<std::uint32_t>(parts.size()))];
+        }
+        names.push_back(name.toStdString());
+    }
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    model.ResetRows(RowsWith(kName, names));
+    proxy.sort(kName, Qt::AscendingOrder);
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    const std::vector<std::string> shown = Shown(proxy, model, kName);
+    for (std::size_t i = 1; i < shown.size(); ++i) {
+        SCOPED_TRACE(shown[i - 1] + " | " + shown[i]);
+        ASSERT_LE(collator.compare(QString::fromStdString(shown[i - 1]),
+                                   QString::fromStdString(shown[i])),
+                  0);
+    }
+}
+
 TEST(RoleListSortTies, EqualKeysKeepTheQueryOrderBothWays)
 {
     TextTableModel model(RoleHeaders());
@@ -194,6 +236,11 @@ struct FilterCase
     QString text;
     std::vector<std::string> ids;
 };
+
+void PrintTo(const FilterCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class RoleListFilter : public ::testing::TestWithParam<FilterCase>
 {
@@ -243,6 +290,11 @@ struct ParseCase
     std::int64_t whole;
     double fraction;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class NumberCells : public ::testing::TestWithParam<ParseCase>
 {
