@@ -15,11 +15,13 @@
 #include <QSortFilterProxyModel>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,7 +32,9 @@ constexpr int kName = ColumnIndex(RoleColumn::Name);
 constexpr int kPower = ColumnIndex(RoleColumn::BattlePower);
 constexpr int kRoleId = ColumnIndex(RoleColumn::RoleId);
 
-std::map<std::string, double> g_seconds;
+// Seconds of every timed step, by label; the summary gives the median and the fastest, since
+// the machine may be busy with other work while the benchmark runs.
+std::map<std::string, std::vector<double>> g_seconds;
 
 RoleRows SyntheticRoles()
 {
@@ -200,10 +204,8 @@ void Run(benchmark::State& state, bool naive, Step step, const char* label)
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
-        g_seconds[std::string(label) + (naive ? "/baseline" : "/keys")] += seconds;
+        g_seconds[std::string(label) + (naive ? "/baseline" : "/keys")].push_back(seconds);
     }
-    g_seconds[std::string(label) + (naive ? "/baseline" : "/keys")] /=
-        static_cast<double>(state.iterations());
     state.counters["rows shown"] = side.view.RowCount();
 }
 
@@ -238,15 +240,26 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    std::printf("\n%d roles, ms per step (keys / baseline, ratio):\n", kRoles);
+    const auto median = [](std::vector<double> samples) {
+        std::sort(samples.begin(), samples.end());
+        return samples[samples.size() / 2];
+    };
+    const auto fastest = [](const std::vector<double>& samples) {
+        return *std::min_element(samples.begin(), samples.end());
+    };
+    std::printf("\n%d roles, ms per step: keys median (fastest) / baseline median (fastest), "
+                "ratio of medians\n",
+                kRoles);
     for (const char* label :
          {"sort-by-name", "sort-by-number", "filter", "refresh-sorted-by-name"}) {
         const auto keys = g_seconds.find(std::string(label) + "/keys");
         const auto baseline = g_seconds.find(std::string(label) + "/baseline");
         if (keys == g_seconds.end() || baseline == g_seconds.end())
             continue;
-        std::printf("  %-24s %8.1f / %8.1f  %6.1fx\n", label, keys->second * 1000,
-                    baseline->second * 1000, baseline->second / keys->second);
+        std::printf("  %-24s %7.1f (%7.1f) / %7.1f (%7.1f)  %5.1fx\n", label,
+                    median(keys->second) * 1000, fastest(keys->second) * 1000,
+                    median(baseline->second) * 1000, fastest(baseline->second) * 1000,
+                    median(baseline->second) / median(keys->second));
     }
     return 0;
 }
