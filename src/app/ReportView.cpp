@@ -244,7 +244,10 @@ QByteArray ReportView::RowsAsCsv(const std::vector<int>& rows) const
 
 void ReportView::CopySelectedRows() const
 {
-    QGuiApplication::clipboard()->setText(RowsAsTabText(SelectedRows()));
+    const std::vector<int> rows = SelectedRows();
+    // Nothing selected leaves the clipboard as it was.
+    if (!rows.empty())
+        QGuiApplication::clipboard()->setText(RowsAsTabText(rows));
 }
 
 QPoint ReportView::KeyboardMenuPosition() const

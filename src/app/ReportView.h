@@ -65,7 +65,7 @@ public:
 
     // Lets Ctrl+C copy the selected rows with a header line instead of the current cell.
     void SetRowCopy(bool on) { m_rowCopy = on; }
-    // Puts the selected rows on the clipboard (see RowsAsTabText).
+    // Puts the selected rows on the clipboard (see RowsAsTabText); nothing when none is.
     void CopySelectedRows() const;
     // The header line and the given rows, every column (hidden ones too), cells separated by
     // tabs, each line ended by "\n"; a tab or line break inside a cell becomes a space.

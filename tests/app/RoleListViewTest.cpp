@@ -229,6 +229,11 @@ TEST_F(RoleListView, CtrlCCopiesTheSelectedRowsWithAHeaderAndTheHiddenId)
     const QString nine = QStringLiteral(" - \t王 五\t10\t\t\t\t\t\t\t9000\t\t10分\t\t\t9\n");
     const QString seven = QStringLiteral("在线\t李四\t100\t\t\t\t\t\t\t70\t\t100分\t\t\t7\n");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), header + nine + seven);
+
+    // With nothing selected the clipboard keeps what it had.
+    View().SetSelection(-1);
+    QTest::keyClick(&View(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), header + nine + seven);
 }
 
 TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
