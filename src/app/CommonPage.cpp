@@ -1,23 +1,33 @@
 #include "app/CommonPage.h"
 
 #include "app/AppContext.h"
+#include "app/Dialogs.h"
 #include "app/ReportView.h"
+#include "app/RoleListProxy.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 
+#include <QFrame>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QShortcut>
 
-#include <unordered_map>
+#include <numeric>
+#include <unordered_set>
 
 namespace mrvn {
 
 namespace {
 constexpr int kRoleIdColumn = ColumnIndex(RoleColumn::RoleId);
-}
+constexpr int kOnlineColumn = ColumnIndex(RoleColumn::Online);
+constexpr int kFilterBarHeight = 26;
+} // namespace
 
 CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
 {
@@ -85,13 +95,65 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
                                 group4);
     m_roleView->setGeometry(8, 16, 464, 208);
     DeclareGrowth({{group4, Growth::RightAndDown}, {m_roleView, Growth::RightAndDown}});
+    m_roleView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_roleView->SetRowCopy(true);
+    m_roleProxy = new RoleListProxy(m_roleView->Model(), m_roleView);
+    m_roleView->SetProxy(m_roleProxy);
+    m_roleView->installEventFilter(this);
+
+    // The filter line lies over the bottom of the list while it is shown, so no designed
+    // control moves.
+    m_filterBar = new QFrame(group4);
+    m_filterBar->setObjectName(QStringLiteral("角色筛选栏"));
+    m_filterBar->setFrameShape(QFrame::StyledPanel);
+    m_filterBar->setAutoFillBackground(true);
+    auto* filterLayout = new QHBoxLayout(m_filterBar);
+    filterLayout->setContentsMargins(3, 2, 6, 2);
+    m_filterEdit = new QLineEdit(m_filterBar);
+    m_filterEdit->setObjectName(QStringLiteral("角色筛选框"));
+    m_filterEdit->setPlaceholderText(QStringLiteral("名称或 roleid，Esc 关闭"));
+    m_filterEdit->installEventFilter(this);
+    m_filterCount = new QLabel(m_filterBar);
+    m_filterCount->setObjectName(QStringLiteral("角色筛选计数"));
+    filterLayout->addWidget(m_filterEdit, 1);
+    filterLayout->addWidget(m_filterCount);
+    m_filterBar->hide();
+    connect(m_filterEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_roleProxy->SetFilterText(text);
+        UpdateFilterCount();
+    });
+    connect(m_roleProxy, &QAbstractItemModel::modelReset, this, &CommonPage::UpdateFilterCount);
+    connect(m_roleProxy, &QAbstractItemModel::layoutChanged, this, &CommonPage::UpdateFilterCount);
+    connect(m_roleProxy, &QAbstractItemModel::rowsInserted, this, &CommonPage::UpdateFilterCount);
+    connect(m_roleProxy, &QAbstractItemModel::rowsRemoved, this, &CommonPage::UpdateFilterCount);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(find, &QShortcut::activated, this, &CommonPage::ShowRoleFilter);
 
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("角色列表菜单"));
     m_sendMail = m_menu->addAction(QStringLiteral("发送在线邮件"));
     m_sendMail->setObjectName(QStringLiteral("发送在线邮件"));
+    m_sendSelected = m_menu->addAction(QStringLiteral("发送给选中的角色"));
+    m_sendSelected->setObjectName(QStringLiteral("发送给选中的角色"));
+    m_sendOnline = m_menu->addAction(QStringLiteral("发送给全部在线角色"));
+    m_sendOnline->setObjectName(QStringLiteral("发送给全部在线角色"));
+    m_menu->addSeparator();
+    // The text after the tab is shown as the item's shortcut; the keys work on the list.
+    m_filterAction = m_menu->addAction(QStringLiteral("筛选角色\tCtrl+F"));
+    m_copyAction = m_menu->addAction(QStringLiteral("复制选中的行\tCtrl+C"));
+    m_exportAction = m_menu->addAction(QStringLiteral("导出为 CSV 文件…"));
     connect(m_roleView, &ReportView::RightClicked, this, &CommonPage::ShowRoleListMenu);
+    connect(m_roleView, &ReportView::KeyboardMenuRequested, this,
+            &CommonPage::ShowRoleListMenuFromKeyboard);
     connect(m_sendMail, &QAction::triggered, this, [this] { emit SendMailToRole(m_menuRoleId); });
+    connect(m_sendSelected, &QAction::triggered, this,
+            [this] { emit SendMailToRole(m_menuSelectedIds); });
+    connect(m_sendOnline, &QAction::triggered, this,
+            [this] { emit SendMailToRole(m_menuOnlineIds); });
+    connect(m_filterAction, &QAction::triggered, this, &CommonPage::ShowRoleFilter);
+    connect(m_copyAction, &QAction::triggered, m_roleView, &ReportView::CopySelectedRows);
+    connect(m_exportAction, &QAction::triggered, this, &CommonPage::ExportRoleList);
 }
 
 void CommonPage::LoadSettings(const ConnectionSettings& settings)
@@ -141,19 +203,32 @@ void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)
 
 void CommonPage::ShowRoles(std::vector<std::vector<std::string>> rows)
 {
-    const int selected = m_roleView->Selection();
-    const std::string selectedId =
-        selected >= 0 ? m_roleView->Model().Cell(selected, kRoleIdColumn) : std::string();
-    m_roleView->Model().ResetRows(std::move(rows));
-    if (selectedId.empty())
-        return;
     const TextTableModel& model = m_roleView->Model();
-    for (int row = 0; row < model.RowCount(); ++row) {
-        if (model.Cell(row, kRoleIdColumn) == selectedId) {
-            m_roleView->SetSelection(row);
-            return;
-        }
+    std::unordered_set<std::string> selectedIds;
+    for (const int row : m_roleView->SelectedRows())
+        selectedIds.insert(model.Cell(m_roleView->ModelRow(row), kRoleIdColumn));
+    const int current = m_roleView->Selection();
+    const std::string currentId =
+        current >= 0 ? model.Cell(m_roleView->ModelRow(current), kRoleIdColumn) : std::string();
+
+    // The proxy keeps the chosen column and the filter across the reset.
+    m_roleView->Model().ResetRows(std::move(rows));
+    if (selectedIds.empty())
+        return;
+    std::vector<int> selected;
+    int currentRow = -1;
+    for (int row = 0; row < model.RowCount() && selected.size() < selectedIds.size(); ++row) {
+        const std::string id = model.Cell(row, kRoleIdColumn);
+        if (selectedIds.count(id) == 0)
+            continue;
+        const int viewRow = m_roleView->ViewRow(row);
+        if (viewRow < 0)
+            continue;
+        selected.push_back(viewRow);
+        if (id == currentId)
+            currentRow = viewRow;
     }
+    m_roleView->SetSelectedRows(selected, currentRow);
 }
 
 void CommonPage::PrepareRoleListMenu()
@@ -161,12 +236,111 @@ void CommonPage::PrepareRoleListMenu()
     const int selected = m_roleView->Selection();
     m_sendMail->setEnabled(selected != -1);
     m_menuRoleId = selected == -1 ? QString() : m_roleView->Cell(selected, kRoleIdColumn);
+
+    QStringList selectedIds;
+    for (const int row : m_roleView->SelectedRows())
+        selectedIds << m_roleView->Cell(row, kRoleIdColumn);
+    m_menuSelectedIds = selectedIds.join(u',');
+    m_sendSelected->setEnabled(!selectedIds.isEmpty());
+    m_copyAction->setEnabled(!selectedIds.isEmpty());
+
+    // Every online role, also those the filter hides, in the list's own order.
+    const TextTableModel& model = m_roleView->Model();
+    const std::string online = "在线";
+    QStringList onlineIds;
+    for (int row = 0; row < model.RowCount(); ++row) {
+        if (model.Cell(row, kOnlineColumn) == online)
+            onlineIds << QString::fromStdString(model.Cell(row, kRoleIdColumn));
+    }
+    m_menuOnlineIds = onlineIds.join(u',');
+    m_sendOnline->setEnabled(!onlineIds.isEmpty());
+    m_exportAction->setEnabled(m_roleView->RowCount() > 0);
 }
 
 void CommonPage::ShowRoleListMenu(const QPoint& globalPos)
 {
     PrepareRoleListMenu();
     m_menu->popup(globalPos);
+}
+
+void CommonPage::ShowRoleListMenuFromKeyboard(const QPoint& globalPos)
+{
+    // Some platforms send a menu event of their own after the key press: one menu is enough.
+    if (m_menu->isVisible())
+        return;
+    ShowRoleListMenu(globalPos);
+}
+
+void CommonPage::ShowRoleFilter()
+{
+    PlaceFilterBar();
+    m_filterBar->show();
+    m_filterBar->raise();
+    UpdateFilterCount();
+    m_filterEdit->setFocus(Qt::ShortcutFocusReason);
+    m_filterEdit->selectAll();
+}
+
+void CommonPage::HideRoleFilter()
+{
+    m_filterEdit->clear();
+    m_filterBar->hide();
+    m_roleView->setFocus(Qt::OtherFocusReason);
+}
+
+void CommonPage::PlaceFilterBar()
+{
+    const QRect list = m_roleView->geometry();
+    m_filterBar->setGeometry(list.left(), list.bottom() + 1 - kFilterBarHeight, list.width(),
+                             kFilterBarHeight);
+}
+
+void CommonPage::UpdateFilterCount()
+{
+    m_filterCount->setText(QStringLiteral("显示 %1 / %2")
+                               .arg(m_roleView->RowCount())
+                               .arg(m_roleView->Model().RowCount()));
+}
+
+void CommonPage::ExportRoleList()
+{
+    const std::optional<QString> file = m_context.dialogs().SaveFileName(
+        this, QStringLiteral("导出角色列表"), QStringLiteral("角色列表.csv"),
+        QStringLiteral("CSV 文件 (*.csv)"));
+    if (!file)
+        return;
+    std::vector<int> rows(static_cast<std::size_t>(m_roleView->RowCount()));
+    std::iota(rows.begin(), rows.end(), 0);
+    const QByteArray bytes = m_roleView->RowsAsCsv(rows);
+    QSaveFile out(*file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        m_context.dialogs().Message(this, QStringLiteral("导出失败！"), QStringLiteral("导出消息"),
+                                    MessageIcon::Error, MessageButtons::Ok, out.errorString());
+        return;
+    }
+    m_context.dialogs().Message(this, QStringLiteral("导出完成！"), QStringLiteral("导出消息"),
+                                MessageIcon::Information, MessageButtons::Ok);
+}
+
+bool CommonPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_filterEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            HideRoleFilter();
+            return true;
+        }
+        // From the filter line down into the rows it left.
+        if (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_roleView->setFocus(Qt::OtherFocusReason);
+            if (m_roleView->Selection() < 0)
+                m_roleView->SetSelection(0);
+            return true;
+        }
+    }
+    if (watched == m_roleView && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        PlaceFilterBar();
+    return Page::eventFilter(watched, event);
 }
 
 } // namespace mrvn

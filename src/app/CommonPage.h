@@ -7,6 +7,7 @@
 
 class QMenu;
 class QAction;
+class QFrame;
 
 namespace mrvn {
 
@@ -14,6 +15,7 @@ struct AppContext;
 struct ConnectionSettings;
 struct OnlineStatsRow;
 class ReportView;
+class RoleListProxy;
 
 // Page 0 "常用功能": connection parameters, the statistics line and the role list.
 class CommonPage : public Page
@@ -30,22 +32,45 @@ public:
 
     // Overwrites the one statistics row in place (inserting it the first time).
     void ShowOnlineStats(const OnlineStatsRow& stats);
-    // Replaces the role list; the selected role stays selected when it is still listed.
+    // Replaces the role list. The chosen order and the filter stay; the selected roles stay
+    // selected when they are still listed.
     void ShowRoles(std::vector<std::vector<std::string>> rows);
 
     ReportView* statsView() const { return m_statsView; }
     ReportView* roleView() const { return m_roleView; }
     QPushButton* connectButton() const { return m_connect; }
     QLabel* statusLabel() const { return m_status; }
+    RoleListProxy* roleProxy() const { return m_roleProxy; }
     QMenu* roleMenu() const { return m_menu; }
     QAction* sendMailAction() const { return m_sendMail; }
+    QAction* sendSelectedAction() const { return m_sendSelected; }
+    QAction* sendOnlineAction() const { return m_sendOnline; }
+    QAction* filterAction() const { return m_filterAction; }
+    QAction* copyAction() const { return m_copyAction; }
+    QAction* exportAction() const { return m_exportAction; }
+    QFrame* filterBar() const { return m_filterBar; }
+    QLineEdit* filterEdit() const { return m_filterEdit; }
+    QLabel* filterCount() const { return m_filterCount; }
+
+    // Shows the filter line over the bottom of the role list and puts the cursor in it.
+    void ShowRoleFilter();
+    // Empties the filter line and hides it: every role is listed again.
+    void HideRoleFilter();
+    // Asks for a file and writes the rows shown (all of them, or those the filter lets
+    // through) in the order shown as CSV.
+    void ExportRoleList();
 
     // Enables the menu item by the selection and remembers the selected role for it.
     void ShowRoleListMenu(const QPoint& globalPos);
+    // Opens the menu at the current row, as the menu key and Shift+F10 do.
+    void ShowRoleListMenuFromKeyboard(const QPoint& globalPos);
     // The role id remembered when the menu was opened.
     const QString& MenuRoleId() const { return m_menuRoleId; }
     // Prepares the menu as a right click does, without showing it (for the window tests).
     void PrepareRoleListMenu();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     void ConnectRequested();
@@ -61,10 +86,26 @@ private:
     QLabel* m_status;
     QPushButton* m_connect;
     ReportView* m_statsView;
+    void UpdateFilterCount();
+    void PlaceFilterBar();
+
     ReportView* m_roleView;
+    RoleListProxy* m_roleProxy;
+    QFrame* m_filterBar;
+    QLineEdit* m_filterEdit;
+    QLabel* m_filterCount;
     QMenu* m_menu;
     QAction* m_sendMail;
+    QAction* m_sendSelected;
+    QAction* m_sendOnline;
+    QAction* m_filterAction;
+    QAction* m_copyAction;
+    QAction* m_exportAction;
+    // What the menu's items act on, taken when it opened: a refresh while it is open changes
+    // the rows, not the receivers.
     QString m_menuRoleId;
+    QString m_menuSelectedIds;
+    QString m_menuOnlineIds;
 };
 
 } // namespace mrvn

@@ -1,6 +1,7 @@
 #include "app/Dialogs.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
@@ -56,6 +57,15 @@ std::optional<QString> QtDialogs::Input(QWidget* parent, const QString& prompt,
 void QtDialogs::OpenAddress(const QString& address)
 {
     QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
+}
+
+std::optional<QString> QtDialogs::SaveFileName(QWidget* parent, const QString& title,
+                                               const QString& suggested, const QString& filter)
+{
+    const QString file = QFileDialog::getSaveFileName(parent, title, suggested, filter);
+    if (file.isEmpty())
+        return std::nullopt;
+    return file;
 }
 
 } // namespace mrvn

@@ -43,6 +43,11 @@ public:
                                          const QString& title, const QString& initial) = 0;
     // Hands a web address to the desktop's browser.
     virtual void OpenAddress(const QString& address) = 0;
+    // The file chosen in a save dialog (title, suggested name, name filter such as
+    // "CSV 文件 (*.csv)"), or nothing when the operator cancelled.
+    virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
+                                                const QString& suggested,
+                                                const QString& filter) = 0;
 };
 
 // The real dialogs.
@@ -53,6 +58,8 @@ public:
     std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& initial) override;
     void OpenAddress(const QString& address) override;
+    std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
+                                        const QString& suggested, const QString& filter) override;
 };
 
 } // namespace mrvn

@@ -1,9 +1,46 @@
 #include "app/ReportView.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QSortFilterProxyModel>
+
+#include <algorithm>
 
 namespace mrvn {
+
+namespace {
+
+QString TabCell(QString text)
+{
+    for (QChar& c : text) {
+        if (c == u'\t' || c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return text;
+}
+
+void AppendCsvCell(QString& out, const QString& text)
+{
+    const bool quoted =
+        text.contains(u'"') || text.contains(u',') || text.contains(u'\r') || text.contains(u'\n');
+    if (!quoted) {
+        out += text;
+        return;
+    }
+    out += u'"';
+    for (const QChar c : text) {
+        if (c == u'"')
+            out += u'"';
+        out += c;
+    }
+    out += u'"';
+}
+
+} // namespace
 
 ReportView::ReportView(const QString& objectName, const std::vector<ReportColumn>& columns,
                        QWidget* parent)
@@ -26,28 +63,91 @@ ReportView::ReportView(const QString& objectName, const std::vector<ReportColumn
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     header()->setMinimumSectionSize(0);
-    for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-        const int width = columns[static_cast<std::size_t>(i)].width;
+    for (const ReportColumn& column : columns)
+        m_widths.push_back(column.width);
+    ApplyColumnWidths();
+}
+
+void ReportView::SetProxy(QSortFilterProxyModel* proxy)
+{
+    m_proxy = proxy;
+    setModel(proxy);
+    // A new model gives the header fresh sections.
+    ApplyColumnWidths();
+    // No column chosen yet: the model's order.
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
+}
+
+void ReportView::ApplyColumnWidths()
+{
+    for (int i = 0; i < static_cast<int>(m_widths.size()); ++i) {
+        const int width = m_widths[static_cast<std::size_t>(i)];
         setColumnWidth(i, width);
-        if (width == 0)
-            setColumnHidden(i, true);
+        setColumnHidden(i, width == 0);
     }
+}
+
+int ReportView::RowCount() const
+{
+    return m_proxy ? m_proxy->rowCount() : m_model->RowCount();
+}
+
+QModelIndex ReportView::ViewIndex(int row, int column) const
+{
+    return model()->index(row, column);
+}
+
+int ReportView::ModelRow(int viewRow) const
+{
+    if (viewRow < 0 || viewRow >= RowCount())
+        return -1;
+    if (!m_proxy)
+        return viewRow;
+    return m_proxy->mapToSource(m_proxy->index(viewRow, 0)).row();
+}
+
+int ReportView::ViewRow(int modelRow) const
+{
+    if (modelRow < 0 || modelRow >= m_model->RowCount())
+        return -1;
+    if (!m_proxy)
+        return modelRow;
+    return m_proxy->mapFromSource(m_model->index(modelRow, 0)).row();
 }
 
 void ReportView::SetCell(int row, int column, const QString& text)
 {
-    m_model->SetCell(row, column, text.toStdString());
+    const int modelRow = ModelRow(row);
+    if (modelRow >= 0)
+        m_model->SetCell(modelRow, column, text.toStdString());
 }
 
 QString ReportView::Cell(int row, int column) const
 {
-    return QString::fromStdString(m_model->Cell(row, column));
+    const int modelRow = ModelRow(row);
+    return modelRow < 0 ? QString() : QString::fromStdString(m_model->Cell(modelRow, column));
 }
 
 int ReportView::Selection() const
 {
-    const QModelIndexList rows = selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && selectionModel()->isSelected(current))
+        return current.row();
+    const std::vector<int> rows = SelectedRows();
+    return rows.empty() ? -1 : rows.front();
+}
+
+std::vector<int> ReportView::SelectedRows() const
+{
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 void ReportView::SetSelection(int row)
@@ -56,15 +156,110 @@ void ReportView::SetSelection(int row)
         selectionModel()->clearSelection();
         return;
     }
-    selectionModel()->select(m_model->index(row, 0),
-                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    selectionModel()->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::NoUpdate);
+    SetSelectedRows({row}, row);
+}
+
+void ReportView::SetSelectedRows(const std::vector<int>& rows, int current)
+{
+    std::vector<int> sorted;
+    sorted.reserve(rows.size());
+    for (const int row : rows) {
+        if (row >= 0 && row < RowCount())
+            sorted.push_back(row);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    // Runs of neighbouring rows become one range each, so selecting many rows stays cheap.
+    QItemSelection selection;
+    const int lastColumn = model()->columnCount() - 1;
+    for (std::size_t i = 0; i < sorted.size();) {
+        std::size_t end = i + 1;
+        while (end < sorted.size() && sorted[end] <= sorted[end - 1] + 1)
+            ++end;
+        selection.select(ViewIndex(sorted[i]), ViewIndex(sorted[end - 1], lastColumn));
+        i = end;
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (current < 0 || current >= RowCount())
+        current = sorted.empty() ? -1 : sorted.front();
+    if (current >= 0)
+        selectionModel()->setCurrentIndex(ViewIndex(current), QItemSelectionModel::NoUpdate);
 }
 
 void ReportView::ScrollIntoView(int row)
 {
     if (row >= 0 && row < RowCount())
-        scrollTo(m_model->index(row, 0));
+        scrollTo(ViewIndex(row));
+}
+
+QStringList ReportView::Headers() const
+{
+    QStringList headers;
+    for (int column = 0; column < m_model->ColumnCount(); ++column)
+        headers << m_model->headerData(column, Qt::Horizontal).toString();
+    return headers;
+}
+
+QString ReportView::RowsAsTabText(const std::vector<int>& rows) const
+{
+    const int columns = m_model->ColumnCount();
+    QString text = Headers().join(u'\t') + u'\n';
+    for (const int row : rows) {
+        const int modelRow = ModelRow(row);
+        if (modelRow < 0)
+            continue;
+        for (int column = 0; column < columns; ++column) {
+            if (column > 0)
+                text += u'\t';
+            text += TabCell(QString::fromStdString(m_model->Cell(modelRow, column)));
+        }
+        text += u'\n';
+    }
+    return text;
+}
+
+QByteArray ReportView::RowsAsCsv(const std::vector<int>& rows) const
+{
+    const int columns = m_model->ColumnCount();
+    const QStringList headers = Headers();
+    QString text;
+    for (int column = 0; column < columns; ++column) {
+        if (column > 0)
+            text += u',';
+        AppendCsvCell(text, headers.at(column));
+    }
+    text += u"\r\n";
+    for (const int row : rows) {
+        const int modelRow = ModelRow(row);
+        if (modelRow < 0)
+            continue;
+        for (int column = 0; column < columns; ++column) {
+            if (column > 0)
+                text += u',';
+            AppendCsvCell(text, QString::fromStdString(m_model->Cell(modelRow, column)));
+        }
+        text += u"\r\n";
+    }
+    return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+void ReportView::CopySelectedRows() const
+{
+    const std::vector<int> rows = SelectedRows();
+    // Nothing selected leaves the clipboard as it was.
+    if (!rows.empty())
+        QGuiApplication::clipboard()->setText(RowsAsTabText(rows));
+}
+
+QPoint ReportView::KeyboardMenuPosition() const
+{
+    int row = currentIndex().isValid() ? currentIndex().row() : Selection();
+    QRect rect = row >= 0 ? visualRect(ViewIndex(row)) : QRect();
+    const QRect area = viewport()->rect();
+    if (!rect.isValid() || !area.intersects(rect))
+        rect = QRect(area.topLeft(), QSize(1, 1));
+    const QPoint at(std::clamp(rect.left(), 0, std::max(0, area.width() - 1)),
+                    std::clamp(rect.bottom(), 0, std::max(0, area.height() - 1)));
+    return viewport()->mapToGlobal(at);
 }
 
 void ReportView::mousePressEvent(QMouseEvent* event)
@@ -72,6 +267,36 @@ void ReportView::mousePressEvent(QMouseEvent* event)
     QTreeView::mousePressEvent(event);
     if (event->button() == Qt::RightButton)
         emit RightClicked(event->globalPosition().toPoint());
+}
+
+void ReportView::keyPressEvent(QKeyEvent* event)
+{
+    const bool menuKey = event->key() == Qt::Key_Menu ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey) {
+        event->accept();
+        emit KeyboardMenuRequested(KeyboardMenuPosition());
+        return;
+    }
+    if (m_rowCopy && event->matches(QKeySequence::Copy)) {
+        event->accept();
+        CopySelectedRows();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void ReportView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Platforms that turn the menu key into a menu event of their own (besides the key press)
+    // land here too; the page ignores a request while its menu is open. Mouse requests were
+    // answered on the button press.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        event->accept();
+        emit KeyboardMenuRequested(KeyboardMenuPosition());
+        return;
+    }
+    event->ignore();
 }
 
 } // namespace mrvn

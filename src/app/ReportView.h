@@ -6,6 +6,8 @@
 
 #include <vector>
 
+class QSortFilterProxyModel;
+
 namespace mrvn {
 
 struct ReportColumn
@@ -15,6 +17,14 @@ struct ReportColumn
 };
 
 // A report-style list view: a header row, one selectable row per entry, texts only.
+//
+// Model() holds the rows in the order they were filled ("model rows"). A view may put a
+// sorting and filtering proxy in between (SetProxy); then the operator sees the rows in
+// another order, some perhaps hidden. Every row number this class takes or returns is a view
+// row: row 0 is the top row on screen, RowCount() counts the rows shown, Cell(row, column)
+// reads the row the operator sees there, and Selection() and SelectedRows() name rows the same
+// way. Without a proxy view rows and model rows are the same. ModelRow() and ViewRow()
+// translate.
 class ReportView : public QTreeView
 {
     Q_OBJECT
@@ -24,27 +34,70 @@ public:
 
     TextTableModel& Model() { return *m_model; }
     const TextTableModel& Model() const { return *m_model; }
+    // Puts `proxy` (whose source is Model()) between the model and the view and lets a click
+    // on a column header sort by it, a second click reversing the order. Until a header is
+    // clicked the rows keep the model's order.
+    void SetProxy(QSortFilterProxyModel* proxy);
+    QSortFilterProxyModel* Proxy() const { return m_proxy; }
 
     void DeleteAll() { m_model->Clear(); }
-    int RowCount() const { return m_model->RowCount(); }
-    int InsertRow(int row) { return m_model->InsertRow(row); }
-    int AppendRow() { return m_model->AppendRow(); }
+    // Rows shown.
+    int RowCount() const;
+    // Insert into the model at model row `row` (or at the end) and return the new row's view
+    // row, -1 when the proxy hides it.
+    int InsertRow(int row) { return ViewRow(m_model->InsertRow(row)); }
+    int AppendRow() { return ViewRow(m_model->AppendRow()); }
     void SetCell(int row, int column, const QString& text);
     QString Cell(int row, int column) const;
-    // The selected row, -1 when none.
+    // -1 when out of range (or hidden, for ViewRow).
+    int ModelRow(int viewRow) const;
+    int ViewRow(int modelRow) const;
+
+    // The selected row, -1 when none; with several selected, the current one (the row last
+    // clicked) or else the topmost.
     int Selection() const;
+    // Every selected row, top to bottom.
+    std::vector<int> SelectedRows() const;
     void SetSelection(int row);
+    // Selects `rows` and makes `current` the current row (-1: the first of `rows`).
+    void SetSelectedRows(const std::vector<int>& rows, int current = -1);
     void ScrollIntoView(int row);
+
+    // Lets Ctrl+C copy the selected rows with a header line instead of the current cell.
+    void SetRowCopy(bool on) { m_rowCopy = on; }
+    // Puts the selected rows on the clipboard (see RowsAsTabText); nothing when none is.
+    void CopySelectedRows() const;
+    // The header line and the given rows, every column (hidden ones too), cells separated by
+    // tabs, each line ended by "\n"; a tab or line break inside a cell becomes a space.
+    QString RowsAsTabText(const std::vector<int>& rows) const;
+    // The same as CSV (RFC 4180): UTF-8 with a byte-order mark, lines ended by CR LF, a cell
+    // holding a quote, a comma or a line break quoted with its quotes doubled.
+    QByteArray RowsAsCsv(const std::vector<int>& rows) const;
+
+    // Where a menu opened from the keyboard appears: at the current row, or at the top of the
+    // list when there is none.
+    QPoint KeyboardMenuPosition() const;
 
 signals:
     // A right click on the list (the row under the cursor is selected first).
     void RightClicked(const QPoint& globalPos);
+    // The menu key or Shift+F10 while the list has the focus.
+    void KeyboardMenuRequested(const QPoint& globalPos);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    QModelIndex ViewIndex(int row, int column = 0) const;
+    QStringList Headers() const;
+    void ApplyColumnWidths();
+
     TextTableModel* m_model;
+    std::vector<int> m_widths;
+    QSortFilterProxyModel* m_proxy = nullptr;
+    bool m_rowCopy = false;
 };
 
 } // namespace mrvn

@@ -14,14 +14,14 @@ int TextTableModel::rowCount(const QModelIndex& parent) const
 
 int TextTableModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+    return parent.isValid() ? 0 : ColumnCount();
 }
 
 QVariant TextTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    if (index.row() >= RowCount() || index.column() >= columnCount())
+    if (index.row() >= RowCount() || index.column() >= ColumnCount())
         return {};
     const std::string& text =
         m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
@@ -63,7 +63,7 @@ int TextTableModel::InsertRow(int row)
 
 void TextTableModel::SetCell(int row, int column, const std::string& text)
 {
-    if (row < 0 || row >= RowCount() || column < 0 || column >= columnCount())
+    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return;
     m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
     const QModelIndex cell = index(row, column);
@@ -72,7 +72,7 @@ void TextTableModel::SetCell(int row, int column, const std::string& text)
 
 std::string TextTableModel::Cell(int row, int column) const
 {
-    if (row < 0 || row >= RowCount() || column < 0 || column >= columnCount())
+    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return {};
     return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }

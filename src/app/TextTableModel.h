@@ -18,9 +18,6 @@ public:
 
     explicit TextTableModel(QStringList headers, QObject* parent = nullptr);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
@@ -34,8 +31,15 @@ public:
     // "" when out of range.
     std::string Cell(int row, int column) const;
     int RowCount() const { return static_cast<int>(m_rows.size()); }
+    int ColumnCount() const { return static_cast<int>(m_headers.size()); }
 
 private:
+    // Views, proxies and the model tester reach these through QAbstractItemModel; our own
+    // code counts with RowCount() and ColumnCount(), so there is one way to ask.
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
     QStringList m_headers;
     std::vector<Row> m_rows;
 };

@@ -50,14 +50,37 @@ public:
 
     void OpenAddress(const QString& address) override { opened.push_back(address); }
 
+    std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString& suggested,
+                                        const QString& filter) override
+    {
+        saveAsked.push_back({title, suggested, filter});
+        if (savePaths.empty())
+            return std::nullopt;
+        const bool cancelled = !savePaths.front().has_value();
+        const QString path = cancelled ? QString() : *savePaths.front();
+        savePaths.pop_front();
+        if (cancelled)
+            return std::nullopt;
+        return path;
+    }
+
     // Yes/No answers, in order; an unanswered question is answered No.
     std::deque<MessageAnswer> answers;
     // Input-box answers, in order; nullopt (or none left) is a cancel.
     std::deque<std::optional<QString>> typed;
+    // Save-dialog answers, in order; nullopt (or none left) is a cancel.
+    std::deque<std::optional<QString>> savePaths;
 
     std::vector<Shown> messages;
     std::vector<Asked> inputs;
     std::vector<QString> opened;
+    struct SaveAsked
+    {
+        QString title;
+        QString suggested;
+        QString filter;
+    };
+    std::vector<SaveAsked> saveAsked;
 };
 
 } // namespace mrvn::test

@@ -1,0 +1,348 @@
+#include "ModelTesterFindings.h"
+
+#include "app/RoleListProxy.h"
+#include "app/TextTableModel.h"
+#include "db/RoleList.h"
+
+#include <QCollator>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace mrvn::test {
+namespace {
+
+constexpr int kName = ColumnIndex(RoleColumn::Name);
+constexpr int kRoleId = ColumnIndex(RoleColumn::RoleId);
+
+QStringList RoleHeaders()
+{
+    QStringList headers;
+    for (int column = 0; column < kRoleListColumns; ++column)
+        headers << QString::number(column);
+    return headers;
+}
+
+// Rows whose `column` holds `cells` and whose role ids are "1", "2", ... in the given order
+// (unless `column` is the role id).
+RoleRows RowsWith(int column, const std::vector<std::string>& cells)
+{
+    RoleRows rows;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        RoleRow row(kRoleListColumns);
+        row[kRoleId] = std::to_string(i + 1);
+        row[static_cast<std::size_t>(column)] = cells[i];
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// The cells of `column` top to bottom, as the proxy shows them.
+std::vector<std::string> Shown(const RoleListProxy& proxy, const TextTableModel& model, int column)
+{
+    std::vector<std::string> cells;
+    for (int row = 0; row < proxy.rowCount(); ++row)
+        cells.push_back(model.Cell(proxy.mapToSource(proxy.index(row, 0)).row(), column));
+    return cells;
+}
+
+TEST(TextTableModelContract, TheModelTesterFindsNothing)
+{
+    ModelTesterFindings findings;
+    TextTableModel model(RoleHeaders());
+    QAbstractItemModelTester tester(&model,
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    EXPECT_EQ(model.AppendRow(), 0);
+    EXPECT_EQ(model.InsertRow(0), 0);
+    EXPECT_EQ(model.InsertRow(-5), 2);
+    model.SetCell(1, kRoleId, "42");
+    model.SetCell(9, 0, "ignored");
+    EXPECT_EQ(model.Cell(1, kRoleId), "42");
+    model.ResetRows({{"a"}, {"b", "c"}});
+    EXPECT_EQ(model.RowCount(), 2);
+    EXPECT_EQ(model.ColumnCount(), kRoleListColumns);
+    EXPECT_EQ(model.Cell(0, 1), "");
+    model.Clear();
+    EXPECT_EQ(model.RowCount(), 0);
+    EXPECT_TRUE(findings.Findings().isEmpty()) << findings.Findings().join(u'\n').toStdString();
+}
+
+TEST(RoleListProxyContract, TheModelTesterFindsNothingWhileSortingAndFiltering)
+{
+    ModelTesterFindings findings;
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    QAbstractItemModelTester tester(&proxy,
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    model.ResetRows(RowsWith(kName, {"张三", "李四", "王五", "abc"}));
+    proxy.sort(kName, Qt::AscendingOrder);
+    proxy.SetFilterText(QStringLiteral("A"));
+    EXPECT_EQ(proxy.rowCount(), 1);
+    proxy.SetFilterText(QString());
+    model.AppendRow();
+    model.SetCell(4, kName, "赵六");
+    model.SetCell(4, kRoleId, "5");
+    proxy.sort(ColumnIndex(RoleColumn::Level), Qt::DescendingOrder);
+    model.ResetRows(RowsWith(kName, {"b", "a"}));
+    proxy.sort(-1);
+    EXPECT_EQ(Shown(proxy, model, kRoleId), (std::vector<std::string>{"1", "2"}));
+    EXPECT_TRUE(findings.Findings().isEmpty()) << findings.Findings().join(u'\n').toStdString();
+}
+
+struct SortCase
+{
+    const char* name;
+    int column;
+    std::vector<std::string> cells; // in the query's order
+    std::vector<std::string> ascending;
+};
+
+void PrintTo(const SortCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class RoleListSort : public ::testing::TestWithParam<SortCase>
+{
+};
+
+TEST_P(RoleListSort, AscendingThenDescending)
+{
+    const SortCase& c = GetParam();
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    model.ResetRows(RowsWith(c.column, c.cells));
+    EXPECT_EQ(Shown(proxy, model, c.column), c.cells) << "no column chosen: the query's order";
+    proxy.sort(c.column, Qt::AscendingOrder);
+    EXPECT_EQ(Shown(proxy, model, c.column), c.ascending);
+    proxy.sort(c.column, Qt::DescendingOrder);
+    const std::vector<std::string> descending(c.ascending.rbegin(), c.ascending.rend());
+    EXPECT_EQ(Shown(proxy, model, c.column), descending);
+}
+
+const SortCase kSortCases[] = {
+    {"LevelAsNumbers",
+     ColumnIndex(RoleColumn::Level),
+     {"10", "9", "100", "", "-1"},
+     {"", "-1", "9", "10", "100"}},
+    {"OnlineMinutesWithTheirUnit",
+     ColumnIndex(RoleColumn::OnlineTime),
+     {"50分", "5分", "分", "6分", "0分"},
+     {"分", "0分", "5分", "6分", "50分"}},
+    {"FractionsAndSigns",
+     ColumnIndex(RoleColumn::Spirit),
+     {"-1.2", "0.5", "-1.5", "0", "abc"},
+     {"abc", "-1.5", "-1.2", "0", "0.5"}},
+    // A double would make these two equal and leave them in the query's order.
+    {"CopperBeyondDoublePrecision",
+     ColumnIndex(RoleColumn::Copper),
+     {"9223372036854775807", "9223372036854775806", "12"},
+     {"12", "9223372036854775806", "9223372036854775807"}},
+    {"RoleIdsAsNumbers", kRoleId, {"99", "1000", "5", "100"}, {"5", "99", "100", "1000"}},
+    {"OfflineTimesAsDates",
+     ColumnIndex(RoleColumn::LastOffline),
+     {"2014-06-29 08:05:09", "2013-12-31 23:59:59", "", "2014-06-29 08:05:10",
+      "1970-01-01 08:00:00"},
+     {"", "1970-01-01 08:00:00", "2013-12-31 23:59:59", "2014-06-29 08:05:09",
+      "2014-06-29 08:05:10"}},
+    // As text "2014-6-9" would come after "2014-06-10".
+    {"CreationTimesUnpadded",
+     ColumnIndex(RoleColumn::Created),
+     {"2014-6-9 8:05:09", "2014-06-10 00:00:00", "2014-06-09 08:05:08"},
+     {"2014-06-09 08:05:08", "2014-6-9 8:05:09", "2014-06-10 00:00:00"}},
+    // Pinyin: li, wang, zhang (code points would give 张 李 王).
+    {"ChineseNamesByPinyin", kName, {"张", "李", "王", ""}, {"", "李", "王", "张"}},
+    {"NamesWithNumbersInThem",
+     kName,
+     {"角色10", "角色9", "角色100"},
+     {"角色9", "角色10", "角色100"}},
+    {"JobNames",
+     ColumnIndex(RoleColumn::Job),
+     {"罗刹", "灵猴", "牛魔", "九尾"},
+     {"九尾", "灵猴", "罗刹", "牛魔"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Columns, RoleListSort, ::testing::ValuesIn(kSortCases),
+                         [](const ::testing::TestParamInfo<SortCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The shortcut through the opening Chinese characters must order exactly as the collator.
+TEST(RoleListSortCollation, ManyMixedNamesInTheCollatorsOrder)
+{
+    const QStringList parts = {QStringLiteral("张"), QStringLiteral("章"), QStringLiteral("长"),
+                               QStringLiteral("李"), QStringLiteral("王"), QStringLiteral("汪"),
+                               QStringLiteral("a"),  QStringLiteral("A"),  QStringLiteral("z"),
+                               QStringLiteral("1"),  QStringLiteral("12"), QStringLiteral("9"),
+                               QStringLiteral(" "),  QStringLiteral("·"),  QStringLiteral("㐀")};
+    std::vector<std::string> names;
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 3000; ++i) {
+        QString name;
+        const int length = 1 + static_cast<int>(seed % 6);
+        for (int c = 0; c < length; ++c) {
+            seed = seed * 1103515245u + 12345u;
+            name +=
+                parts[static_cast<int>((seed >> 16) % static_cast<std::uint32_t>(parts.size()))];
+        }
+        names.push_back(name.toStdString());
+    }
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    model.ResetRows(RowsWith(kName, names));
+    proxy.sort(kName, Qt::AscendingOrder);
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    const std::vector<std::string> shown = Shown(proxy, model, kName);
+    for (std::size_t i = 1; i < shown.size(); ++i) {
+        SCOPED_TRACE(shown[i - 1] + " | " + shown[i]);
+        ASSERT_LE(collator.compare(QString::fromStdString(shown[i - 1]),
+                                   QString::fromStdString(shown[i])),
+                  0);
+    }
+}
+
+TEST(RoleListSortTies, EqualKeysKeepTheQueryOrderBothWays)
+{
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    model.ResetRows(RowsWith(ColumnIndex(RoleColumn::Level), {"5", "7", "5", "", "5", ""}));
+    proxy.sort(ColumnIndex(RoleColumn::Level), Qt::AscendingOrder);
+    EXPECT_EQ(Shown(proxy, model, kRoleId),
+              (std::vector<std::string>{"4", "6", "1", "3", "5", "2"}));
+    proxy.sort(ColumnIndex(RoleColumn::Level), Qt::DescendingOrder);
+    EXPECT_EQ(Shown(proxy, model, kRoleId),
+              (std::vector<std::string>{"2", "1", "3", "5", "4", "6"}));
+}
+
+TEST(RoleListSortRefresh, NewRowsAreSortedByTheChosenColumn)
+{
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    const int power = ColumnIndex(RoleColumn::BattlePower);
+    model.ResetRows(RowsWith(power, {"3", "1", "2"}));
+    proxy.sort(power, Qt::DescendingOrder);
+    model.ResetRows(RowsWith(power, {"10", "30", "20", "4"}));
+    EXPECT_EQ(Shown(proxy, model, power), (std::vector<std::string>{"30", "20", "10", "4"}));
+    model.SetCell(3, power, "99");
+    EXPECT_EQ(Shown(proxy, model, power), (std::vector<std::string>{"99", "30", "20", "10"}));
+}
+
+struct FilterCase
+{
+    const char* name;
+    QString text;
+    std::vector<std::string> ids;
+};
+
+void PrintTo(const FilterCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class RoleListFilter : public ::testing::TestWithParam<FilterCase>
+{
+};
+
+TEST_P(RoleListFilter, NameOrRoleIdContainsTheText)
+{
+    const FilterCase& c = GetParam();
+    TextTableModel model(RoleHeaders());
+    RoleListProxy proxy(model);
+    RoleRows rows = RowsWith(kName, {"张三丰", "SkyWalker", "张无忌", "walker", "李12"});
+    rows[0][kRoleId] = "10001";
+    rows[1][kRoleId] = "10002";
+    rows[2][kRoleId] = "20001";
+    rows[3][kRoleId] = "31000";
+    rows[4][kRoleId] = "40000";
+    model.ResetRows(rows);
+    proxy.SetFilterText(c.text);
+    EXPECT_EQ(Shown(proxy, model, kRoleId), c.ids);
+    // The filter stays when the rows are replaced.
+    model.ResetRows(rows);
+    EXPECT_EQ(Shown(proxy, model, kRoleId), c.ids);
+}
+
+const FilterCase kFilterCases[] = {
+    {"EmptyShowsAll", QString(), {"10001", "10002", "20001", "31000", "40000"}},
+    {"ChineseName", QStringLiteral("张"), {"10001", "20001"}},
+    {"IgnoresCase", QStringLiteral("WALK"), {"10002", "31000"}},
+    {"RoleIdPart", QStringLiteral("1000"), {"10001", "10002", "31000"}},
+    {"NameDigitsOrId", QStringLiteral("12"), {"40000"}},
+    {"WholeRoleId", QStringLiteral("20001"), {"20001"}},
+    {"NothingMatches", QStringLiteral("王"), {}},
+    // No match may run from the end of the name into the role id.
+    {"NotAcrossNameAndId", QStringLiteral("丰1"), {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Texts, RoleListFilter, ::testing::ValuesIn(kFilterCases),
+                         [](const ::testing::TestParamInfo<FilterCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct ParseCase
+{
+    const char* name;
+    const char* text;
+    bool present;
+    std::int64_t whole;
+    double fraction;
+};
+
+void PrintTo(const ParseCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class NumberCells : public ::testing::TestWithParam<ParseCase>
+{
+};
+
+TEST_P(NumberCells, ReadLikeTheirLeadingNumber)
+{
+    const ParseCase& c = GetParam();
+    const rolelist::ParsedNumber number = rolelist::ParseNumber(c.text);
+    EXPECT_EQ(number.present, c.present);
+    EXPECT_EQ(number.whole, c.whole);
+    EXPECT_DOUBLE_EQ(number.fraction, c.fraction);
+}
+
+const ParseCase kNumberCases[] = {
+    {"Empty", "", false, 0, 0},
+    {"UnitAlone", "分", false, 0, 0},
+    {"Minutes", "5分", true, 5, 0},
+    {"LeadingSpaces", "  12", true, 12, 0},
+    {"Negative", "-3.25", true, -3, -0.25},
+    {"PlusSign", "+7", true, 7, 0},
+    {"FractionOnly", ".5", true, 0, 0.5},
+    {"SignAlone", "-", false, 0, 0},
+    {"Letters", "abc", false, 0, 0},
+    {"Largest", "9223372036854775807", true, 9223372036854775807LL, 0},
+    {"BeyondSixtyFourBits", "99999999999999999999", true, 9223372036854775807LL, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Texts, NumberCells, ::testing::ValuesIn(kNumberCases),
+                         [](const ::testing::TestParamInfo<ParseCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(DateCells, OrderLikeTheDateTheyName)
+{
+    using rolelist::ParseDate;
+    EXPECT_FALSE(ParseDate("").present);
+    EXPECT_FALSE(ParseDate("never").present);
+    EXPECT_EQ(ParseDate("2014-6-9 8:5:9").whole, ParseDate("2014-06-09 08:05:09").whole);
+    EXPECT_EQ(ParseDate("2014-06-09").whole, ParseDate("2014-06-09 00:00:00").whole);
+    const char* ordered[] = {"1970-01-01 08:00:00", "2013-12-31 23:59:59", "2014-01-01 00:00:00",
+                             "2014-01-01 00:00:01", "2014-01-01 00:01:00", "2014-02-01 00:00:00",
+                             "10000-01-01"};
+    for (std::size_t i = 1; i < std::size(ordered); ++i) {
+        SCOPED_TRACE(ordered[i]);
+        EXPECT_LT(ParseDate(ordered[i - 1]).whole, ParseDate(ordered[i]).whole);
+    }
+}
+
+} // namespace
+} // namespace mrvn::test
