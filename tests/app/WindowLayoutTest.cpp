@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "ModelTesterFindings.h"
 
 #include "app/CommonPage.h"
 #include "app/ReportView.h"
@@ -348,6 +349,7 @@ TEST_F(Layout, ListViewsHaveTheirColumnsAndHiddenIds)
 TEST_F(Layout, ReportModelKeepsItsContract)
 {
     auto* view = Find<ReportView>("超级列表框4");
+    ModelTesterFindings findings;
     QAbstractItemModelTester tester(&view->Model(),
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
     TextTableModel& model = view->Model();
@@ -366,6 +368,7 @@ TEST_F(Layout, ReportModelKeepsItsContract)
     EXPECT_EQ(view->Selection(), 1);
     model.Clear();
     EXPECT_EQ(view->Selection(), -1);
+    EXPECT_TRUE(findings.Findings().isEmpty()) << findings.Findings().join(u'\n').toStdString();
 }
 
 TEST_F(Layout, StartWithoutConfigShowsDefaultsAndCreatesNothing)
