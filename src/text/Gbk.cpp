@@ -1,10 +1,90 @@
+// The one place that knows how this platform converts code page 936: glibc iconv's CP936
+// on POSIX, the Win32 code-page functions on Windows. Both give the same bytes for every
+// character both tables hold; how a byte pair that is not a GBK character decodes is the
+// platform's own (POSIX: "?" per character, Windows: its default character).
 #include "text/TextUtil.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#endif
 
 namespace mrvn {
+
+namespace {
+
+bool IsAscii(std::string_view text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr UINT kGbk = 936;
+
+std::wstring ToWide(UINT codePage, std::string_view bytes)
+{
+    std::wstring wide;
+    // The Win32 functions take int lengths; a text of 2 GB is converted in pieces that end
+    // on a character, which only the converter knows, so such a text is simply refused.
+    if (bytes.empty() || bytes.size() > 0x7FFFFFFF)
+        return wide;
+    const int length = static_cast<int>(bytes.size());
+    const int needed = MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0);
+    if (needed <= 0)
+        return wide;
+    wide.resize(static_cast<std::size_t>(needed));
+    MultiByteToWideChar(codePage, 0, bytes.data(), length, wide.data(), needed);
+    return wide;
+}
+
+std::string FromWide(UINT codePage, const std::wstring& wide)
+{
+    std::string bytes;
+    if (wide.empty() || wide.size() > 0x7FFFFFFF)
+        return bytes;
+    const int length = static_cast<int>(wide.size());
+    const int needed =
+        WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return bytes;
+    bytes.resize(static_cast<std::size_t>(needed));
+    WideCharToMultiByte(codePage, 0, wide.data(), length, bytes.data(), needed, nullptr, nullptr);
+    return bytes;
+}
+
+} // namespace
+
+std::string GbkToUtf8(std::string_view gbk)
+{
+    if (IsAscii(gbk))
+        return std::string(gbk);
+    // A zero byte is a character like any other here, as on POSIX.
+    return FromWide(CP_UTF8, ToWide(kGbk, gbk));
+}
+
+std::string Utf8ToGbk(std::string_view utf8)
+{
+    // CleanUtf8 ends the text at its first zero byte and makes every ill-formed sequence a
+    // "?", so the only characters replaced below are those code page 936 cannot hold.
+    const std::string clean = CleanUtf8(utf8);
+    if (IsAscii(clean))
+        return clean;
+    return FromWide(kGbk, ToWide(CP_UTF8, clean));
+}
+
+#else
 
 namespace {
 
@@ -59,15 +139,6 @@ Converter& GbkEncoder()
     return converter;
 }
 
-bool IsAscii(std::string_view text)
-{
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string GbkToUtf8(std::string_view gbk)
@@ -117,6 +188,13 @@ std::string Utf8ToGbk(std::string_view utf8)
         rest.remove_prefix(skip);
     }
     return out;
+}
+
+#endif
+
+std::size_t GbkByteLength(std::string_view utf8)
+{
+    return Utf8ToGbk(utf8).size();
 }
 
 } // namespace mrvn

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
+#include "TempDir.h"
 
 #include <cstdint>
 #include <fstream>
@@ -46,7 +46,22 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
         const auto end = slice.find(to, at + from.size());
         if (end == std::string_view::npos)
             return std::string();
-        return mrvn::CleanUtf8(slice.substr(at + from.size(), end - at - from.size()));
+        const std::string_view value = slice.substr(at + from.size(), end - at - from.size());
+        if (value.size() <= mrvn::kMaxFieldBytes)
+            return mrvn::CleanUtf8(value);
+        // Longer fields show their first characters that fit with the marker.
+        std::string shown;
+        std::size_t i = 0;
+        for (;;) {
+            std::size_t length = 1;
+            while (i + length < value.size() &&
+                   (static_cast<unsigned char>(value[i + length]) & 0xC0) == 0x80 && length < 4)
+                ++length;
+            if (i + length > mrvn::kMaxFieldBytes - 3)
+                break;
+            i += length;
+        }
+        return mrvn::CleanUtf8(value.substr(0, i)) + "…";
     };
     std::string out;
     for (const std::string_view record : records) {
@@ -61,10 +76,9 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
     return out;
 }
 
-std::filesystem::path WriteFile(const QTemporaryDir& dir, std::string_view bytes)
+std::filesystem::path WriteFile(const mrvn::test::TempDir& dir, std::string_view bytes)
 {
-    const std::filesystem::path path =
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    const std::filesystem::path path = dir.Path() / "goods.jat.json";
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     return path;
 }
@@ -215,9 +229,8 @@ TEST(SearchCatalogue, EqualsThePerSliceSearchOnAGeneratedCatalogue)
 
 TEST(SearchItemLibrary, MissingFileIsReported)
 {
-    QTemporaryDir dir;
-    const auto result = mrvn::SearchItemLibrary(
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json", "剑");
+    const mrvn::test::TempDir dir;
+    const auto result = mrvn::SearchItemLibrary(dir.Path() / "goods.jat.json", "剑");
     EXPECT_TRUE(result.fileMissing);
     EXPECT_EQ(result.text, "");
     EXPECT_EQ(result.matches, 0u);
@@ -225,7 +238,7 @@ TEST(SearchItemLibrary, MissingFileIsReported)
 
 TEST(SearchItemLibrary, EmptyFileGivesAnEmptyResult)
 {
-    QTemporaryDir dir;
+    const mrvn::test::TempDir dir;
     const auto result = mrvn::SearchItemLibrary(WriteFile(dir, ""), "剑");
     EXPECT_FALSE(result.fileMissing);
     EXPECT_EQ(result.text, "");
@@ -234,9 +247,8 @@ TEST(SearchItemLibrary, EmptyFileGivesAnEmptyResult)
 
 TEST(SearchItemLibrary, UnreadableCatalogueCountsAsEmpty)
 {
-    QTemporaryDir dir;
-    const std::filesystem::path folder =
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path folder = dir.Path() / "goods.jat.json";
     std::filesystem::create_directory(folder);
     const auto result = mrvn::SearchItemLibrary(folder, "剑");
     EXPECT_FALSE(result.fileMissing);
@@ -245,7 +257,7 @@ TEST(SearchItemLibrary, UnreadableCatalogueCountsAsEmpty)
 
 TEST(SearchItemLibrary, TwoMatchesAreJoinedByOneLineBreak)
 {
-    QTemporaryDir dir;
+    const mrvn::test::TempDir dir;
     const auto result = mrvn::SearchItemLibrary(WriteFile(dir, kTwoRecords), "price");
     EXPECT_EQ(result.text, kFirst + "\r\n" + kSecond);
     EXPECT_EQ(result.matches, 2u);
@@ -253,9 +265,8 @@ TEST(SearchItemLibrary, TwoMatchesAreJoinedByOneLineBreak)
 
 TEST(SearchItemLibrary, FindsEveryRecordOfAGeneratedCatalogueByItsId)
 {
-    QTemporaryDir dir;
-    const std::filesystem::path path =
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path path = dir.Path() / "goods.jat.json";
     constexpr std::size_t kRecords = 500;
     ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(path, kRecords, 3));
     for (std::size_t i : {std::size_t(0), std::size_t(1), kRecords / 2, kRecords - 1}) {
@@ -292,8 +303,8 @@ TEST(ExtractBetween, FindsTheFirstValue)
 
 TEST(Catalogue, WrittenFileEqualsTheMadeText)
 {
-    QTemporaryDir dir;
-    const std::filesystem::path path = std::filesystem::path(dir.path().toStdString()) / "c";
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path path = dir.Path() / "c";
     ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(path, 7000, 5));
     std::ifstream in(path, std::ios::binary);
     const std::string written((std::istreambuf_iterator<char>(in)), {});
