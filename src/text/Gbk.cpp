@@ -55,12 +55,15 @@ std::string FromWide(UINT codePage, const std::wstring& wide)
     if (wide.empty() || wide.size() > 0x7FFFFFFF)
         return bytes;
     const int length = static_cast<int>(wide.size());
+    // No "best fit": a character GBK lacks becomes "?", not a look-alike (as on POSIX).
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
     const int needed =
-        WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
     if (needed <= 0)
         return bytes;
     bytes.resize(static_cast<std::size_t>(needed));
-    WideCharToMultiByte(codePage, 0, wide.data(), length, bytes.data(), needed, nullptr, nullptr);
+    WideCharToMultiByte(codePage, flags, wide.data(), length, bytes.data(), needed, nullptr,
+                        nullptr);
     return bytes;
 }
 
@@ -70,8 +73,33 @@ std::string GbkToUtf8(std::string_view gbk)
 {
     if (IsAscii(gbk))
         return std::string(gbk);
-    // A zero byte is a character like any other here, as on POSIX.
-    return FromWide(CP_UTF8, ToWide(kGbk, gbk));
+    // The converter would swallow the byte after a lone lead byte (an ASCII digit, say), so
+    // the text is cut into characters here, as the POSIX side does: a lead byte with a
+    // byte of the trail range after it is one character, 0xFF or a lead byte without a
+    // trail is one bad byte ("?"). Runs of whole characters go to the converter in one call.
+    std::wstring wide;
+    std::size_t run = 0;
+    std::size_t i = 0;
+    const auto flush = [&](std::size_t end) { wide += ToWide(kGbk, gbk.substr(run, end - run)); };
+    while (i < gbk.size()) {
+        const auto lead = static_cast<unsigned char>(gbk[i]);
+        if (lead <= 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead != 0xFF && i + 1 < gbk.size()) {
+            const auto trail = static_cast<unsigned char>(gbk[i + 1]);
+            if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
+                i += 2;
+                continue;
+            }
+        }
+        flush(i);
+        wide += L'?';
+        run = ++i;
+    }
+    flush(gbk.size());
+    return FromWide(CP_UTF8, wide);
 }
 
 std::string Utf8ToGbk(std::string_view utf8)
@@ -81,7 +109,22 @@ std::string Utf8ToGbk(std::string_view utf8)
     const std::string clean = CleanUtf8(utf8);
     if (IsAscii(clean))
         return clean;
-    return FromWide(kGbk, ToWide(CP_UTF8, clean));
+    const std::wstring wide = ToWide(CP_UTF8, clean);
+    // A character beyond U+FFFF is one character and costs one "?", as on POSIX (the
+    // converter would give one per UTF-16 unit).
+    std::wstring single;
+    single.reserve(wide.size());
+    for (std::size_t k = 0; k < wide.size(); ++k) {
+        const wchar_t unit = wide[k];
+        if (unit >= 0xD800 && unit <= 0xDBFF && k + 1 < wide.size() && wide[k + 1] >= 0xDC00 &&
+            wide[k + 1] <= 0xDFFF) {
+            single += L'?';
+            ++k;
+        } else {
+            single += unit;
+        }
+    }
+    return FromWide(kGbk, single);
 }
 
 #else
