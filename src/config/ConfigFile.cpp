@@ -25,6 +25,9 @@ struct Document
     Encoding encoding = Encoding::Gbk;
     std::vector<Line> lines;
     bool endsWithNewline = true;
+    // An odd last byte of a UTF-16 file: kept at the very end, after any line a write adds,
+    // so the lines stay aligned to code units.
+    std::string oddTail;
     bool existed = false;
     std::string original;
 };
@@ -177,9 +180,9 @@ std::vector<std::string> SplitLines(std::string_view text, bool& endsWithNewline
     return lines;
 }
 
-// The same split on the raw bytes of a UTF-16 body, at code units CR and LF, so that every
-// line keeps its exact bytes: a zero unit, a lone surrogate or an odd last byte stays in
-// its line as it was. An odd last byte is part of the last line.
+// The same split on the raw bytes of a UTF-16 body (of even length), at code units CR and
+// LF, so that every line keeps its exact bytes: a zero unit or a lone surrogate stays in its
+// line as it was.
 std::vector<std::string> SplitUtf16Lines(std::string_view body, bool bigEndian,
                                          bool& endsWithNewline)
 {
@@ -238,6 +241,10 @@ LoadResult Load(const std::filesystem::path& path, Document& doc)
     }
     if (doc.encoding == Encoding::Utf16Le || doc.encoding == Encoding::Utf16Be) {
         const bool bigEndian = doc.encoding == Encoding::Utf16Be;
+        if (body.size() % 2 != 0) {
+            doc.oddTail = body.substr(body.size() - 1);
+            body.remove_suffix(1);
+        }
         for (std::string& raw : SplitUtf16Lines(body, bigEndian, doc.endsWithNewline)) {
             std::string text = DecodeUtf16(raw, bigEndian);
             doc.lines.push_back({std::move(text), std::move(raw), true});
@@ -285,6 +292,7 @@ std::string Serialize(const Document& doc)
         if (i + 1 < doc.lines.size() || doc.endsWithNewline)
             out += newline;
     }
+    out += doc.oddTail;
     return out;
 }
 
@@ -401,6 +409,8 @@ template <typename Change> bool Modify(const std::filesystem::path& path, Change
 // A value cut to the reader's buffer, counted in GBK bytes and never inside a character.
 std::string CutToBuffer(std::string_view value)
 {
+    // The reader's buffer holds a C string: a zero byte in the file ends the value there.
+    value = value.substr(0, value.find('\0'));
     // No character takes more bytes in GBK than in UTF-8, so short values need no count.
     if (value.size() <= kMaxValueBytes)
         return std::string(value);

@@ -342,6 +342,17 @@ TEST_F(ConfigFileTest, UntouchedUtf16LinesKeepEveryByte)
     EXPECT_EQ(ReadBytes(path), head + rest);
 }
 
+// The reader hands values over as C strings: a zero byte in the file ends the value (found
+// by the config.dat fuzz target; a value with a zero byte inside went on into the window).
+TEST_F(ConfigFileTest, AZeroByteInTheFileEndsTheValue)
+{
+    const fs::path path = m_dir / "config.dat";
+    WriteBytes(path, std::string("[system]\r\nip=10.0\0.1\r\nuser=\0\r\n", 30));
+    const ConfigFile file(path);
+    EXPECT_EQ(file.ReadValue("system", "ip"), "10.0");
+    EXPECT_EQ(file.ReadValue("system", "user", "d"), "");
+}
+
 // What a writer that must get its value back whole (the archive list) checks against.
 TEST(MaxValueBytes, CountsGbkBytes)
 {
