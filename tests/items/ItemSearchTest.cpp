@@ -344,6 +344,7 @@ TEST(SearchItemLibrary, AHugeFieldIsShownCutWithAMarker)
     const auto result = mrvn::SearchItemLibrary(path, "rarelevel");
     const std::size_t peakAfter = mrvn::test::PeakMemoryBytes();
     ASSERT_EQ(result.matches, 2u);
+    ASSERT_LE(result.text.size(), 2 * (4 * mrvn::kMaxFieldBytes + 40)); // before printing it
     std::string shownName;
     for (int i = 0; i < 84; ++i) // 84 characters of 3 bytes and the 3-byte marker: 255 bytes
         shownName += "剑";
