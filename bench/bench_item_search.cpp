@@ -105,7 +105,7 @@ int main(int argc, char** argv)
         const std::filesystem::path path =
             std::filesystem::path(dir.path().toStdString()) / (std::string(label) + ".json");
         if (!mrvn::catalogue::WriteCatalogue(path, records)) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
             return 1;
         }
         std::printf("%s: %zu records, %ju bytes\n", label, records,

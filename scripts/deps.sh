@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei python3 xvfb xauth ccache
     qt6-translations-l10n nlohmann-json3-dev
+    clang libclang-rt-14-dev
 )
 
 missing=()

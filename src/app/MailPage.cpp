@@ -379,13 +379,14 @@ void MailPage::ShowSearchResult(const QString& text)
 void MailPage::AppendResultChunk()
 {
     // A result that lists the whole catalogue is tens of megabytes: it goes into the box a
-    // slice at a time, with the window's events handled in between, so it never freezes.
-    constexpr qsizetype kChunk = 200000;
-    qsizetype end = m_pendingResult.size();
-    if (end - m_pendingOffset > kChunk) {
-        end = m_pendingResult.indexOf(QLatin1Char('\n'), m_pendingOffset + kChunk);
-        end = end < 0 ? m_pendingResult.size() : end + 1;
-    }
+    // chunk of bounded size at a time, with the window's events handled in between, so it
+    // never freezes; a line longer than a chunk is cut inside.
+    constexpr std::size_t kChunk = 200000;
+    const std::u16string_view pending(
+        reinterpret_cast<const char16_t*>(m_pendingResult.constData()),
+        static_cast<std::size_t>(m_pendingResult.size()));
+    const auto end = static_cast<qsizetype>(
+        NextChunkEnd(pending, static_cast<std::size_t>(m_pendingOffset), kChunk));
     QTextCursor cursor(m_searchResult->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(m_pendingResult.mid(m_pendingOffset, end - m_pendingOffset));

@@ -1,18 +1,13 @@
 #include "config/ConfigFile.h"
 
+#include "config/AtomicFile.h"
 #include "text/TextUtil.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <type_traits>
 
 namespace mrvn {
 
 namespace {
-
-// The platform reader hands values to a 10,240-byte buffer, zero included.
-constexpr std::size_t kMaxValueBytes = 10239;
 
 enum class Encoding { Gbk, Utf8Bom, Utf16Le, Utf16Be };
 
@@ -30,6 +25,9 @@ struct Document
     Encoding encoding = Encoding::Gbk;
     std::vector<Line> lines;
     bool endsWithNewline = true;
+    // An odd last byte of a UTF-16 file: kept at the very end, after any line a write adds,
+    // so the lines stay aligned to code units.
+    std::string oddTail;
     bool existed = false;
     std::string original;
 };
@@ -57,23 +55,6 @@ std::string_view NormalizeName(std::string_view name)
     while (!name.empty() && static_cast<unsigned char>(name.front()) <= 0x20)
         name.remove_prefix(1);
     return Trim(name);
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 bool ParseSection(std::string_view text, std::string_view& name)
@@ -199,41 +180,52 @@ std::vector<std::string> SplitLines(std::string_view text, bool& endsWithNewline
     return lines;
 }
 
-LoadResult ReadBytes(const std::filesystem::path& path, std::string& bytes)
+// The same split on the raw bytes of a UTF-16 body (of even length), at code units CR and
+// LF, so that every line keeps its exact bytes: a zero unit or a lone surrogate stays in its
+// line as it was.
+std::vector<std::string> SplitUtf16Lines(std::string_view body, bool bigEndian,
+                                         bool& endsWithNewline)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
-    struct stat info
-    {
+    const auto unit = [&](std::size_t i) -> unsigned {
+        const auto a = static_cast<unsigned char>(body[i]);
+        const auto b = static_cast<unsigned char>(body[i + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
     };
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return LoadResult::Unreadable;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
+    std::vector<std::string> lines;
+    endsWithNewline = true;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i + 1 < body.size()) {
+        const unsigned u = unit(i);
+        if (u != '\r' && u != '\n') {
+            i += 2;
             continue;
-        if (n < 0) {
-            ::close(fd);
-            return LoadResult::Unreadable;
         }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        lines.emplace_back(body.substr(start, i - start));
+        i += 2;
+        if (u == '\r' && i + 1 < body.size() && unit(i) == '\n')
+            i += 2;
+        start = i;
     }
-    ::close(fd);
-    return LoadResult::Loaded;
+    if (start < body.size()) {
+        lines.emplace_back(body.substr(start));
+        endsWithNewline = false;
+    }
+    return lines;
 }
 
 LoadResult Load(const std::filesystem::path& path, Document& doc)
 {
     std::string bytes;
-    const LoadResult result = ReadBytes(path, bytes);
-    if (result != LoadResult::Loaded)
-        return result;
+    switch (ReadRegularFile(path, bytes)) {
+    case ReadResult::Loaded:
+        break;
+    case ReadResult::Missing:
+        return LoadResult::Missing;
+    case ReadResult::NotRegular:
+    case ReadResult::Unreadable:
+        return LoadResult::Unreadable;
+    }
     doc.existed = true;
     doc.original = bytes;
     std::string_view body = bytes;
@@ -248,10 +240,16 @@ LoadResult Load(const std::filesystem::path& path, Document& doc)
         body.remove_prefix(2);
     }
     if (doc.encoding == Encoding::Utf16Le || doc.encoding == Encoding::Utf16Be) {
-        const std::string text = DecodeUtf16(body, doc.encoding == Encoding::Utf16Be);
-        for (std::string& line : SplitLines(text, doc.endsWithNewline))
-            doc.lines.push_back({std::move(line), {}, false});
-        return result;
+        const bool bigEndian = doc.encoding == Encoding::Utf16Be;
+        if (body.size() % 2 != 0) {
+            doc.oddTail = body.substr(body.size() - 1);
+            body.remove_suffix(1);
+        }
+        for (std::string& raw : SplitUtf16Lines(body, bigEndian, doc.endsWithNewline)) {
+            std::string text = DecodeUtf16(raw, bigEndian);
+            doc.lines.push_back({std::move(text), std::move(raw), true});
+        }
+        return LoadResult::Loaded;
     }
     // CR and LF never occur inside a double-byte character (trail bytes start at 0x40), so
     // the raw bytes split into the same lines as the decoded text.
@@ -259,7 +257,7 @@ LoadResult Load(const std::filesystem::path& path, Document& doc)
         std::string text = doc.encoding == Encoding::Gbk ? GbkToUtf8(raw) : CleanUtf8(raw);
         doc.lines.push_back({std::move(text), std::move(raw), true});
     }
-    return result;
+    return LoadResult::Loaded;
 }
 
 std::string Serialize(const Document& doc)
@@ -284,7 +282,7 @@ std::string Serialize(const Document& doc)
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
         const Line& line = doc.lines[i];
         if (line.hasRaw)
-            out += line.raw;
+            out += line.raw; // untouched: byte for byte as read
         else if (utf16)
             out += EncodeUtf16(line.text, bigEndian);
         else if (doc.encoding == Encoding::Gbk)
@@ -294,54 +292,8 @@ std::string Serialize(const Document& doc)
         if (i + 1 < doc.lines.size() || doc.endsWithNewline)
             out += newline;
     }
+    out += doc.oddTail;
     return out;
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// The whole file goes to a temporary file beside it, which replaces the old one only once
-// it is completely on disk: a failure at any step leaves the old file as it was.
-bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, bool existed)
-{
-    std::filesystem::path directory = path.parent_path();
-    if (directory.empty())
-        directory = ".";
-    std::string tempName = (directory / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(tempName.data());
-    if (fd < 0)
-        return false;
-    // mkstemp creates the file 0600, which suits a new file holding the database password;
-    // a file that exists keeps the permissions its owner gave it.
-    struct stat info
-    {
-    };
-    bool ok = true;
-    if (existed && ::stat(path.c_str(), &info) == 0)
-        ok = ::fchmod(fd, info.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(tempName.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
 }
 
 // A value is one line: a line end inside it would make the following text a line of its
@@ -374,7 +326,7 @@ SectionRange FindSection(const Document& doc, std::string_view name)
             range.end = i;
             return range;
         }
-        if (EqualsIgnoringAsciiCase(lineName, name)) {
+        if (EqualsAsciiNoCase(lineName, name)) {
             range.header = i;
             range.found = true;
         }
@@ -387,7 +339,7 @@ std::size_t FindKey(const Document& doc, const SectionRange& range, std::string_
 {
     for (std::size_t i = range.header + 1; i < range.end; ++i) {
         std::string_view lineKey, value;
-        if (ParseKey(doc.lines[i].text, lineKey, value) && EqualsIgnoringAsciiCase(lineKey, key))
+        if (ParseKey(doc.lines[i].text, lineKey, value) && EqualsAsciiNoCase(lineKey, key))
             return i;
     }
     return std::string::npos;
@@ -451,12 +403,14 @@ template <typename Change> bool Modify(const std::filesystem::path& path, Change
     const std::string bytes = Serialize(doc);
     if (doc.existed && bytes == doc.original)
         return true;
-    return ReplaceFile(path, bytes, doc.existed);
+    return ReplaceFileContent(path, bytes);
 }
 
 // A value cut to the reader's buffer, counted in GBK bytes and never inside a character.
 std::string CutToBuffer(std::string_view value)
 {
+    // The reader's buffer holds a C string: a zero byte in the file ends the value there.
+    value = value.substr(0, value.find('\0'));
     // No character takes more bytes in GBK than in UTF-8, so short values need no count.
     if (value.size() <= kMaxValueBytes)
         return std::string(value);
@@ -476,15 +430,6 @@ std::string CutToBuffer(std::string_view value)
 
 } // namespace
 
-std::filesystem::path ProgramDirectory()
-{
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return std::filesystem::current_path(error);
-    return program.parent_path();
-}
-
 ConfigFile::ConfigFile(std::filesystem::path path) : m_path(std::move(path)) {}
 
 ConfigFile ConfigFile::Default()
@@ -495,11 +440,14 @@ ConfigFile ConfigFile::Default()
 std::string ConfigFile::ReadValue(std::string_view section, std::string_view key,
                                   std::string_view defaultValue) const
 {
-    std::string path = m_path.string();
-    path.erase(0, path.find_first_not_of(std::string_view("\x01\x02\x03\x04\x05\x06\x07\x08"
-                                                          "\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10"
-                                                          "\x11\x12\x13\x14\x15\x16\x17\x18"
-                                                          "\x19\x1A\x1B\x1C\x1D\x1E\x1F\x20")));
+    // Leading spaces and control characters of the path are dropped, as the platform reader
+    // does; the path stays in its native form (wide on Windows) all the way to the open.
+    auto native = m_path.native();
+    std::size_t skip = 0;
+    const auto code = [](auto c) { return static_cast<std::make_unsigned_t<decltype(c)>>(c); };
+    while (skip < native.size() && code(native[skip]) <= 0x20)
+        ++skip;
+    const std::filesystem::path path(native.substr(skip));
     section = NormalizeName(section);
     key = NormalizeName(key);
     if (path.empty() || section.empty() || key.empty())

@@ -1,19 +1,40 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+// config.dat: the connection settings and the mail archives, an INI file beside the program.
+// Rules this module keeps, so that files written by earlier versions of the tool (through
+// the Windows profile functions) and by this one read the same everywhere:
+// - text is GBK (code page 936) unless the file starts with a UTF-8 or UTF-16 byte-order
+//   mark, and a rewrite keeps the file's encoding;
+// - "[name]" lines open sections, "key=value" lines hold values, anything else is carried
+//   along; names match without regard to ASCII case, the first section and the first key
+//   of a name win; a value is read without surrounding blanks and one pair of enclosing
+//   quotes, and cut to kMaxValueBytes GBK bytes (the reader's buffer), never inside a
+//   character;
+// - a write changes only the lines it must: every other line goes back byte for byte, also
+//   lines the decoder does not understand (bad GBK, zero units, lone surrogates);
+// - a value is one line: line ends inside it are written as spaces;
+// - every call opens, reads or rewrites and closes the file; nothing is cached; each
+//   rewrite is atomic (see AtomicFile.h: a crash leaves the old file, a symbolic link is
+//   written through, a FIFO or device of the name is refused without blocking).
+// All texts passed in and returned are UTF-8.
 namespace mrvn {
 
-// The directory that holds the running program file (not the current directory).
+// The longest value a read returns, in GBK bytes: the platform reader hands values to a
+// 10,240-byte buffer, zero included. A value longer than this cannot come back whole, so
+// writers that need it back whole (the archive list) refuse it; GbkByteLength counts.
+inline constexpr std::size_t kMaxValueBytes = 10239;
+
+// The directory that holds the running program file (not the current directory); empty
+// when the system cannot tell.
 std::filesystem::path ProgramDirectory();
 
-// Access to an INI file stored in GBK (or UTF-8/UTF-16 with a byte-order mark), with the
-// semantics of the Windows profile functions. Every call opens, reads or rewrites and
-// closes the file; nothing is cached. All texts passed in and returned are UTF-8.
 class ConfigFile
 {
 public:
@@ -28,8 +49,8 @@ public:
     std::string ReadValue(std::string_view section, std::string_view key,
                           std::string_view defaultValue = {}) const;
 
-    // Each write replaces the whole file atomically (temporary file + rename) and returns
-    // false when it could not be written; the old file is then left as it was.
+    // Each write replaces the whole file atomically (temporary file, flush, replace) and
+    // returns false when it could not be written; the old file is then left as it was.
     bool WriteValue(std::string_view section, std::string_view key, std::string_view value);
     // Several WriteValue calls on one section in one rewrite: the same bytes, one write.
     bool WriteValues(std::string_view section,

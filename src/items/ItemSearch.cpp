@@ -2,13 +2,11 @@
 
 #include "text/TextUtil.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <system_error>
-
-#include <sys/mman.h>
 
 namespace mrvn {
 
@@ -24,11 +22,46 @@ std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::s
 {
     if (needle.empty() || from > haystack.size())
         return std::string_view::npos;
-    const void* hit =
-        memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
-    if (!hit)
-        return std::string_view::npos;
-    return static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data());
+    return haystack.find(needle, from);
+}
+
+// The scan's search for the query: Boyer-Moore-Horspool skips most bytes of a large
+// catalogue without looking at them, in standard C++ on every platform.
+class NeedleFinder
+{
+public:
+    explicit NeedleFinder(std::string_view needle)
+        : m_needle(needle), m_searcher(needle.begin(), needle.end())
+    {
+    }
+    std::size_t Find(std::string_view haystack, std::size_t from) const
+    {
+        if (m_needle.empty() || from > haystack.size())
+            return std::string_view::npos;
+        const auto hit = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from),
+                                     haystack.end(), m_searcher);
+        return hit == haystack.end() ? std::string_view::npos
+                                     : static_cast<std::size_t>(hit - haystack.begin());
+    }
+
+private:
+    std::string_view m_needle;
+    std::boyer_moore_horspool_searcher<std::string_view::const_iterator> m_searcher;
+};
+
+// A field as shown: valid UTF-8, at most kMaxFieldBytes, cut at a character boundary with
+// the cut marker at its end. Only the bytes that can be shown are cleaned, so a field of a
+// gigabyte costs no more than a short one.
+std::string ShownField(std::string_view value)
+{
+    if (value.size() <= kMaxFieldBytes)
+        return CleanUtf8(value);
+    constexpr std::size_t kKept = kMaxFieldBytes - (sizeof kCutMarker - 1);
+    // Never inside a character: when the cut falls in one, it moves to that one's start.
+    std::size_t cut = kKept;
+    while (cut > 0 && kKept - cut < 3 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80)
+        --cut;
+    return CleanUtf8(value.substr(0, cut)) + kCutMarker;
 }
 
 void AppendRecordLine(std::string& out, std::string_view slice)
@@ -36,38 +69,13 @@ void AppendRecordLine(std::string& out, std::string_view slice)
     if (!out.empty())
         out += "\r\n";
     out += "id：";
-    out += CleanUtf8(ExtractBetween(slice, kIdMarker, "\""));
+    out += ShownField(ExtractBetween(slice, kIdMarker, "\""));
     out += '|';
-    out += CleanUtf8(ExtractBetween(slice, kNameMarker, "\""));
+    out += ShownField(ExtractBetween(slice, kNameMarker, "\""));
     out += "|颜色：";
-    out += CleanUtf8(ExtractBetween(slice, kRareLevelMarker, ","));
+    out += ShownField(ExtractBetween(slice, kRareLevelMarker, ","));
     out += "|职业：";
-    out += CleanUtf8(ExtractBetween(slice, kJobMarker, ","));
-}
-
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-struct FreeDeleter
-{
-    void operator()(char* bytes) const { std::free(bytes); }
-};
-
-// A catalogue of 100 MB takes 25,000 small pages, and faulting them in one by one costs
-// many times the scan itself; large pages bring it down to a few dozen faults. The buffer
-// grows by less than one large page.
-std::unique_ptr<char, FreeDeleter> AllocateScanBuffer(std::size_t size)
-{
-    constexpr std::size_t kLargePage = std::size_t(2) << 20;
-    if (size < kLargePage)
-        return std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::malloc(size)));
-    const std::size_t capacity = (size + kLargePage - 1) / kLargePage * kLargePage;
-    auto* bytes = static_cast<char*>(std::aligned_alloc(kLargePage, capacity));
-    if (bytes)
-        madvise(bytes, capacity, MADV_HUGEPAGE);
-    return std::unique_ptr<char, FreeDeleter>(bytes);
+    out += ShownField(ExtractBetween(slice, kJobMarker, ","));
 }
 
 } // namespace
@@ -93,23 +101,20 @@ std::string SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
     const std::string needle = RemoveAllSpaces(queryUtf8);
     // Records end at every "{", so a needle holding one can never lie inside a record.
     if (!needle.empty() && needle.find('{') == std::string::npos) {
-        const char* const base = buffer.data();
+        const NeedleFinder finder(needle);
         std::size_t pos = 0;
         while (pos < buffer.size()) {
-            const std::size_t hit = FindBytes(buffer, needle, pos);
+            const std::size_t hit = finder.Find(buffer, pos);
             if (hit == std::string_view::npos)
                 break;
             // `pos` is 0 or sits on the "{" that opens the record after the last one
             // listed, so looking back no further than `pos` finds the hit's own "{".
-            const void* open = memrchr(base + pos, '{', hit - pos);
-            const void* close = std::memchr(base + hit, '{', buffer.size() - hit);
-            const std::size_t end =
-                close ? static_cast<std::size_t>(static_cast<const char*>(close) - base)
-                      : buffer.size();
+            const std::size_t open = buffer.substr(pos, hit - pos).rfind('{');
+            const std::size_t close = buffer.find('{', hit);
+            const std::size_t end = close == std::string_view::npos ? buffer.size() : close;
             // A hit before the first "{" is in the file's head, which is never searched.
-            if (open) {
-                const std::size_t begin =
-                    static_cast<std::size_t>(static_cast<const char*>(open) - base) + 1;
+            if (open != std::string_view::npos) {
+                const std::size_t begin = pos + open + 1;
                 AppendRecordLine(result, buffer.substr(begin, end - begin));
                 ++count;
             }
@@ -131,22 +136,21 @@ ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
         result.fileMissing = true;
         return result;
     }
-    std::unique_ptr<char, FreeDeleter> bytes;
-    std::size_t got = 0;
+    std::string bytes;
     {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(catalogue.c_str(), "rb"));
+        std::ifstream file(catalogue, std::ios::binary);
         if (!file)
             return result;
         const auto size = std::filesystem::file_size(catalogue, error);
         if (error || size == 0)
             return result;
-        bytes = AllocateScanBuffer(static_cast<std::size_t>(size));
-        if (!bytes)
-            return result;
-        // A file that shrank while being read is searched as far as it was read.
-        got = std::fread(bytes.get(), 1, static_cast<std::size_t>(size), file.get());
+        // One allocation of the file's size; a file that shrank while being read is
+        // searched as far as it was read.
+        bytes.resize(static_cast<std::size_t>(size));
+        file.read(bytes.data(), static_cast<std::streamsize>(size));
+        bytes.resize(static_cast<std::size_t>(file.gcount()));
     }
-    result.text = SearchCatalogue(std::string_view(bytes.get(), got), queryUtf8, &result.matches);
+    result.text = SearchCatalogue(bytes, queryUtf8, &result.matches);
     return result;
 }
 

@@ -143,8 +143,14 @@ DateTime LocalNow()
 
 DateTime ToLocalDateTime(std::time_t moment)
 {
+    // The one platform difference of this module: both calls fill the caller's tm (the
+    // standard localtime shares one static tm between all callers).
     std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &moment);
+#else
     localtime_r(&moment, &tm);
+#endif
     return FromTm(tm);
 }
 

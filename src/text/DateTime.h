@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+// Date-time helpers. Rules this module keeps: conversions from a count of seconds are pure
+// integer arithmetic (no time_t range, no time zone, so dates after 2038 are right on every
+// platform); only the "local" functions consult the machine's time zone, through the C
+// library, thread-safely (localtime_r on POSIX, localtime_s on Windows).
 namespace mrvn {
 
 // A calendar date and wall-clock time, no time zone attached.

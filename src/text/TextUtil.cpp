@@ -1,11 +1,9 @@
 #include "text/TextUtil.h"
 
 #include <charconv>
-#include <clocale>
-#include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <limits>
-#include <locale.h>
 
 namespace mrvn {
 
@@ -114,11 +112,6 @@ std::string FoldFullWidth(std::string_view text)
     return out;
 }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -126,12 +119,36 @@ bool IsDigit(char c)
 
 std::size_t SkipSpaces(std::string_view s, std::size_t i)
 {
-    while (i < s.size() && IsSpace(s[i]))
+    while (i < s.size() && IsAsciiSpace(s[i]))
         ++i;
     return i;
 }
 
 } // namespace
+
+bool IsAsciiSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && StartsWithAsciiNoCase(a, b);
+}
+
+bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (lower(text[i]) != lower(prefix[i]))
+            return false;
+    }
+    return true;
+}
 
 std::string RemoveAllSpaces(std::string_view text)
 {
@@ -242,11 +259,41 @@ double TextToDouble(std::string_view text)
             i = j;
         }
     }
-    // The prefix is a plain decimal number now, so the "C" locale reader sees no hex,
-    // infinity or NaN spelling; it saturates to +-HUGE_VAL and underflows toward zero.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-    const std::string number = folded.substr(begin, i - begin);
-    return strtod_l(number.c_str(), nullptr, cLocale);
+    // The prefix is a plain decimal number now, so from_chars (locale-free by definition)
+    // sees no hex, infinity or NaN spelling. It takes no "+", so the sign is applied here.
+    std::size_t first = begin;
+    const bool negative = folded[first] == '-';
+    if (folded[first] == '+' || folded[first] == '-')
+        ++first;
+    double value = 0;
+    const auto [end, error] = std::from_chars(folded.data() + first, folded.data() + i, value);
+    if (error == std::errc::result_out_of_range) {
+        // Out of range: saturate to infinity when the number is large, zero when it is tiny.
+        // Its size is the count of digits before the point (leading zeros aside), lowered
+        // by the zeros right after the point, plus the exponent.
+        long long magnitude = 0;
+        std::size_t k = first;
+        while (k < i && folded[k] == '0')
+            ++k;
+        for (; k < i && IsDigit(folded[k]); ++k)
+            ++magnitude;
+        if (magnitude == 0 && k < i && folded[k] == '.') {
+            for (++k; k < i && folded[k] == '0'; ++k)
+                --magnitude;
+        }
+        const std::size_t e = folded.find_first_of("eE", first);
+        if (e != std::string::npos && e < i) {
+            long long exponent = 0;
+            const char* digits = folded.data() + e + 1 + (folded[e + 1] == '+');
+            if (std::from_chars(digits, folded.data() + i, exponent).ec != std::errc())
+                exponent = folded[e + 1] == '-' ? -(1LL << 40) : (1LL << 40);
+            magnitude += exponent;
+        }
+        value = magnitude > 0 ? HUGE_VAL : 0.0;
+    } else if (error != std::errc() || end == folded.data() + first) {
+        value = 0;
+    }
+    return negative ? -value : value;
 }
 
 bool IsIntegerText(std::string_view text)

@@ -5,9 +5,22 @@
 #include <string_view>
 #include <vector>
 
-// Text helpers shared by every module. Inside the program every text is UTF-8;
-// GBK only exists at the edges (config.dat on disk).
+// Text helpers shared by every module. Rules this module keeps:
+// - inside the program every text is UTF-8; GBK (code page 936) only exists at the edges
+//   (config.dat on disk), and only GbkToUtf8 / Utf8ToGbk cross that edge;
+// - nothing here depends on the process locale or on the platform: number parsing is the
+//   same on every machine, and the code-page conversion is the only platform-specific part
+//   (glibc iconv on POSIX, the Win32 code-page functions on Windows, both in Gbk.cpp);
+// - every function takes any bytes, never throws and never reads past its input.
 namespace mrvn {
+
+// ASCII white space: space, tab, LF, VT, FF, CR. Nothing else, whatever the locale.
+bool IsAsciiSpace(char c);
+
+// Byte-wise equality with ASCII letters compared without regard to case (how the INI
+// format matches section and key names); other bytes must be equal.
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b);
+bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix);
 
 // Removes every ASCII space (0x20) and every ideographic space U+3000, nothing else.
 std::string RemoveAllSpaces(std::string_view text);
@@ -33,6 +46,8 @@ bool IsIntegerText(std::string_view text);
 // become "?"; nothing ever throws or crashes. The results hold no terminating zero.
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
+// Bytes the text takes in GBK, as Utf8ToGbk writes it (a limit of config.dat counts these).
+std::size_t GbkByteLength(std::string_view utf8);
 
 // Bytes read from outside (database, files, the web) made into valid UTF-8 text: the text
 // ends at the first zero byte and each invalid sequence becomes "?".

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
+#include "PeakMemory.h"
+#include "TempDir.h"
 
 #include <cstdint>
 #include <fstream>
@@ -46,7 +47,22 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
         const auto end = slice.find(to, at + from.size());
         if (end == std::string_view::npos)
             return std::string();
-        return mrvn::CleanUtf8(slice.substr(at + from.size(), end - at - from.size()));
+        const std::string_view value = slice.substr(at + from.size(), end - at - from.size());
+        if (value.size() <= mrvn::kMaxFieldBytes)
+            return mrvn::CleanUtf8(value);
+        // Longer fields show their first characters that fit with the marker.
+        std::string shown;
+        std::size_t i = 0;
+        for (;;) {
+            std::size_t length = 1;
+            while (i + length < value.size() &&
+                   (static_cast<unsigned char>(value[i + length]) & 0xC0) == 0x80 && length < 4)
+                ++length;
+            if (i + length > mrvn::kMaxFieldBytes - 3)
+                break;
+            i += length;
+        }
+        return mrvn::CleanUtf8(value.substr(0, i)) + "…";
     };
     std::string out;
     for (const std::string_view record : records) {
@@ -61,10 +77,9 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
     return out;
 }
 
-std::filesystem::path WriteFile(const QTemporaryDir& dir, std::string_view bytes)
+std::filesystem::path WriteFile(const mrvn::test::TempDir& dir, std::string_view bytes)
 {
-    const std::filesystem::path path =
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    const std::filesystem::path path = dir.Path() / "goods.jat.json";
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     return path;
 }
@@ -215,9 +230,8 @@ TEST(SearchCatalogue, EqualsThePerSliceSearchOnAGeneratedCatalogue)
 
 TEST(SearchItemLibrary, MissingFileIsReported)
 {
-    QTemporaryDir dir;
-    const auto result = mrvn::SearchItemLibrary(
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json", "剑");
+    const mrvn::test::TempDir dir;
+    const auto result = mrvn::SearchItemLibrary(dir.Path() / "goods.jat.json", "剑");
     EXPECT_TRUE(result.fileMissing);
     EXPECT_EQ(result.text, "");
     EXPECT_EQ(result.matches, 0u);
@@ -225,7 +239,7 @@ TEST(SearchItemLibrary, MissingFileIsReported)
 
 TEST(SearchItemLibrary, EmptyFileGivesAnEmptyResult)
 {
-    QTemporaryDir dir;
+    const mrvn::test::TempDir dir;
     const auto result = mrvn::SearchItemLibrary(WriteFile(dir, ""), "剑");
     EXPECT_FALSE(result.fileMissing);
     EXPECT_EQ(result.text, "");
@@ -234,9 +248,8 @@ TEST(SearchItemLibrary, EmptyFileGivesAnEmptyResult)
 
 TEST(SearchItemLibrary, UnreadableCatalogueCountsAsEmpty)
 {
-    QTemporaryDir dir;
-    const std::filesystem::path folder =
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path folder = dir.Path() / "goods.jat.json";
     std::filesystem::create_directory(folder);
     const auto result = mrvn::SearchItemLibrary(folder, "剑");
     EXPECT_FALSE(result.fileMissing);
@@ -245,7 +258,7 @@ TEST(SearchItemLibrary, UnreadableCatalogueCountsAsEmpty)
 
 TEST(SearchItemLibrary, TwoMatchesAreJoinedByOneLineBreak)
 {
-    QTemporaryDir dir;
+    const mrvn::test::TempDir dir;
     const auto result = mrvn::SearchItemLibrary(WriteFile(dir, kTwoRecords), "price");
     EXPECT_EQ(result.text, kFirst + "\r\n" + kSecond);
     EXPECT_EQ(result.matches, 2u);
@@ -253,9 +266,8 @@ TEST(SearchItemLibrary, TwoMatchesAreJoinedByOneLineBreak)
 
 TEST(SearchItemLibrary, FindsEveryRecordOfAGeneratedCatalogueByItsId)
 {
-    QTemporaryDir dir;
-    const std::filesystem::path path =
-        std::filesystem::path(dir.path().toStdString()) / "goods.jat.json";
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path path = dir.Path() / "goods.jat.json";
     constexpr std::size_t kRecords = 500;
     ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(path, kRecords, 3));
     for (std::size_t i : {std::size_t(0), std::size_t(1), kRecords / 2, kRecords - 1}) {
@@ -292,8 +304,8 @@ TEST(ExtractBetween, FindsTheFirstValue)
 
 TEST(Catalogue, WrittenFileEqualsTheMadeText)
 {
-    QTemporaryDir dir;
-    const std::filesystem::path path = std::filesystem::path(dir.path().toStdString()) / "c";
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path path = dir.Path() / "c";
     ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(path, 7000, 5));
     std::ifstream in(path, std::ios::binary);
     const std::string written((std::istreambuf_iterator<char>(in)), {});
@@ -305,6 +317,128 @@ TEST(Catalogue, WrittenFileEqualsTheMadeText)
     EXPECT_GT(perRecord, 150.0);
     EXPECT_LT(perRecord, 190.0);
     EXPECT_EQ(mrvn::catalogue::MakeCatalogue(0), "[\n]\n");
+}
+
+// A catalogue is outside input: a record with a field of many megabytes must not make a
+// result line of that size (the text box used to crash or freeze on it).
+TEST(SearchItemLibrary, AHugeFieldIsShownCutWithAMarker)
+{
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path path = dir.Path() / "goods.jat.json";
+    // Written piece by piece, so the test itself never holds the file in memory.
+    constexpr std::size_t kHugeNameBytes = std::size_t(64) << 20;
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "[{\"id\": \"1\", \"name\": \"";
+        std::string piece;
+        for (int i = 0; i < 4096 / 3; ++i)
+            piece += "剑";
+        for (std::size_t written = 0; written < kHugeNameBytes; written += piece.size())
+            out << piece;
+        out << "\", \"rarelevel\": 3, \"job\": 1},\n"
+               "{\"id\": \"2\", \"name\": \"盾\", \"rarelevel\": 1, \"job\": 2}]";
+    }
+    const std::size_t fileBytes = static_cast<std::size_t>(std::filesystem::file_size(path));
+
+    const std::size_t peakBefore = mrvn::test::PeakMemoryBytes();
+    const auto result = mrvn::SearchItemLibrary(path, "rarelevel");
+    const std::size_t peakAfter = mrvn::test::PeakMemoryBytes();
+    ASSERT_EQ(result.matches, 2u);
+    ASSERT_LE(result.text.size(), 2 * (4 * mrvn::kMaxFieldBytes + 40)); // before printing it
+    std::string shownName;
+    for (int i = 0; i < 84; ++i) // 84 characters of 3 bytes and the 3-byte marker: 255 bytes
+        shownName += "剑";
+    shownName += "…";
+    EXPECT_EQ(result.text, "id：1|" + shownName + "|颜色：3|职业：1}\r\nid：2|盾|颜色：1|职业：");
+    // The file is read into memory once; nothing else of its size is made.
+    if (peakBefore != 0) {
+        EXPECT_LE(peakAfter - peakBefore, fileBytes + fileBytes / 2) << peakAfter;
+    }
+}
+
+TEST(SearchCatalogue, FieldsAreCutAtACharacterBoundary)
+{
+    const auto record = [](const std::string& name) {
+        return "{\"id\": \"7\", \"name\": \"" + name + "\", \"rarelevel\": 1, \"job\": 0,";
+    };
+    const struct
+    {
+        const char* label;
+        std::string name, shown;
+    } cases[] = {
+        {"exactly the limit", std::string(mrvn::kMaxFieldBytes, 'a'),
+         std::string(mrvn::kMaxFieldBytes, 'a')},
+        {"one byte over", std::string(mrvn::kMaxFieldBytes + 1, 'a'),
+         std::string(mrvn::kMaxFieldBytes - 3, 'a') + "…"},
+        {"cut inside a 3-byte character", std::string(252, 'a') + "剑剑",
+         std::string(252, 'a') + "…"},
+        {"cut inside a 4-byte character", std::string(251, 'a') + "😀😀",
+         std::string(251, 'a') + "…"},
+        {"invalid bytes before the cut", std::string(250, 'a') + "\xE5\x89" + std::string(10, 'b'),
+         std::string(250, 'a') + "?b…"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string line = mrvn::SearchCatalogue(record(c.name), "\"7\"");
+        EXPECT_EQ(line, "id：7|" + c.shown + "|颜色：1|职业：0");
+        EXPECT_LE(c.shown.size(), mrvn::kMaxFieldBytes);
+        EXPECT_EQ(mrvn::CleanUtf8(line), line);
+    }
+}
+
+// The result goes to the text box in chunks: at a line break when the chunk holds one,
+// inside a line that is longer than a chunk, never inside a character.
+TEST(NextChunkEnd, CutsAtLineBreaksAndInsideLongLines)
+{
+    const struct
+    {
+        const char* label;
+        std::u16string text;
+        std::size_t offset, chunk, expected;
+    } cases[] = {
+        {"rest fits", u"ab\ncd", 0, 10, 5},
+        {"after the last line break in the chunk", u"ab\ncd\nefgh", 0, 7, 6},
+        {"no line break: cut at the chunk size", u"abcdefgh", 0, 3, 3},
+        {"from an offset", u"abcdefgh", 3, 3, 6},
+        {"line break right at the limit", u"abc\ndefgh", 0, 4, 4},
+        {"a surrogate pair is not split", u"ab\U0001F600cd", 0, 3, 2},
+        {"a surrogate pair that fits whole", u"ab\U0001F600cd", 0, 4, 4},
+        {"offset at the end", u"abc", 3, 2, 3},
+        {"a zero chunk still moves on", u"abc", 0, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(mrvn::NextChunkEnd(std::u16string_view(c.text), c.offset, c.chunk), c.expected);
+    }
+    const struct
+    {
+        const char* label;
+        std::string text;
+        std::size_t chunk, expected;
+    } bytes[] = {
+        {"UTF-8: the character at the cut goes to the next chunk", "ab剑cd", 3, 2},
+        {"UTF-8: a character that ends at the cut stays", "ab剑cd", 5, 5},
+    };
+    for (const auto& c : bytes) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(mrvn::NextChunkEnd(std::string_view(c.text), 0, c.chunk), c.expected);
+    }
+}
+
+TEST(NextChunkEnd, ChunksOfAHugeLineCoverItWithoutGaps)
+{
+    std::u16string text(1000003, u'x');
+    text[500000] = u'\n';
+    std::size_t offset = 0, chunks = 0;
+    while (offset < text.size()) {
+        const std::size_t end = mrvn::NextChunkEnd(std::u16string_view(text), offset, 200000);
+        ASSERT_GT(end, offset);
+        ASSERT_LE(end - offset, 200000u);
+        offset = end;
+        ++chunks;
+    }
+    EXPECT_EQ(offset, text.size());
+    EXPECT_EQ(chunks, 6u); // 200000, 200000, 100001 (line break), 200000, 200000, 100002
 }
 
 } // namespace
