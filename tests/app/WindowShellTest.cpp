@@ -142,8 +142,15 @@ TEST_F(WindowShell, EnlargingGrowsTheListsAndLeavesEverythingElse)
         EXPECT_EQ(now.width(), was.width() + (g.right ? grown.width() : 0));
         EXPECT_EQ(now.height(), was.height() + (g.down ? grown.height() : 0));
     }
+    // The role filter line lies over the bottom of the list and goes where the list's bottom
+    // goes, as wide as the list.
+    const QString filterBar = QStringLiteral("角色筛选栏");
+    ASSERT_TRUE(after.count(filterBar));
+    EXPECT_EQ(after.at(filterBar).bottom() - after.at(QStringLiteral("超级列表框4")).bottom(),
+              before.at(filterBar).bottom() - before.at(QStringLiteral("超级列表框4")).bottom());
+    EXPECT_EQ(after.at(filterBar).width(), before.at(filterBar).width() + grown.width());
     for (const auto& [name, rect] : before) {
-        if (growingNames.count(name))
+        if (growingNames.count(name) || name.startsWith(QStringLiteral("角色筛选")))
             continue;
         SCOPED_TRACE(name.toStdString());
         ASSERT_TRUE(after.count(name));
