@@ -1,11 +1,15 @@
 #include "mail/MailDispatch.h"
+#include "mail/MailArchive.h"
 #include "mail/MailItem.h"
 
 #include "TestDb.h"
+#include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,7 +41,7 @@ TEST(MailFieldsComplete, NeedsAllFiveAndIntegerMoney)
         {{"1", "t", "c", "0", "abc"}, false},
         {{"1", "t", "c", "1.5", "0"}, false},
         {{"1", "t", "c", "99999999999999999999", "0"}, false},
-        {{"1", "t", "c", " -5 ", "1 000"}, true},
+        {{"1", "t", "c", " 5 ", "1 000"}, true},
         {{"role x", "t", "c", "0", "0"}, true}, // the role id need not be a number
     };
     for (const Case& c : cases)
@@ -185,6 +189,89 @@ TEST_F(MailDispatchDb, QuotesAndBackslashesAreStoredLiterally)
     EXPECT_EQ(Column("title", "1"), "it's\"\\");
     EXPECT_EQ(Column("content", "1"), "';DROPTABLEsystem_email;--");
     EXPECT_EQ(Column("receiver_ids", "1"), "o'neil");
+}
+
+// An archive as a hand-edited or hostile config.dat can hold it, loaded and sent.
+class ArchivedMailDb : public MailDispatchDb
+{
+protected:
+    std::vector<std::string> LoadedCodes(const std::string& item)
+    {
+        const std::string path = m_dir.path().toStdString() + "/config.dat";
+        std::ofstream(path, std::ios::binary)
+            << "[itemlist]\r\nlist=gift\r\n[gift]\r\nnum=1\r\nitem1=" << item << "\r\n";
+        std::vector<std::string> codes;
+        for (const ArchiveItem& loaded : LoadArchive(ConfigFile(path), "gift").items)
+            codes.push_back(loaded.code);
+        return codes;
+    }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ArchivedMailDb, AnArchiveCodeThatLeavesItsLiteralAddsNoRow)
+{
+    const std::vector<std::string> codes =
+        LoadedCodes("gift|{}',0,0,0,0),(424242,'injected','x','1','',999999999,0,0,0)#");
+    ASSERT_EQ(codes.size(), 1u);
+    EXPECT_EQ(SendMail(m_scratch.Db(), Defaults(), codes, kNow), SendMailResult::BadAttachments);
+    EXPECT_EQ(Rows(), "0");
+    EXPECT_EQ(m_scratch.Scalar("SELECT COUNT(*) FROM system_email WHERE id=424242"), "0");
+}
+
+TEST_F(ArchivedMailDb, ValidJsonWithQuotesAndBackslashesIsStoredAsTheArchiveReads)
+{
+    struct Case
+    {
+        const char* what;
+        const char* item;
+        // What the column must hold; empty: what the server reads from the archive's code.
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"escaped double quote and backslash", R"(a|{\"goodsId\":\"x\\\"y\\\\z\"})", ""},
+        {"single quote escaped by backslash", R"(a|{\"goodsId\":\"it\'s\"})", ""},
+        {"single quote doubled", R"(a|{\"goodsId\":\"it''s\"})", ""},
+        {"percent and underscore keep their backslash", R"(a|{\"k\":\"\\\%\\\_\"})", ""},
+        {"lone single quote inside a JSON string", R"(a|{\"goodsId\":\"',0)#\"})",
+         R"([{"goodsId":"',0)#"}])"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_scratch.Exec("DELETE FROM system_email");
+        const std::vector<std::string> codes = LoadedCodes(c.item);
+        ASSERT_EQ(codes.size(), 1u);
+        ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), codes, kNow), SendMailResult::Sent);
+        EXPECT_EQ(Rows(), "1");
+        const std::string stored = *c.stored != '\0'
+                                       ? std::string(c.stored)
+                                       : m_scratch.Scalar("SELECT '[" + codes[0] + "]'");
+        EXPECT_EQ(Column("attachments", "1"), stored);
+        EXPECT_EQ(Column("JSON_VALID(attachments)", "1"), "1");
+    }
+}
+
+TEST_F(MailDispatchDb, LineBreaksTabsAndNegativeMoneyAddNoRow)
+{
+    struct Case
+    {
+        const char* what;
+        MailFields fields;
+        SendMailResult expected;
+    };
+    const Case cases[] = {
+        {"line feed in content", {"1", "t", "a\nb", "0", "0"}, SendMailResult::ControlChar},
+        {"CR LF in content", {"1", "t", "a\r\nb", "0", "0"}, SendMailResult::ControlChar},
+        {"tab in content", {"1", "t", "a\tb", "0", "0"}, SendMailResult::ControlChar},
+        {"tab in title", {"1", "t\tt", "c", "0", "0"}, SendMailResult::ControlChar},
+        {"negative copper", {"1", "t", "c", "-100000", "0"}, SendMailResult::Negative},
+        {"negative yuanbao", {"1", "t", "c", "0", " -5"}, SendMailResult::Negative},
+        {"minus zero", {"1", "t", "c", "-0", "0"}, SendMailResult::Negative},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SendMail(m_scratch.Db(), c.fields, {}, kNow), c.expected);
+    }
+    EXPECT_EQ(Rows(), "0");
 }
 
 TEST_F(MailDispatchDb, ARefusedStatementIsAFailure)
