@@ -422,6 +422,9 @@ void MailPage::AddArchive()
     case AddArchiveResult::Duplicate:
         Warn(kArchiveDuplicateText);
         return;
+    case AddArchiveResult::ListFull:
+        Warn(kArchiveListFullText);
+        return;
     case AddArchiveResult::WriteFailed:
         Warn(kArchiveWriteFailedText);
         break;
@@ -440,7 +443,10 @@ void MailPage::DeleteArchive()
                                     MessageIcon::Question,
                                     MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
-    if (!mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)))
+    // A row without an archive of its own (an empty or reserved name from a hand-edited
+    // list) just leaves the list, as the refresh shows.
+    if (mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)) ==
+        DeleteArchiveResult::WriteFailed)
         Warn(kArchiveWriteFailedText);
     RefreshArchiveList();
 }
