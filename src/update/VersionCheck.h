@@ -16,6 +16,7 @@ namespace mrvn {
 inline constexpr double kProgramVersion = 1.5;
 inline constexpr char kProgramVersionText[] = "1.5";
 inline constexpr char kUpdateTitle[] = "自动更新";
+inline constexpr char kAddressRefusedText[] = "更新地址无法打开，请手动下载新版本！";
 inline constexpr char kUnreadableQuestion[] =
     "程序无法获取版本信息，您的程序将无法得到更新。\r\n是否跳过更新检测？直接启动程序？";
 
