@@ -3,7 +3,10 @@
 #include "text/TextUtil.h"
 
 #include <QNetworkProxy>
+#include <QtNetwork/qtnetworkglobal.h>
+#if QT_CONFIG(ssl)
 #include <QSslSocket>
+#endif
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
@@ -129,11 +132,17 @@ public:
     void Start()
     {
         const bool tls = m_url.scheme().toLower() == QStringLiteral("https");
-        if (tls && !QSslSocket::supportsSsl()) {
+#if QT_CONFIG(ssl)
+        if (tls && QSslSocket::supportsSsl())
+            m_socket = new QSslSocket(this);
+#endif
+        if (tls && !m_socket) {
+            // No TLS on this machine: the page cannot be read.
             QTimer::singleShot(0, this, [this] { Finish(Outcome::Unreadable); });
             return;
         }
-        m_socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
+        if (!m_socket)
+            m_socket = new QTcpSocket(this);
         m_socket->setProxy(QNetworkProxy::NoProxy);
         m_socket->setReadBufferSize(kVersionPageReadChunk);
         connect(m_socket, &QTcpSocket::readyRead, this, &Download::Read);
@@ -145,14 +154,15 @@ public:
                 Finish(Outcome::Unreadable);
         });
         const quint16 port = static_cast<quint16>(m_url.port(tls ? 443 : 80));
-        if (tls) {
-            auto* ssl = static_cast<QSslSocket*>(m_socket);
+#if QT_CONFIG(ssl)
+        if (auto* ssl = qobject_cast<QSslSocket*>(m_socket)) {
             connect(ssl, &QSslSocket::encrypted, this, &Download::SendRequest);
             ssl->connectToHostEncrypted(m_url.host(), port);
-        } else {
-            connect(m_socket, &QTcpSocket::connected, this, &Download::SendRequest);
-            m_socket->connectToHost(m_url.host(), port);
+            return;
         }
+#endif
+        connect(m_socket, &QTcpSocket::connected, this, &Download::SendRequest);
+        m_socket->connectToHost(m_url.host(), port);
     }
 
     // Drops the connection without an outcome.
