@@ -6,21 +6,23 @@
 #include "app/ReportView.h"
 #include "items/ItemSearch.h"
 #include "mail/MailArchive.h"
-#include "mail/MailDispatch.h"
 #include "mail/MailItem.h"
 #include "text/TextUtil.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <ctime>
 
 namespace mrvn {
@@ -59,6 +61,8 @@ MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_conte
     m_content = MakeMultiLineEdit(g, QStringLiteral("编辑框12"),
                                   QStringLiteral("系统邮件请勿回复！(内容不可用回车,空格)"),
                                   {8, 106, 272, 54}, false);
+    // The content is one line: Tab moves on to the next control instead of typing a tab.
+    m_content->setTabChangesFocus(true);
     m_searchResult = MakeMultiLineEdit(
         g, QStringLiteral("编辑框20"),
         FromDesignText("物品数据库查询系统v1.0\r\n\r\n支持：中文模糊查询\r\n支持：ID英文模糊查询"),
@@ -195,6 +199,9 @@ void MailPage::AddMailItem()
     case MailItemCheck::Incomplete:
         Warn(kMailItemIncompleteText);
         return;
+    case MailItemCheck::Negative:
+        Warn(kNegativeNumberText);
+        return;
     case MailItemCheck::Forbidden:
         Warn(kForbiddenCharText);
         return;
@@ -247,19 +254,128 @@ void MailPage::SendMail()
     for (int row = 0; row < items.RowCount(); ++row)
         codes.push_back(items.Cell(row, 2));
 
-    switch (mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr))) {
-    case SendMailResult::Incomplete:
-        Warn(kMailIncompleteText);
-        break;
-    case SendMailResult::Sent:
+    const std::vector<std::string> ids = SplitRoleIds(fields.roleId);
+    if (ids.size() > 1) {
+        SendToManyRoles(fields, codes, ids);
+        return;
+    }
+    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr));
+    if (ReportRefusal(result))
+        return;
+    if (result == SendMailResult::Sent)
         m_context.dialogs().Message(this, Text(kMailSentText), Text(kMailTitle),
                                     MessageIcon::Information, MessageButtons::Ok);
-        break;
-    case SendMailResult::Failed:
+    else
         m_context.dialogs().Message(this, Text(kMailFailedText), Text(kMailTitle),
                                     MessageIcon::Error, MessageButtons::Ok);
+}
+
+bool MailPage::ReportRefusal(SendMailResult result)
+{
+    switch (result) {
+    case SendMailResult::Incomplete:
+        Warn(kMailIncompleteText);
+        return true;
+    case SendMailResult::ControlChar:
+        Warn(kMailControlCharText);
+        return true;
+    case SendMailResult::Negative:
+        Warn(kNegativeNumberText);
+        return true;
+    case SendMailResult::BadAttachments:
+        Warn(kMailBadAttachmentsText);
+        return true;
+    case SendMailResult::DuplicateRole:
+        Warn(kMailDuplicateRoleText);
+        return true;
+    case SendMailResult::Sent:
+    case SendMailResult::Failed:
         break;
     }
+    return false;
+}
+
+namespace {
+
+// The ids of a list, the first `shown` of them in the text and "……" for the rest.
+QString IdList(const std::vector<std::string>& ids, std::size_t shown = 20)
+{
+    QStringList texts;
+    for (std::size_t i = 0; i < ids.size() && i < shown; ++i)
+        texts << QString::fromStdString(ids[i]);
+    if (ids.size() > shown)
+        texts << QStringLiteral("……");
+    return texts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::string>& codes,
+                               const std::vector<std::string>& ids)
+{
+    if (ReportRefusal(CheckMailToRoles(fields, codes)))
+        return;
+
+    // The operator sees whom the mail goes to before anything is sent.
+    constexpr std::size_t kNamesShown = 5;
+    const std::vector<std::string> shownIds(
+        ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), kNamesShown)));
+    const std::vector<std::string> names =
+        QueryRoleNames(m_context.db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
+    QString question = Text(kManyConfirmText).arg(ids.size());
+    for (std::size_t i = 0; i < shownIds.size(); ++i) {
+        const QString name =
+            names[i].empty() ? Text(kManyUnknownRole) : QString::fromStdString(names[i]);
+        question += QStringLiteral("\r\n  %1（%2）").arg(name, QString::fromStdString(shownIds[i]));
+    }
+    if (ids.size() > shownIds.size())
+        question += QStringLiteral("\r\n  ……");
+    if (m_context.dialogs().Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
+                                    MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
+        return;
+
+    const int total = static_cast<int>(ids.size());
+    QProgressDialog progress(Text(kManyProgressText), Text(kManyCancelButton), 0, total, this);
+    progress.setObjectName(QStringLiteral("发送进度"));
+    progress.setWindowTitle(Text(kMailTitle));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    const SendManyResult outcome =
+        SendMailToRoles(m_context.db, fields, codes, std::time(nullptr),
+                        [this, &progress, total](std::size_t done, std::size_t) {
+                            progress.setValue(static_cast<int>(done));
+                            emit SendProgress(static_cast<int>(done), total);
+                            // The cancel button is pressed between rows, never in the middle of
+                            // one.
+                            QCoreApplication::processEvents();
+                            return !progress.wasCanceled();
+                        });
+    progress.close();
+
+    if (ReportRefusal(outcome.result))
+        return;
+    const QString sent = QString::number(outcome.sent.size());
+    const QString notSent = QString::number(outcome.notSent.size());
+    if (outcome.notSent.empty()) {
+        m_context.dialogs().Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
+                                    MessageIcon::Information, MessageButtons::Ok);
+        return;
+    }
+    const bool failed = outcome.result == SendMailResult::Failed;
+    QString text = Text(failed ? kManyFailedText : kManyCancelledText).arg(sent, notSent);
+    text += QStringLiteral("\r\n") + Text(kManySentList) + IdList(outcome.sent);
+    text += QStringLiteral("\r\n") + Text(kManyNotSentList) + IdList(outcome.notSent);
+    // The whole lists, and the server's reason, behind the details button.
+    QString details = Text(kManySentList) + IdList(outcome.sent, outcome.sent.size()) +
+                      QLatin1Char('\n') + Text(kManyNotSentList) +
+                      IdList(outcome.notSent, outcome.notSent.size());
+    if (failed && !outcome.serverError.empty())
+        details += QLatin1Char('\n') + QString::fromStdString(outcome.serverError);
+    m_context.dialogs().Message(this, text, Text(kMailTitle),
+                                failed ? MessageIcon::Error : MessageIcon::Warning,
+                                MessageButtons::Ok, details);
 }
 
 void MailPage::ShowMailHelp()
@@ -302,6 +418,9 @@ void MailPage::AddArchive()
     case AddArchiveResult::Duplicate:
         Warn(kArchiveDuplicateText);
         return;
+    case AddArchiveResult::ListFull:
+        Warn(kArchiveListFullText);
+        return;
     case AddArchiveResult::WriteFailed:
         Warn(kArchiveWriteFailedText);
         break;
@@ -320,7 +439,10 @@ void MailPage::DeleteArchive()
                                     MessageIcon::Question,
                                     MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
-    if (!mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)))
+    // A row without an archive of its own (an empty or reserved name from a hand-edited
+    // list) just leaves the list, as the refresh shows.
+    if (mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)) ==
+        DeleteArchiveResult::WriteFailed)
         Warn(kArchiveWriteFailedText);
     RefreshArchiveList();
 }
@@ -353,6 +475,10 @@ bool MailPage::SearchItemLibrary()
         return false;
     }
     m_searchRunning = true;
+    // A disabled button hands its focus on to the next control, the copper box; the
+    // operator goes on in the query box instead.
+    if (m_searchButton->hasFocus())
+        m_searchQuery->setFocus();
     m_searchButton->setEnabled(false);
     m_searchStatus->setText(Text(kSearchStatusRunning));
     m_searchResult->clear();

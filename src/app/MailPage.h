@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Page.h"
+#include "mail/MailDispatch.h"
 
 #include <QFutureWatcher>
 
@@ -40,8 +41,14 @@ public:
 
 signals:
     void SearchFinished();
+    // While a mail goes to several roles: before each row, with the rows sent so far.
+    void SendProgress(int done, int total);
 
 private:
+    // Reports a refusal of the mail checks; false when there was none.
+    bool ReportRefusal(SendMailResult result);
+    void SendToManyRoles(const MailFields& fields, const std::vector<std::string>& codes,
+                         const std::vector<std::string>& ids);
     void ShowSearchResult(const QString& text);
     void AppendResultChunk();
     void Warn(const char* text);

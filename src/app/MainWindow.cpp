@@ -255,11 +255,13 @@ void MainWindow::OnVersionPage(const QByteArray& body)
         ParseVersionPage(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
     const QString title = QString::fromUtf8(kUpdateTitle);
     bool goOn = true;
+    bool closeWindow = false;
     switch (page.verdict) {
     case VersionVerdict::Unreadable:
         goOn = m_context.dialogs().Message(this, QString::fromUtf8(kUnreadableQuestion), title,
                                            MessageIcon::Question,
                                            MessageButtons::YesNo) == MessageAnswer::Yes;
+        closeWindow = !goOn;
         break;
     case VersionVerdict::UpToDate:
         break;
@@ -267,15 +269,22 @@ void MainWindow::OnVersionPage(const QByteArray& body)
         if (m_context.dialogs().Message(
                 this, QString::fromStdString(NewVersionQuestion(page.newest)), title,
                 MessageIcon::Question, MessageButtons::YesNo) == MessageAnswer::Yes) {
-            if (const std::optional<std::string> address = WebAddressToOpen(page.address))
-                m_context.dialogs().OpenAddress(QString::fromStdString(*address));
             goOn = false;
+            // The window closes only once the browser has the address; an address that
+            // cannot be opened is said so, and the operator keeps the program.
+            if (const std::optional<std::string> address = WebAddressToOpen(page.address)) {
+                m_context.dialogs().OpenAddress(QString::fromStdString(*address));
+                closeWindow = true;
+            } else {
+                m_context.dialogs().Message(this, QString::fromUtf8(kAddressRefusedText), title,
+                                            MessageIcon::Warning, MessageButtons::Ok);
+            }
         }
         break;
     }
     emit UpdateCheckFinished(goOn);
     // A stop verdict ends the program, as the close box does.
-    if (!goOn)
+    if (closeWindow)
         close();
 }
 

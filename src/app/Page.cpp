@@ -220,7 +220,9 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QString& text, Q
     edit->setObjectName(name);
     edit->setGeometry(rect);
     if (integerOnly) {
-        static const QRegularExpression integer(QStringLiteral("-?[0-9]*"));
+        // Digits only: every integer box holds a count, an amount, a port or days, and a
+        // minus sign there is always a typo.
+        static const QRegularExpression integer(QStringLiteral("[0-9]*"));
         edit->setValidator(new QRegularExpressionValidator(integer, edit));
     }
     return edit;

@@ -10,20 +10,6 @@ namespace mrvn {
 
 namespace {
 
-constexpr std::size_t kMaxValueBytes = 10239;
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // Whether a value comes back from config.dat exactly as written: one line, every character
 // held by GBK, no enclosing quote pair for the reader to strip, within the read limit.
 bool Storable(std::string_view value)
@@ -38,6 +24,28 @@ bool Storable(std::string_view value)
         return false;
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
     return value.empty() || (!blank(value.front()) && !blank(value.back()));
+}
+
+bool IsReservedName(std::string_view name)
+{
+    return EqualsAsciiNoCase(name, "system") ||
+           EqualsAsciiNoCase(name, kArchiveListSection);
+}
+
+// Whether config.dat finds the section under exactly this name: the reader drops leading
+// control characters and spaces, and trailing spaces and one pair of quotes around a value
+// (the list) would go as well.
+bool IsSectionName(std::string_view name)
+{
+    if (name.empty() || name.find_first_of("|[]") != std::string_view::npos)
+        return false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            return false;
+    }
+    auto edge = [](char c) { return c == ' ' || c == '"' || c == '\''; };
+    return !edge(name.front()) && !edge(name.back());
 }
 
 std::string JoinNames(const std::vector<std::string>& names)
@@ -78,7 +86,9 @@ AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
     };
     for (std::size_t i = 0; i < page.items.size(); ++i) {
         const ArchiveItem& item = page.items[i];
-        if (item.name.find('|') != std::string::npos)
+        // Loading splits at the first two "|" and skips an entry without code.
+        if (item.name.find('|') != std::string::npos || item.code.empty() ||
+            item.code.find('|') != std::string::npos)
             return AddArchiveResult::Forbidden;
         keys.emplace_back("item" + std::to_string(i + 1), item.name + "|" + item.code);
     }
@@ -86,7 +96,7 @@ AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
         if (!Storable(value))
             return AddArchiveResult::Forbidden;
     }
-    if (!Storable(name))
+    if (!Storable(name) || (!name.empty() && !IsSectionName(name)))
         return AddArchiveResult::Forbidden;
 
     if (name.empty())
@@ -94,19 +104,22 @@ AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
 
     // Section names are matched without regard to ASCII case, so such names would share one
     // section; the list's own section and the connection settings are not archives.
-    if (EqualsIgnoringAsciiCase(name, "system") ||
-        EqualsIgnoringAsciiCase(name, kArchiveListSection))
+    if (IsReservedName(name))
         return AddArchiveResult::Duplicate;
     for (const std::string& existing : names) {
-        if (EqualsIgnoringAsciiCase(existing, name))
+        if (EqualsAsciiNoCase(existing, name))
             return AddArchiveResult::Duplicate;
     }
+    // Beyond the read limit the list would come back cut: the new name unlisted, the last
+    // one maimed, and both lost at the next save.
+    const std::string newList = names.empty() ? name : list + "|" + name;
+    if (GbkByteLength(newList) > kMaxValueBytes)
+        return AddArchiveResult::ListFull;
 
     // The section first, replaced whole so no stale item keys survive; the list last, so a
     // failure leaves at worst an unlisted section that a later save replaces.
     if (!file.WriteSection(name, keys))
         return AddArchiveResult::WriteFailed;
-    const std::string newList = names.empty() ? name : list + "|" + name;
     if (!file.WriteValue(kArchiveListSection, kArchiveListKey, newList)) {
         file.DeleteSection(name);
         return AddArchiveResult::WriteFailed;
@@ -114,14 +127,20 @@ AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
     return AddArchiveResult::Added;
 }
 
-bool DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name)
+DeleteArchiveResult DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name)
 {
     std::vector<std::string> names = ReadArchiveNames(file);
     if (selectedRow >= 0 && static_cast<std::size_t>(selectedRow) < names.size())
         names.erase(names.begin() + selectedRow);
     if (!file.WriteValue(kArchiveListSection, kArchiveListKey, JoinNames(names)))
-        return false;
-    return file.DeleteSection(name);
+        return DeleteArchiveResult::WriteFailed;
+    const bool shared = std::any_of(names.begin(), names.end(), [name](const std::string& other) {
+        return EqualsAsciiNoCase(other, name);
+    });
+    if (!IsSectionName(name) || IsReservedName(name) || shared)
+        return DeleteArchiveResult::ListOnly;
+    return file.DeleteSection(name) ? DeleteArchiveResult::Deleted
+                                    : DeleteArchiveResult::WriteFailed;
 }
 
 ArchiveContent LoadArchive(const ConfigFile& file, std::string_view name)

@@ -20,6 +20,7 @@ inline constexpr char kArchiveForbiddenText[] = "含有被禁止的字符，请�
 inline constexpr char kArchiveEmptyNameText[] = "输入错误，请返回修改！";
 inline constexpr char kArchiveDuplicateText[] = "已有相同存档名称，请返回修改！";
 inline constexpr char kArchiveWriteFailedText[] = "存档写入失败，config.dat 未能保存！";
+inline constexpr char kArchiveListFullText[] = "存档数量已达上限，请先删除不用的存档！";
 inline constexpr char kDeleteArchiveQuestion[] = "是否要删除该存档？";
 inline constexpr char kDeleteArchiveTitle[] = "删除确认";
 
@@ -45,19 +46,29 @@ struct ArchiveContent
 // The pieces of "list", in order (an empty piece stays: it is a row of the list).
 std::vector<std::string> ReadArchiveNames(const ConfigFile& file);
 
-enum class AddArchiveResult { Added, Forbidden, Empty, Duplicate, WriteFailed };
+enum class AddArchiveResult { Added, Forbidden, Empty, Duplicate, ListFull, WriteFailed };
 
-// Saves the page under the typed name. Forbidden: "|", "[" or "]" in the name, or a value
-// config.dat cannot give back as it was (a line break, a character GBK lacks, enclosing
-// quotes, "|" in an item name). Empty: no name once spaces are removed. Duplicate: a name
-// already listed, ignoring ASCII case, or "system"/"itemlist". Nothing is written unless
-// every check passed; WriteFailed leaves the file as it was.
+// Saves the page under the typed name. Forbidden: "|", "[", "]" or a control character in
+// the name, a quote at either end of it, or a value config.dat cannot give back as it was
+// (a line break, a character GBK lacks, enclosing quotes, "|" in an item name, an item
+// code that is empty or holds "|"). Empty: no name once spaces are removed. Duplicate: a
+// name already listed, ignoring ASCII case, or "system"/"itemlist". ListFull: the name
+// list would pass what config.dat reads back of a value. Nothing is written unless every
+// check passed; WriteFailed leaves the file as it was.
 AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
                             const ArchiveContent& page);
 
-// Removes the list piece at selectedRow (0-based) and the section `name`; false when a
-// write failed.
-bool DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name);
+enum class DeleteArchiveResult {
+    Deleted,     // the list piece and the archive's section are gone
+    ListOnly,    // the list piece is gone; `name` names no section of its own to delete
+    WriteFailed, // config.dat could not be written
+};
+
+// Removes the list piece at selectedRow (0-based) and the section `name`. A name that an
+// archive could not have been saved under (empty, reserved, a control character, spaces
+// or quotes at its ends), or that another listed name shares a section with, leaves every
+// section alone: config.dat would match it to another section.
+DeleteArchiveResult DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name);
 
 // The archive's fields (defaults only for absent keys) and its item rows. Values without
 // "|" are skipped, and so are values without a code piece ("A|", "A||C"), which would put

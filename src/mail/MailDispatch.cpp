@@ -23,39 +23,25 @@ std::optional<std::int64_t> NextMailId(DbConnection& db)
     return id;
 }
 
+// Inserts one row for `roleId`; false (with the server's reason) when it was refused.
+bool InsertMail(DbConnection& db, const MailFields& spaceless, std::string_view roleId,
+                const std::string& attachments, std::time_t now, std::string& serverError)
+{
+    const std::optional<std::int64_t> id = NextMailId(db);
+    if (!id) {
+        serverError = db.LastErrorText();
+        return false;
+    }
+    MailFields row = spaceless;
+    row.roleId = roleId;
+    const std::int64_t stamp = ToTimestampMs(now);
+    if (db.ExecSql(BuildMailInsert(db, *id, row, attachments, stamp, stamp)))
+        return true;
+    serverError = db.LastErrorText();
+    return false;
+}
+
 } // namespace
-
-MailFields SpacelessMailFields(const MailFields& fields)
-{
-    return MailFields{RemoveAllSpaces(fields.roleId), RemoveAllSpaces(fields.title),
-                      RemoveAllSpaces(fields.content), RemoveAllSpaces(fields.copper),
-                      RemoveAllSpaces(fields.yuanbao)};
-}
-
-bool MailFieldsComplete(const MailFields& fields)
-{
-    const MailFields spaceless = SpacelessMailFields(fields);
-    for (const std::string* text : {&spaceless.roleId, &spaceless.title, &spaceless.content,
-                                    &spaceless.copper, &spaceless.yuanbao}) {
-        if (text->empty())
-            return false;
-    }
-    return IsIntegerText(spaceless.copper) && IsIntegerText(spaceless.yuanbao);
-}
-
-std::string JoinAttachments(const std::vector<std::string>& codes)
-{
-    if (codes.empty())
-        return {};
-    std::string joined = "[";
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        if (i > 0)
-            joined += ',';
-        joined += codes[i];
-    }
-    joined += ']';
-    return joined;
-}
 
 std::string BuildMailInsert(const DbConnection& db, std::int64_t id, const MailFields& spaceless,
                             std::string_view attachments, std::int64_t createMs,
@@ -71,7 +57,7 @@ std::string BuildMailInsert(const DbConnection& db, std::int64_t id, const MailF
     sql += "','";
     sql += db.EscapeString(spaceless.roleId);
     sql += "','";
-    sql += attachments;
+    sql += db.EscapeString(attachments);
     sql += "',";
     sql += spaceless.copper;
     sql += ',';
@@ -87,17 +73,77 @@ std::string BuildMailInsert(const DbConnection& db, std::int64_t id, const MailF
 SendMailResult SendMail(DbConnection& db, const MailFields& fields,
                         const std::vector<std::string>& codes, std::time_t now)
 {
-    if (!MailFieldsComplete(fields))
-        return SendMailResult::Incomplete;
+    const SendMailResult check = CheckMail(fields, codes);
+    if (check != SendMailResult::Sent)
+        return check;
     if (!db.IsOpen())
         return SendMailResult::Failed;
-    const std::optional<std::int64_t> id = NextMailId(db);
-    if (!id)
-        return SendMailResult::Failed;
-    const std::int64_t stamp = ToTimestampMs(now);
-    const std::string sql =
-        BuildMailInsert(db, *id, SpacelessMailFields(fields), JoinAttachments(codes), stamp, stamp);
-    return db.ExecSql(sql) ? SendMailResult::Sent : SendMailResult::Failed;
+    const MailFields spaceless = SpacelessMailFields(fields);
+    std::string serverError;
+    return InsertMail(db, spaceless, spaceless.roleId, *AttachmentsColumnText(codes), now,
+                      serverError)
+               ? SendMailResult::Sent
+               : SendMailResult::Failed;
+}
+
+std::optional<std::vector<std::string>> QueryRoleNames(DbConnection& db,
+                                                       const std::vector<std::string>& ids)
+{
+    std::vector<std::string> names(ids.size());
+    if (ids.empty())
+        return names;
+    std::string list;
+    for (const std::string& id : ids) {
+        if (!list.empty())
+            list += ',';
+        list += db.QuoteString(id);
+    }
+    if (!db.ExecSql("SELECT CAST(id AS CHAR), name FROM user_role WHERE id IN (" + list + ")"))
+        return std::nullopt;
+    RowSet rows = db.StoreResult();
+    if (!rows.Valid())
+        return std::nullopt;
+    for (bool more = rows.FirstRow(); more; more = rows.NextRow()) {
+        std::string id, name;
+        rows.ReadField(0, id);
+        rows.ReadField(1, name);
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (ids[i] == id)
+                names[i] = name;
+        }
+    }
+    return names;
+}
+
+SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
+                               const std::vector<std::string>& codes, std::time_t now,
+                               const GoOnCallback& goOn)
+{
+    SendManyResult outcome;
+    const std::vector<std::string> ids = SplitRoleIds(fields.roleId);
+    outcome.result = CheckMailToRoles(fields, codes);
+    if (outcome.result != SendMailResult::Sent) {
+        outcome.notSent = ids;
+        return outcome;
+    }
+
+    const MailFields spaceless = SpacelessMailFields(fields);
+    const std::string attachments = *AttachmentsColumnText(codes);
+    std::size_t next = 0;
+    for (; next < ids.size(); ++next) {
+        if (goOn && !goOn(next, ids.size())) {
+            outcome.cancelled = true;
+            break;
+        }
+        if (!db.IsOpen() ||
+            !InsertMail(db, spaceless, ids[next], attachments, now, outcome.serverError)) {
+            outcome.result = SendMailResult::Failed;
+            break;
+        }
+        outcome.sent.push_back(ids[next]);
+    }
+    outcome.notSent.assign(ids.begin() + static_cast<std::ptrdiff_t>(next), ids.end());
+    return outcome;
 }
 
 } // namespace mrvn

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "mail/MailCheck.h"
 #include "mail/MailItem.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mrvn {
@@ -16,6 +21,20 @@ inline constexpr char kMailTitle[] = "邮件消息";
 inline constexpr char kMailSentText[] = "邮件发送成功！";
 inline constexpr char kMailFailedText[] = "邮件发送失败！";
 inline constexpr char kMailIncompleteText[] = "请填写完整后再发送！";
+inline constexpr char kMailControlCharText[] = "邮件标题和内容不可含有回车或制表符，请返回修改！";
+inline constexpr char kMailBadAttachmentsText[] = "邮件物品表的数据有误，请清空物品表后重新加入！";
+inline constexpr char kMailDuplicateRoleText[] = "收件角色ID有重复，请返回修改！";
+// Several receivers: the question before, the progress while and the outcome after.
+inline constexpr char kManyConfirmTitle[] = "发送确认";
+inline constexpr char kManyConfirmText[] = "确定要给以下%1个角色发送这封邮件吗？";
+inline constexpr char kManyUnknownRole[] = "（无此角色）";
+inline constexpr char kManyProgressText[] = "正在发送邮件……";
+inline constexpr char kManyCancelButton[] = "取消";
+inline constexpr char kManySentText[] = "%1个角色的邮件全部发送成功！";
+inline constexpr char kManyCancelledText[] = "发送已取消：%1个角色已发送，%2个角色未发送！";
+inline constexpr char kManyFailedText[] = "邮件发送失败：%1个角色已发送，%2个角色未发送！";
+inline constexpr char kManySentList[] = "已发送：";
+inline constexpr char kManyNotSentList[] = "未发送：";
 inline constexpr char kMailHelpTitle[] = "使用帮助";
 inline constexpr char kMailHelpText[] =
     "帮助说明：\r\n"
@@ -31,34 +50,43 @@ inline constexpr char kMailHelpText[] =
     "  将您自己Server\\config\\game\\sys_config\\goods.jat 手动解开\r\n"
     "  并将解开的goods.jat.json 覆盖程序目录下原件即可。";
 
-// The mail fields of the page, as typed.
-struct MailFields
-{
-    std::string roleId, title, content, copper, yuanbao;
-};
-
-// All five fields hold something once spaces are removed, and copper and yuanbao are
-// integers (an edited archive can bring back "abc", which would break the statement).
-bool MailFieldsComplete(const MailFields& fields);
-
-// The fields with every ASCII and ideographic space removed.
-MailFields SpacelessMailFields(const MailFields& fields);
-
-// "" without entries, otherwise "[" + codes joined by "," + "]"; the codes are already in
-// literal form and go in unchanged.
-std::string JoinAttachments(const std::vector<std::string>& codes);
-
-// The INSERT of one mail. `spaceless` comes from SpacelessMailFields of complete fields;
-// title, content and role id are escaped, jb and yb are the integer texts themselves.
+// The INSERT of one mail. `spaceless` comes from SpacelessMailFields of checked fields;
+// title, content, role id and the attachments column text are escaped, jb and yb are the
+// integer texts themselves.
 std::string BuildMailInsert(const DbConnection& db, std::int64_t id, const MailFields& spaceless,
                             std::string_view attachments, std::int64_t createMs,
                             std::int64_t validMs);
 
-enum class SendMailResult { Incomplete, Sent, Failed };
-
-// Checks the fields (Incomplete: no statement is run), takes the next free id and inserts
-// the mail; Failed when there is no connection or the server refuses either statement.
+// Checks the fields (no statement is run unless they pass), takes the next free id and
+// inserts the mail; Failed when there is no connection or the server refuses either
+// statement.
 SendMailResult SendMail(DbConnection& db, const MailFields& fields,
                         const std::vector<std::string>& codes, std::time_t now);
+
+// Names of the roles with these ids, as user_role has them, in the order of `ids`; an id
+// without a role gives an empty name. Nothing when the query failed.
+std::optional<std::vector<std::string>> QueryRoleNames(DbConnection& db,
+                                                       const std::vector<std::string>& ids);
+
+struct SendManyResult
+{
+    SendMailResult result = SendMailResult::Sent; // a check's refusal, Sent or Failed
+    std::vector<std::string> sent;                // role ids whose row was inserted
+    std::vector<std::string> notSent;             // the others, the failed one first
+    bool cancelled = false;
+    std::string serverError; // the server's reason when a row was refused
+};
+
+// Asked before each row with the number of rows inserted so far and the total; false
+// stops the sending there.
+using GoOnCallback = std::function<bool(std::size_t done, std::size_t total)>;
+
+// One row per receiver of `fields.roleId` (ids separated by ","), each with its own id
+// taken as for a single mail; stops at the first row the server refuses or when `goOn`
+// says so. The checks of CheckMail come first, plus DuplicateRole; no row is inserted
+// unless they all pass.
+SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
+                               const std::vector<std::string>& codes, std::time_t now,
+                               const GoOnCallback& goOn);
 
 } // namespace mrvn

@@ -64,6 +64,11 @@ MailItemCheck CheckMailItemFields(const MailItemFields& fields)
     // A lone "-" or an edited value would otherwise reach the JSON as an invalid number.
     if (!Int32Value(count) || !Int32Value(useLevel) || !Int32Value(days))
         return MailItemCheck::Incomplete;
+    // A minus sign is a typo: a negative count, or an expiry already in the past.
+    for (const std::string* text : {&days, &count, &useLevel}) {
+        if (text->front() == '-')
+            return MailItemCheck::Negative;
+    }
     // Archives store an entry as "name|code"; a "|" in the id would cut the code on load.
     if (itemId.find('|') != std::string::npos)
         return MailItemCheck::Forbidden;

@@ -16,6 +16,7 @@ inline constexpr char kMailItemIncompleteText[] = "请填写完整后再提交�
 inline constexpr char kMailItemsFullText[] = "本次邮件的物品栏已满！";
 inline constexpr char kForbiddenCharText[] = "含有被禁止的字符，请返回修改！";
 inline constexpr char kInputErrorText[] = "输入错误，请返回修改！";
+inline constexpr char kNegativeNumberText[] = "数值不能为负数，请返回修改！";
 inline constexpr char kItemNamePrompt[] = "请输入此物品的名称！自定义！自己能看懂即可！";
 inline constexpr char kItemNameTitle[] = "输入物品名称";
 
@@ -35,11 +36,11 @@ struct MailItemFields
     int enhance = 0;
 };
 
-enum class MailItemCheck { Ok, Incomplete, Forbidden };
+enum class MailItemCheck { Ok, Incomplete, Negative, Forbidden };
 
 // Days, item id, count and use level must be non-empty once spaces are removed, and count,
-// use level and days 32-bit integers (Incomplete otherwise); an item id with "|" cannot
-// survive an archive (Forbidden).
+// use level and days 32-bit integers (Incomplete otherwise) not below zero (Negative); an
+// item id with "|" cannot survive an archive (Forbidden).
 MailItemCheck CheckMailItemFields(const MailItemFields& fields);
 
 enum class ItemNameCheck { Ok, Empty, Forbidden };

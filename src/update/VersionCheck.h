@@ -4,11 +4,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-class QNetworkAccessManager;
 
 // The start-up version check: the version page is cut at "分割线"; the second piece is the
 // newest version, the fourth the address to download it from.
@@ -17,6 +16,7 @@ namespace mrvn {
 inline constexpr double kProgramVersion = 1.5;
 inline constexpr char kProgramVersionText[] = "1.5";
 inline constexpr char kUpdateTitle[] = "自动更新";
+inline constexpr char kAddressRefusedText[] = "更新地址无法打开，请手动下载新版本！";
 inline constexpr char kUnreadableQuestion[] =
     "程序无法获取版本信息，您的程序将无法得到更新。\r\n是否跳过更新检测？直接启动程序？";
 
@@ -40,8 +40,17 @@ std::string NewVersionQuestion(std::string_view newest);
 // never a local program or file.
 std::optional<std::string> WebAddressToOpen(std::string_view address);
 
-// Downloads the version page without blocking the window. Finished is emitted exactly
-// once per Fetch, with an empty body when the page could not be read.
+// A version page is a few lines; a body beyond this is not one and counts as unreadable.
+inline constexpr qint64 kMaxVersionPageBytes = 1024 * 1024;
+// The most read from the connection at once, and the most its socket holds ahead of us.
+inline constexpr qint64 kVersionPageReadChunk = 64 * 1024;
+
+// Downloads the version page without blocking the window: one HTTP/1.1 GET on a socket
+// of the window's thread (no proxy, no cache), following up to three redirects. Finished
+// is emitted exactly once per Fetch, with an empty body when the page could not be read:
+// no answer, an error status, a head over 64 KiB, a body over kMaxVersionPageBytes, or no
+// complete answer within the time-out. Destroying the fetcher drops what is still
+// running at once, without a Finished.
 class VersionPageFetcher : public QObject
 {
     Q_OBJECT
@@ -52,11 +61,18 @@ public:
 
     void Fetch(const QString& address, int timeoutMs = 10000);
 
+    // The most bytes of a page held at once so far: what was read plus what waited in the
+    // reply.
+    qint64 PeakBufferedBytes() const { return m_peakBuffered; }
+
 signals:
     void Finished(QByteArray body);
 
 private:
-    QNetworkAccessManager* m_network;
+    class Download;
+    struct FetchState;
+    void OnDownloadDone(const std::shared_ptr<FetchState>& fetch);
+    qint64 m_peakBuffered = 0;
 };
 
 } // namespace mrvn

@@ -86,6 +86,18 @@ TEST_F(MailArchiveFile, RefusalsComeInOrderAndWriteNothing)
         {"a]", AddArchiveResult::Forbidden},
         {"seta|", AddArchiveResult::Forbidden},
         {"😀", AddArchiveResult::Forbidden}, // config.dat is GBK
+        // The reader drops leading control characters: these would land in [SetA].
+        {"\x01SetA", AddArchiveResult::Forbidden},
+        {"\tSetA", AddArchiveResult::Forbidden},
+        {"Set\x7f"
+         "A",
+         AddArchiveResult::Forbidden},
+        {"SetA\x1f", AddArchiveResult::Forbidden},
+        // A quote at an end of the list would be taken for an enclosing pair.
+        {"\"x", AddArchiveResult::Forbidden},
+        {"y\"", AddArchiveResult::Forbidden},
+        {"'x", AddArchiveResult::Forbidden},
+        {"y'", AddArchiveResult::Forbidden},
     };
     for (const auto& [name, expected] : cases) {
         EXPECT_EQ(AddArchive(m_file, name, Page()), expected) << name;
@@ -107,10 +119,78 @@ TEST_F(MailArchiveFile, PagesThatWouldNotComeBackAreRefused)
         {"character GBK lacks", {"a", "😀", "0", "0", {}}},
         {"| in an item name", {"a", "c", "0", "0", {{"x|y", "{}"}}}},
         {"line feed in an item code", {"a", "c", "0", "0", {{"x", "{\n}"}}}},
+        {"empty item code", {"a", "c", "0", "0", {{"x", ""}}}},
+        {"| in an item code", {"a", "c", "0", "0", {{"x", "{\\\"a\\\":\\\"|\\\"}"}}}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(AddArchive(m_file, "name", c.page), AddArchiveResult::Forbidden) << c.what;
         EXPECT_FALSE(std::filesystem::exists(m_path)) << c.what;
+    }
+}
+
+TEST_F(MailArchiveFile, QuotedNamesBothComeBack)
+{
+    ASSERT_EQ(AddArchive(m_file, "a\"b", Page()), AddArchiveResult::Added);
+    ASSERT_EQ(AddArchive(m_file, "c'd", Page()), AddArchiveResult::Added);
+    EXPECT_EQ(ReadArchiveNames(m_file), (std::vector<std::string>{"a\"b", "c'd"}));
+    EXPECT_EQ(LoadArchive(m_file, "c'd").items, Page().items);
+}
+
+TEST_F(MailArchiveFile, EveryItemSavedLoadsBack)
+{
+    const ArchiveContent page{"t", "c", "0", "0", {{"", "{}"}, {"x", R"({\"a\":\"b\\\\c\"})"}}};
+    ASSERT_EQ(AddArchive(m_file, "A", page), AddArchiveResult::Added);
+    EXPECT_EQ(LoadArchive(m_file, "A").items, page.items);
+}
+
+TEST_F(MailArchiveFile, AListThatWouldPassTheReadLimitIsRefused)
+{
+    // 3,412 two-byte names, their separators and one more letter: 10,236 GBK bytes, while
+    // the same text takes 15,354 bytes in UTF-8.
+    std::string list = "套";
+    for (int i = 1; i < 3412; ++i)
+        list += "|套";
+    list += "a";
+    ASSERT_TRUE(m_file.WriteValue("itemlist", "list", list));
+    const std::string before = ReadBytes(m_path);
+
+    // "|" and three more bytes would make 10,240: one past what reads back whole.
+    EXPECT_EQ(AddArchive(m_file, "万x", ArchiveContent{}), AddArchiveResult::ListFull);
+    EXPECT_TRUE(ReadBytes(m_path) == before);
+    EXPECT_EQ(AddArchive(m_file, "万", ArchiveContent{}), AddArchiveResult::Added);
+    EXPECT_TRUE(m_file.ReadValue("itemlist", "list") == list + "|万");
+    const std::string full = ReadBytes(m_path);
+    EXPECT_EQ(AddArchive(m_file, "x", ArchiveContent{}), AddArchiveResult::ListFull);
+    EXPECT_TRUE(ReadBytes(m_path) == full);
+    EXPECT_EQ(ReadArchiveNames(m_file).back(), "万");
+}
+
+TEST_F(MailArchiveFile, RowsWithoutASectionOfTheirOwnLeaveEverySectionAlone)
+{
+    struct Case
+    {
+        const char* what;
+        const char* list;
+        int row;
+        const char* name;
+        const char* listAfter;
+    };
+    const Case cases[] = {
+        {"empty name", "A||B", 1, "", "A|B"},
+        {"the connection settings", "A|System|B", 1, "System", "A|B"},
+        {"the list itself", "A|ITEMLIST", 1, "ITEMLIST", "A"},
+        {"a leading control character", "A|\x01B", 1, "\x01B", "A"},
+        {"names sharing a section", "B|b", 1, "b", "B"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteRaw(std::string("[system]\r\nport=3306\r\n[itemlist]\r\nlist=") + c.list +
+                 "\r\n[A]\r\ntitle=a\r\n[B]\r\ntitle=b\r\n");
+        EXPECT_EQ(DeleteArchive(m_file, c.row, c.name), DeleteArchiveResult::ListOnly);
+        EXPECT_EQ(m_file.ReadValue("itemlist", "list"), c.listAfter);
+        EXPECT_EQ(m_file.ReadValue("system", "port"), "3306");
+        EXPECT_EQ(m_file.ReadValue("A", "title"), "a");
+        EXPECT_EQ(m_file.ReadValue("B", "title"), "b");
     }
 }
 
@@ -144,13 +224,13 @@ TEST_F(MailArchiveFile, DeleteRemovesThePieceAndTheSection)
 {
     for (const char* name : {"A", "B", "C"})
         ASSERT_EQ(AddArchive(m_file, name, Page()), AddArchiveResult::Added);
-    ASSERT_TRUE(DeleteArchive(m_file, 1, "B"));
+    ASSERT_EQ(DeleteArchive(m_file, 1, "B"), DeleteArchiveResult::Deleted);
     EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "A|C");
     EXPECT_EQ(m_file.ReadValue("B", "title", "absent"), "absent");
     EXPECT_EQ(m_file.ReadValue("C", "title"), "系统邮件");
 
-    ASSERT_TRUE(DeleteArchive(m_file, 1, "C"));
-    ASSERT_TRUE(DeleteArchive(m_file, 0, "A"));
+    ASSERT_EQ(DeleteArchive(m_file, 1, "C"), DeleteArchiveResult::Deleted);
+    ASSERT_EQ(DeleteArchive(m_file, 0, "A"), DeleteArchiveResult::Deleted);
     // The key stays, empty.
     EXPECT_EQ(m_file.ReadValue("itemlist", "list", "absent"), "");
     EXPECT_TRUE(ReadArchiveNames(m_file).empty());
@@ -161,7 +241,7 @@ TEST_F(MailArchiveFile, DeleteJoinsEmptyPiecesAway)
 {
     WriteRaw("[itemlist]\r\nlist=A||B|\r\n[B]\r\ntitle=b\r\n");
     EXPECT_EQ(ReadArchiveNames(m_file), (std::vector<std::string>{"A", "", "B"}));
-    ASSERT_TRUE(DeleteArchive(m_file, 0, "A"));
+    ASSERT_EQ(DeleteArchive(m_file, 0, "A"), DeleteArchiveResult::Deleted);
     // "" then "B": an empty result takes the next piece as it is.
     EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "B");
 }
@@ -256,7 +336,7 @@ TEST_F(MailArchiveFile, AFailedWriteIsReported)
     ConfigFile unwritable(m_dir.path().toStdString() + "/missing/config.dat");
     EXPECT_EQ(AddArchive(unwritable, "A", Page()), AddArchiveResult::WriteFailed);
     EXPECT_FALSE(std::filesystem::exists(unwritable.Path()));
-    EXPECT_FALSE(DeleteArchive(unwritable, 0, "A"));
+    EXPECT_EQ(DeleteArchive(unwritable, 0, "A"), DeleteArchiveResult::WriteFailed);
 }
 
 } // namespace

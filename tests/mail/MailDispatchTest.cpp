@@ -1,11 +1,16 @@
 #include "mail/MailDispatch.h"
+#include "mail/MailArchive.h"
 #include "mail/MailItem.h"
 
 #include "TestDb.h"
+#include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,7 +42,7 @@ TEST(MailFieldsComplete, NeedsAllFiveAndIntegerMoney)
         {{"1", "t", "c", "0", "abc"}, false},
         {{"1", "t", "c", "1.5", "0"}, false},
         {{"1", "t", "c", "99999999999999999999", "0"}, false},
-        {{"1", "t", "c", " -5 ", "1 000"}, true},
+        {{"1", "t", "c", " 5 ", "1 000"}, true},
         {{"role x", "t", "c", "0", "0"}, true}, // the role id need not be a number
     };
     for (const Case& c : cases)
@@ -185,6 +190,222 @@ TEST_F(MailDispatchDb, QuotesAndBackslashesAreStoredLiterally)
     EXPECT_EQ(Column("title", "1"), "it's\"\\");
     EXPECT_EQ(Column("content", "1"), "';DROPTABLEsystem_email;--");
     EXPECT_EQ(Column("receiver_ids", "1"), "o'neil");
+}
+
+// An archive as a hand-edited or hostile config.dat can hold it, loaded and sent.
+class ArchivedMailDb : public MailDispatchDb
+{
+protected:
+    std::vector<std::string> LoadedCodes(const std::string& item)
+    {
+        const std::string path = m_dir.path().toStdString() + "/config.dat";
+        std::ofstream(path, std::ios::binary)
+            << "[itemlist]\r\nlist=gift\r\n[gift]\r\nnum=1\r\nitem1=" << item << "\r\n";
+        std::vector<std::string> codes;
+        for (const ArchiveItem& loaded : LoadArchive(ConfigFile(path), "gift").items)
+            codes.push_back(loaded.code);
+        return codes;
+    }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ArchivedMailDb, AnArchiveCodeThatLeavesItsLiteralAddsNoRow)
+{
+    const std::vector<std::string> codes =
+        LoadedCodes("gift|{}',0,0,0,0),(424242,'injected','x','1','',999999999,0,0,0)#");
+    ASSERT_EQ(codes.size(), 1u);
+    EXPECT_EQ(SendMail(m_scratch.Db(), Defaults(), codes, kNow), SendMailResult::BadAttachments);
+    EXPECT_EQ(Rows(), "0");
+    EXPECT_EQ(m_scratch.Scalar("SELECT COUNT(*) FROM system_email WHERE id=424242"), "0");
+}
+
+TEST_F(ArchivedMailDb, ValidJsonWithQuotesAndBackslashesIsStoredAsTheArchiveReads)
+{
+    struct Case
+    {
+        const char* what;
+        const char* item;
+        // What the column must hold; empty: what the server reads from the archive's code.
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"escaped double quote and backslash", R"(a|{\"goodsId\":\"x\\\"y\\\\z\"})", ""},
+        {"single quote escaped by backslash", R"(a|{\"goodsId\":\"it\'s\"})", ""},
+        {"single quote doubled", R"(a|{\"goodsId\":\"it''s\"})", ""},
+        {"percent and underscore keep their backslash", R"(a|{\"k\":\"\\\%\\\_\"})", ""},
+        {"lone single quote inside a JSON string", R"(a|{\"goodsId\":\"',0)#\"})",
+         R"([{"goodsId":"',0)#"}])"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_scratch.Exec("DELETE FROM system_email");
+        const std::vector<std::string> codes = LoadedCodes(c.item);
+        ASSERT_EQ(codes.size(), 1u);
+        ASSERT_EQ(SendMail(m_scratch.Db(), Defaults(), codes, kNow), SendMailResult::Sent);
+        EXPECT_EQ(Rows(), "1");
+        const std::string stored = *c.stored != '\0'
+                                       ? std::string(c.stored)
+                                       : m_scratch.Scalar("SELECT '[" + codes[0] + "]'");
+        EXPECT_EQ(Column("attachments", "1"), stored);
+        EXPECT_EQ(Column("JSON_VALID(attachments)", "1"), "1");
+    }
+}
+
+TEST_F(MailDispatchDb, LineBreaksTabsAndNegativeMoneyAddNoRow)
+{
+    struct Case
+    {
+        const char* what;
+        MailFields fields;
+        SendMailResult expected;
+    };
+    const Case cases[] = {
+        {"line feed in content", {"1", "t", "a\nb", "0", "0"}, SendMailResult::ControlChar},
+        {"CR LF in content", {"1", "t", "a\r\nb", "0", "0"}, SendMailResult::ControlChar},
+        {"tab in content", {"1", "t", "a\tb", "0", "0"}, SendMailResult::ControlChar},
+        {"tab in title", {"1", "t\tt", "c", "0", "0"}, SendMailResult::ControlChar},
+        {"negative copper", {"1", "t", "c", "-100000", "0"}, SendMailResult::Negative},
+        {"negative yuanbao", {"1", "t", "c", "0", " -5"}, SendMailResult::Negative},
+        {"minus zero", {"1", "t", "c", "-0", "0"}, SendMailResult::Negative},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SendMail(m_scratch.Db(), c.fields, {}, kNow), c.expected);
+    }
+    EXPECT_EQ(Rows(), "0");
+}
+
+class ManyRolesDb : public MailDispatchDb
+{
+protected:
+    MailFields ToRoles(const std::string& ids)
+    {
+        MailFields fields = Defaults();
+        fields.roleId = ids;
+        return fields;
+    }
+    std::string Receivers()
+    {
+        return m_scratch.Scalar(
+            "SELECT GROUP_CONCAT(CONCAT(id,':',receiver_ids) ORDER BY id) FROM system_email");
+    }
+};
+
+TEST_F(ManyRolesDb, OneRowPerRoleWithConsecutiveIds)
+{
+    SendMail(m_scratch.Db(), Defaults(), {}, kNow); // id 1 is taken
+    std::vector<std::pair<std::size_t, std::size_t>> asked;
+    const SendManyResult outcome = SendMailToRoles(m_scratch.Db(), ToRoles("101, 102,10 3"), {"{}"},
+                                                   kNow, [&](std::size_t done, std::size_t total) {
+                                                       asked.emplace_back(done, total);
+                                                       return true;
+                                                   });
+    EXPECT_EQ(outcome.result, SendMailResult::Sent);
+    EXPECT_FALSE(outcome.cancelled);
+    EXPECT_EQ(outcome.sent, (std::vector<std::string>{"101", "102", "103"}));
+    EXPECT_TRUE(outcome.notSent.empty());
+    EXPECT_EQ(asked, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 3}, {1, 3}, {2, 3}}));
+    EXPECT_EQ(Receivers(), "1:12345,2:101,3:102,4:103");
+    EXPECT_EQ(m_scratch.Scalar("SELECT COUNT(DISTINCT attachments) FROM system_email WHERE id>1"),
+              "1");
+    EXPECT_EQ(Column("attachments", "4"), "[{}]");
+}
+
+TEST_F(ManyRolesDb, StoppingAfterTheFirstLeavesOneRow)
+{
+    const SendManyResult outcome =
+        SendMailToRoles(m_scratch.Db(), ToRoles("101,102,103"), {}, kNow,
+                        [](std::size_t done, std::size_t) { return done < 1; });
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(outcome.result, SendMailResult::Sent);
+    EXPECT_EQ(outcome.sent, std::vector<std::string>{"101"});
+    EXPECT_EQ(outcome.notSent, (std::vector<std::string>{"102", "103"}));
+    EXPECT_EQ(Receivers(), "1:101");
+}
+
+TEST_F(ManyRolesDb, AServerErrorNamesWhatWasAndWasNotSent)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void()> breakSecondRow;
+        const char* left;
+    };
+    const Case cases[] = {
+        {"a trigger refusing the second receiver",
+         [this] {
+             m_scratch.Exec("CREATE TRIGGER refuse_102 BEFORE INSERT ON system_email FOR EACH ROW "
+                            "BEGIN IF NEW.receiver_ids = '102' THEN SIGNAL SQLSTATE '45000' SET "
+                            "MESSAGE_TEXT = 'receiver refused'; END IF; END");
+         },
+         "1:101"},
+        {"the table dropped between rows", [this] { m_scratch.Exec("DROP TABLE system_email"); },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_scratch.Exec("DROP TABLE IF EXISTS system_email");
+        m_scratch.Exec("CREATE TABLE system_email (id BIGINT NOT NULL PRIMARY KEY, title "
+                       "VARCHAR(255), content TEXT, receiver_ids TEXT, attachments TEXT, jb "
+                       "BIGINT, yb BIGINT, create_time BIGINT, valid_time BIGINT)");
+        const SendManyResult outcome = SendMailToRoles(m_scratch.Db(), ToRoles("101,102,103"), {},
+                                                       kNow, [&](std::size_t done, std::size_t) {
+                                                           if (done == 1)
+                                                               c.breakSecondRow();
+                                                           return true;
+                                                       });
+        EXPECT_EQ(outcome.result, SendMailResult::Failed);
+        EXPECT_FALSE(outcome.cancelled);
+        EXPECT_EQ(outcome.sent, std::vector<std::string>{"101"});
+        EXPECT_EQ(outcome.notSent, (std::vector<std::string>{"102", "103"}));
+        EXPECT_FALSE(outcome.serverError.empty());
+        if (*c.left != '\0') {
+            EXPECT_EQ(Receivers(), c.left);
+        }
+    }
+}
+
+TEST_F(ManyRolesDb, RefusedListsInsertNothingAndAskNothing)
+{
+    struct Case
+    {
+        const char* ids;
+        SendMailResult expected;
+    };
+    const Case cases[] = {
+        {"101,,102", SendMailResult::Incomplete},
+        {"101,", SendMailResult::Incomplete},
+        {",101", SendMailResult::Incomplete},
+        {"101,102,101", SendMailResult::DuplicateRole},
+        {"101, 1 01", SendMailResult::DuplicateRole},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ids);
+        bool asked = false;
+        const SendManyResult outcome =
+            SendMailToRoles(m_scratch.Db(), ToRoles(c.ids), {}, kNow, [&](auto, auto) {
+                asked = true;
+                return true;
+            });
+        EXPECT_EQ(outcome.result, c.expected);
+        EXPECT_FALSE(asked);
+        EXPECT_TRUE(outcome.sent.empty());
+    }
+    MailFields negative = ToRoles("101,102");
+    negative.copper = "-1";
+    EXPECT_EQ(SendMailToRoles(m_scratch.Db(), negative, {}, kNow, nullptr).result,
+              SendMailResult::Negative);
+    EXPECT_EQ(Rows(), "0");
+}
+
+TEST_F(ManyRolesDb, RoleNamesComeInTheOrderAsked)
+{
+    m_scratch.Exec("INSERT INTO user_role (id, name) VALUES (101, '甲'), (102, 'it''s'), (103, "
+                   "'丙')");
+    EXPECT_EQ(QueryRoleNames(m_scratch.Db(), {"103", "999", "101", "x'y"}),
+              (std::vector<std::string>{"丙", "", "甲", ""}));
+    DbConnection closed;
+    EXPECT_FALSE(QueryRoleNames(closed, {"101"}).has_value());
 }
 
 TEST_F(MailDispatchDb, ARefusedStatementIsAFailure)

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -129,7 +130,10 @@ TEST(VersionPageAddress, IsAWebAddress)
 class PageServer
 {
 public:
-    enum class Mode { Page, Chunked, NotFound, Silent };
+    // The Endless modes never stop sending: a body announced as 1 GB, chunks without end,
+    // header lines without end. They write only as the socket drains, so the server itself
+    // stays small.
+    enum class Mode { Page, Chunked, NotFound, Silent, EndlessBody, EndlessChunks, EndlessHeaders };
 
     explicit PageServer(Mode mode, QByteArray body = {}) : m_mode(mode), m_body(std::move(body))
     {
@@ -167,10 +171,37 @@ private:
                       "\r\nConnection: close\r\n\r\n" + body);
     }
 
+    // Calls `more` for the next bytes whenever less than 256 KiB wait to be sent.
+    static void Feed(QTcpSocket* socket, std::function<QByteArray()> more)
+    {
+        auto top = [socket, more] {
+            while (socket->state() == QAbstractSocket::ConnectedState &&
+                   socket->bytesToWrite() < 256 * 1024)
+                socket->write(more());
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, top);
+        top();
+    }
+
     void Answer(QTcpSocket* socket)
     {
+        const QByteArray filler(16 * 1024, 'x');
         switch (m_mode) {
         case Mode::Silent:
+            return;
+        case Mode::EndlessBody:
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n");
+            Feed(socket, [filler] { return filler; });
+            return;
+        case Mode::EndlessChunks:
+            socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+            Feed(socket, [filler] {
+                return QByteArray::number(filler.size(), 16) + "\r\n" + filler + "\r\n";
+            });
+            return;
+        case Mode::EndlessHeaders:
+            socket->write("HTTP/1.1 200 OK\r\n");
+            Feed(socket, [] { return QByteArray("X-Filler: " + QByteArray(100, 'y') + "\r\n"); });
             return;
         case Mode::NotFound:
             Respond(socket, "404 Not Found", "h分割线1.6分割线x分割线u");
@@ -341,6 +372,71 @@ TEST(VersionPageFetcher, SilentServerTimesOut)
     EXPECT_EQ(server.Requests(), 1);
     EXPECT_GE(outcome.elapsedMs, 250);
     EXPECT_LT(outcome.elapsedMs, 4000);
+}
+
+TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
+{
+    struct Case
+    {
+        const char* what;
+        PageServer::Mode mode;
+    };
+    const Case cases[] = {
+        {"a body announced as 1 GB", PageServer::Mode::EndlessBody},
+        {"chunks without end", PageServer::Mode::EndlessChunks},
+        {"header lines without end", PageServer::Mode::EndlessHeaders},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PageServer server(c.mode);
+        auto fetcher = std::make_unique<mrvn::VersionPageFetcher>();
+        std::optional<QByteArray> body;
+        QEventLoop loop;
+        QObject::connect(fetcher.get(), &mrvn::VersionPageFetcher::Finished, &loop,
+                         [&](const QByteArray& received) {
+                             body = received;
+                             loop.quit();
+                         });
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        // The time-out is far off: only the size limits can end these answers early.
+        fetcher->Fetch(server.Address(), 15000);
+        QElapsedTimer clock;
+        clock.start();
+        loop.exec();
+        ASSERT_TRUE(body.has_value());
+        EXPECT_TRUE(body->isEmpty());
+        EXPECT_LT(clock.elapsed(), 10000);
+        // 1 MiB of page at most, and one slice read on top of it.
+        EXPECT_LE(fetcher->PeakBufferedBytes(), 1024 * 1024 + 64 * 1024);
+        // Nothing of the answer keeps the fetcher from going at once.
+        clock.restart();
+        fetcher.reset();
+        EXPECT_LT(clock.elapsed(), 1000);
+    }
+}
+
+TEST(VersionPageFetcher, DestroyingItMidAnswerIsQuickAndSilent)
+{
+    for (const auto mode : {PageServer::Mode::EndlessHeaders, PageServer::Mode::Silent}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        PageServer server(mode);
+        auto fetcher = std::make_unique<mrvn::VersionPageFetcher>();
+        int finished = 0;
+        QObject::connect(fetcher.get(), &mrvn::VersionPageFetcher::Finished,
+                         [&finished] { ++finished; });
+        fetcher->Fetch(server.Address(), 60000);
+        QEventLoop loop;
+        // Long enough for the first bytes to arrive, short of any limit.
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+        QElapsedTimer clock;
+        clock.start();
+        fetcher.reset();
+        // The bound the window's teardown must meet with a server that never finishes.
+        EXPECT_LT(clock.elapsed(), 1000);
+        // A fetch still running ends without a verdict; one that ended had given one.
+        EXPECT_EQ(finished, mode == PageServer::Mode::Silent ? 0 : 1);
+    }
 }
 
 TEST(VersionPageFetcher, NonWebAddressesAreNotFetched)

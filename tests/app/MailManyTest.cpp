@@ -1,0 +1,158 @@
+#include "AppTestSupport.h"
+#include "TestDb.h"
+
+#include "app/MailPage.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+
+namespace mrvn::test {
+namespace {
+
+// The window connected to a scratch database with three named roles.
+class MailMany : public WindowTest
+{
+protected:
+    MainWindow& Connected()
+    {
+        m_db.Exec("INSERT INTO user_role (id, name) VALUES (11, '甲一'), (12, '乙二'), (13, "
+                  "'丙三')");
+        MainWindow& window = Started();
+        const ConnectParams params = m_db.Params();
+        Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
+        Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
+        Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
+        Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
+        Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
+        Find<QPushButton>("按钮1")->click();
+        EXPECT_TRUE(dialogs.messages.empty());
+        return window;
+    }
+    void Send(const char* roleIds)
+    {
+        Find<QLineEdit>("编辑框10")->setText(QString::fromUtf8(roleIds));
+        Find<QPushButton>("按钮5")->click();
+    }
+    std::string Receivers()
+    {
+        return m_db.Scalar(
+            "SELECT GROUP_CONCAT(CONCAT(id,':',receiver_ids) ORDER BY id) FROM system_email");
+    }
+
+    ScratchDatabase m_db;
+};
+
+TEST_F(MailMany, AsksOnceThenSendsOneRowPerRole)
+{
+    Connected();
+    dialogs.answers = {MessageAnswer::Yes};
+    Send("11,12,13");
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    const MessageRequest& question = dialogs.messages[0];
+    EXPECT_EQ(question.title, QStringLiteral("发送确认"));
+    EXPECT_EQ(question.icon, MessageIcon::Question);
+    EXPECT_EQ(question.buttons, MessageButtons::YesNoDefaultNo);
+    EXPECT_EQ(question.text, QStringLiteral("确定要给以下3个角色发送这封邮件吗？\r\n"
+                                            "  甲一（11）\r\n  乙二（12）\r\n  丙三（13）"));
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("3个角色的邮件全部发送成功！"));
+    EXPECT_EQ(dialogs.messages[1].title, QStringLiteral("邮件消息"));
+    EXPECT_EQ(dialogs.messages[1].icon, MessageIcon::Information);
+    EXPECT_EQ(Receivers(), "1:11,2:12,3:13");
+    // The page stays as it was, ready for the next mail.
+    EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QStringLiteral("11,12,13"));
+}
+
+TEST_F(MailMany, TheQuestionNamesTheFirstFiveAndUnknownIds)
+{
+    Connected();
+    Send("11,99,12,13,14,15,16");
+    ASSERT_EQ(dialogs.messages.size(), 1u); // answered No
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("确定要给以下7个角色发送这封邮件吗？\r\n  甲一（11）\r\n"
+                             "  （无此角色）（99）\r\n  乙二（12）\r\n  丙三（13）\r\n"
+                             "  （无此角色）（14）\r\n  ……"));
+    EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM system_email"), "0");
+}
+
+TEST_F(MailMany, ASingleIdSendsAsAlwaysWithoutAQuestion)
+{
+    Connected();
+    Send("12");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("邮件发送成功！"));
+    EXPECT_EQ(Receivers(), "1:12");
+}
+
+TEST_F(MailMany, CancellingAfterTheFirstLeavesOneRowAndSaysSo)
+{
+    MainWindow& window = Connected();
+    QObject::connect(window.Mail(), &MailPage::SendProgress, [&](int done, int total) {
+        EXPECT_EQ(total, 3);
+        if (done == 1)
+            window.Mail()->findChild<QProgressDialog*>(QStringLiteral("发送进度"))->cancel();
+    });
+    dialogs.answers = {MessageAnswer::Yes};
+    Send("11,12,13");
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    const MessageRequest& outcome = dialogs.messages[1];
+    EXPECT_EQ(outcome.text, QStringLiteral("发送已取消：1个角色已发送，2个角色未发送！\r\n"
+                                           "已发送：11\r\n未发送：12,13"));
+    EXPECT_EQ(outcome.icon, MessageIcon::Warning);
+    EXPECT_EQ(Receivers(), "1:11");
+    EXPECT_EQ(window.Mail()->findChild<QProgressDialog*>(), nullptr);
+}
+
+TEST_F(MailMany, AServerErrorOnTheSecondRowNamesWhatWasAndWasNotSent)
+{
+    Connected();
+    m_db.Exec("CREATE TRIGGER refuse_12 BEFORE INSERT ON system_email FOR EACH ROW BEGIN IF "
+              "NEW.receiver_ids = '12' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = "
+              "'receiver 12 refused'; END IF; END");
+    dialogs.answers = {MessageAnswer::Yes};
+    Send("11,12,13");
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    const MessageRequest& outcome = dialogs.messages[1];
+    EXPECT_EQ(outcome.text, QStringLiteral("邮件发送失败：1个角色已发送，2个角色未发送！\r\n"
+                                           "已发送：11\r\n未发送：12,13"));
+    EXPECT_EQ(outcome.title, QStringLiteral("邮件消息"));
+    EXPECT_EQ(outcome.icon, MessageIcon::Error);
+    EXPECT_TRUE(outcome.details.contains(QStringLiteral("receiver 12 refused")))
+        << outcome.details.toStdString();
+    EXPECT_EQ(Receivers(), "1:11");
+}
+
+TEST_F(MailMany, RefusalsAreSaidBeforeAnyQuestion)
+{
+    Connected();
+    struct Case
+    {
+        const char* ids;
+        const char* content;
+        const char* copper;
+        QString message;
+    };
+    const Case cases[] = {
+        {"11,,12", "c", "0", QStringLiteral("请填写完整后再发送！")},
+        {"11,12,11", "c", "0", QStringLiteral("收件角色ID有重复，请返回修改！")},
+        {"11,12", "a\nb", "0", QStringLiteral("邮件标题和内容不可含有回车或制表符，请返回修改！")},
+        {"11", "a\tb", "0", QStringLiteral("邮件标题和内容不可含有回车或制表符，请返回修改！")},
+        {"11", "c", "-5", QStringLiteral("数值不能为负数，请返回修改！")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ids);
+        dialogs.messages.clear();
+        Find<QPlainTextEdit>("编辑框12")->setPlainText(QString::fromUtf8(c.content));
+        Find<QLineEdit>("编辑框13")->setText(QString::fromUtf8(c.copper));
+        Send(c.ids);
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].text, c.message);
+        EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("检测消息"));
+        EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
+    }
+    EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM system_email"), "0");
+}
+
+} // namespace
+} // namespace mrvn::test
