@@ -377,8 +377,15 @@ private:
             }
             const std::size_t index = m_rowOfClass.size();
             m_rowOfClass.push_back(-1);
-            for (const std::string& hex : SplitText(std::string_view(list, length), ","))
-                m_classOf.emplace(hex, index);
+            // Every piece counts, an empty one too: the hexadecimal form of an empty key.
+            const std::string_view keys(list, length);
+            for (std::size_t start = 0;;) {
+                const std::size_t comma = keys.find(',', start);
+                m_classOf.emplace(keys.substr(start, comma - start), index);
+                if (comma == std::string_view::npos)
+                    break;
+                start = comma + 1;
+            }
         }
         return classes.Valid();
     }
