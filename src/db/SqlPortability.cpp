@@ -11,11 +11,14 @@ namespace {
 
 // Words that may stand right before "(" without being a function call.
 constexpr std::string_view kKeywords[] = {
-    "ALL",   "AND",    "ANY",   "AS",     "BETWEEN", "BY",    "CASE",   "DISTINCT", "ELSE",
-    "END",   "EXISTS", "FROM",  "HAVING", "IN",      "INTO",  "IS",     "JOIN",     "LIKE",
-    "LIMIT", "NOT",    "ON",    "OR",     "REGEXP",  "RLIKE", "SELECT", "SET",      "SOME",
-    "THEN",  "UNION",  "USING", "VALUE",  "VALUES",  "WHEN",  "WHERE",  "XOR",
+    "ALL",   "AND",    "ANY",   "AS",     "BETWEEN", "BY",     "CASE",  "DISTINCT", "ELSE",
+    "END",   "EXISTS", "FROM",  "HAVING", "IN",      "INTO",   "IS",    "JOIN",     "LIKE",
+    "LIMIT", "NOT",    "ON",    "OR",     "OVER",    "REGEXP", "RLIKE", "SELECT",   "SET",
+    "SOME",  "THEN",   "UNION", "USING",  "VALUE",   "VALUES", "WHEN",  "WHERE",    "XOR",
 };
+
+// Words after which a name before "(" is a table or an index, not a function.
+constexpr std::string_view kNameIntroducers[] = {"INDEX", "INTO", "KEY", "REFERENCES", "TABLE"};
 
 bool IsWordStart(char c)
 {
@@ -115,6 +118,7 @@ std::vector<std::string> FunctionsOutsideAllowedList(std::string_view sql)
                 if (!Contains(kPortableCastTypes, word))
                     report("CAST AS " + word);
             } else if (call && !Contains(kKeywords, word) &&
+                       !Contains(kNameIntroducers, previous) &&
                        !Contains(kPortableSqlFunctions, word)) {
                 report(word);
             }

@@ -1,12 +1,15 @@
 #include "TestDb.h"
 
 #include "DemoData.h"
+#include "db/SqlPortability.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace mrvn::test {
@@ -94,6 +97,61 @@ std::string ScratchDatabase::Scalar(const std::string& sql)
     RowSet rows = m_db.StoreResult();
     rows.ReadField(0, value);
     return value;
+}
+
+StatementRecorder::StatementRecorder(DbConnection& db) : m_db(db)
+{
+    m_db.SetStatementObserver([this](std::string_view sql) { m_statements.emplace_back(sql); });
+}
+
+StatementRecorder::~StatementRecorder()
+{
+    m_db.SetStatementObserver(nullptr);
+}
+
+void ExpectPortableSql(const std::vector<std::string>& statements)
+{
+    for (const std::string& sql : statements) {
+        const std::vector<std::string> outside = FunctionsOutsideAllowedList(sql);
+        if (outside.empty())
+            continue;
+        std::string names;
+        for (const std::string& name : outside)
+            names += (names.empty() ? "" : ", ") + name;
+        ADD_FAILURE() << "not every supported server has " << names << ": " << sql;
+    }
+}
+
+PausedServer::PausedServer()
+{
+    const char* dir = std::getenv("MRVN_TEST_DB_DIR");
+    if (!dir || !*dir) {
+        ADD_FAILURE() << "MRVN_TEST_DB_DIR is not set: run the database tests through ctest";
+        return;
+    }
+    std::ifstream file(std::string(dir) + "/server.pid");
+    int pid = 0;
+    if (!(file >> pid) || pid <= 0) {
+        ADD_FAILURE() << "no server pid in " << dir << "/server.pid";
+        return;
+    }
+    if (kill(static_cast<pid_t>(pid), SIGSTOP) != 0) {
+        ADD_FAILURE() << "cannot stop the test server (pid " << pid << ")";
+        return;
+    }
+    m_pid = pid;
+}
+
+PausedServer::~PausedServer()
+{
+    Resume();
+}
+
+void PausedServer::Resume()
+{
+    if (m_pid > 0)
+        kill(static_cast<pid_t>(m_pid), SIGCONT);
+    m_pid = 0;
 }
 
 } // namespace mrvn::test
