@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace mrvn::test {
@@ -122,7 +123,7 @@ void ExpectPortableSql(const std::vector<std::string>& statements)
     }
 }
 
-PausedServer::PausedServer()
+PausedServer::PausedServer(int maxSeconds)
 {
     const char* dir = std::getenv("MRVN_TEST_DB_DIR");
     if (!dir || !*dir) {
@@ -135,8 +136,21 @@ PausedServer::PausedServer()
         ADD_FAILURE() << "no server pid in " << dir << "/server.pid";
         return;
     }
+    const pid_t watchdog = fork();
+    if (watchdog < 0) {
+        ADD_FAILURE() << "cannot start the watchdog of a paused server";
+        return;
+    }
+    if (watchdog == 0) {
+        // Only async-signal-safe calls here: the parent may have threads.
+        sleep(static_cast<unsigned>(maxSeconds));
+        kill(static_cast<pid_t>(pid), SIGCONT);
+        _exit(0);
+    }
+    m_watchdog = static_cast<int>(watchdog);
     if (kill(static_cast<pid_t>(pid), SIGSTOP) != 0) {
         ADD_FAILURE() << "cannot stop the test server (pid " << pid << ")";
+        Resume();
         return;
     }
     m_pid = pid;
@@ -152,6 +166,11 @@ void PausedServer::Resume()
     if (m_pid > 0)
         kill(static_cast<pid_t>(m_pid), SIGCONT);
     m_pid = 0;
+    if (m_watchdog > 0) {
+        kill(static_cast<pid_t>(m_watchdog), SIGKILL);
+        waitpid(static_cast<pid_t>(m_watchdog), nullptr, 0);
+    }
+    m_watchdog = 0;
 }
 
 } // namespace mrvn::test

@@ -59,11 +59,13 @@ void ExpectPortableSql(const std::vector<std::string>& statements);
 
 // Stops the test server's process (SIGSTOP) so that it accepts connections and statements but
 // never answers, as a hung server does; the destructor always lets it go on (SIGCONT), also
-// when the test fails. Keep pauses short: every test program shares the server.
+// when the test fails. A watchdog process lets it go on after `maxSeconds` in any case, so a
+// test that hangs or is killed cannot leave the shared server stopped. Keep pauses short:
+// every test program shares the server.
 class PausedServer
 {
 public:
-    PausedServer();
+    explicit PausedServer(int maxSeconds = 15);
     ~PausedServer();
     PausedServer(const PausedServer&) = delete;
     PausedServer& operator=(const PausedServer&) = delete;
@@ -75,6 +77,7 @@ public:
 
 private:
     int m_pid = 0;
+    int m_watchdog = 0;
 };
 
 } // namespace mrvn::test
