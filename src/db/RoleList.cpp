@@ -264,7 +264,7 @@ std::string BuildLookupQuery(const LookupTable& lookup)
 }
 
 // How a bounded statement went.
-enum class Outcome { Done, Failed, Unsupported };
+enum class Outcome { Done, Unsupported, Lost };
 
 class BoundedRun
 {
@@ -273,16 +273,23 @@ public:
 
     RowSet Select(std::string sql)
     {
+        // Once the server is out of reach, each further statement would only wait for another
+        // reconnect attempt.
+        if (m_outcome == Outcome::Lost)
+            return {};
         if (m_options.rewriteBounded)
             sql = m_options.rewriteBounded(std::move(sql));
         if (m_db.ExecSql(sql))
             return m_db.StoreResult();
         if (IsUnsupportedSqlError(m_db.LastError()))
             m_outcome = Outcome::Unsupported;
+        else if (m_db.ConnectionLost())
+            m_outcome = Outcome::Lost;
         return {};
     }
 
     bool Unsupported() const { return m_outcome == Outcome::Unsupported; }
+    bool Lost() const { return m_outcome == Outcome::Lost; }
     // The answer cannot be given exactly, though the server took every statement.
     void CannotBeExact() { m_notExact = true; }
     bool NotExact() const { return m_notExact; }
@@ -529,7 +536,7 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
     if (schema->currencyUsable)
         currencies.Load(
             run, {"role_account", "b.tongqian,b.bind_lingshi", *schema->currencyKey, kId}, *schema);
-    if (run.Unsupported() || run.NotExact())
+    if (run.Unsupported() || run.NotExact() || run.Lost())
         return std::nullopt;
 
     const CellReader read(rows, query.positions);
@@ -551,16 +558,19 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
 }
 
 // The first row's columns of a lookup as text; empty texts when there is no row or the
-// statement fails.
-void ReadFirst(DbConnection& db, std::string_view table, std::string_view fields,
+// statement fails. False when the server could not be reached.
+bool ReadFirst(DbConnection& db, std::string_view table, std::string_view fields,
                const std::string& condition, std::initializer_list<std::string*> targets)
 {
     RowSet rows = db.SelectRows(table, fields, condition, "id DESC");
+    if (!rows.Valid() && db.ConnectionLost())
+        return false;
     rows.FirstRow();
     int column = 0;
     for (std::string* target : targets)
         rows.ReadField(column++, *target);
     FreeRowSet(rows);
+    return true;
 }
 
 std::optional<RoleRows> PerRoleList(DbConnection& db)
@@ -578,10 +588,13 @@ std::optional<RoleRows> PerRoleList(DbConnection& db)
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
         // The keys go in escaped, so each is compared exactly as its text reads.
         Currencies money;
-        ReadFirst(db, "user_account", "lingshi",
-                  "user_guid=" + db.QuoteString(read.Bytes(kAccountKey)), {&money.yuanbao});
-        ReadFirst(db, "role_account", "tongqian,bind_lingshi",
-                  "user_role_id=" + db.QuoteString(read.Bytes(kId)), {&money.copper, &money.bound});
+        // A server gone out of reach would cost a reconnect attempt for every further lookup.
+        if (!ReadFirst(db, "user_account", "lingshi",
+                       "user_guid=" + db.QuoteString(read.Bytes(kAccountKey)), {&money.yuanbao}) ||
+            !ReadFirst(db, "role_account", "tongqian,bind_lingshi",
+                       "user_role_id=" + db.QuoteString(read.Bytes(kId)),
+                       {&money.copper, &money.bound}))
+            return std::nullopt;
         bool online = false;
         RoleRow row = BuildRow(read, rows, std::move(money), online);
         list.Add(std::move(row), online);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
+
 namespace mrvn {
 namespace {
 
@@ -499,6 +502,43 @@ TEST(RoleListFallbackOnlyForUnknownSql, OtherFailuresGiveNothing)
     EXPECT_FALSE(QueryRoleList(scratch.Db(), options).has_value());
     EXPECT_EQ(scratch.Db().LastError(), 1146u);
     EXPECT_FALSE(scratch.Db().Refuses(SqlForm::BoundedRoleList));
+}
+
+// A server that hangs in the middle of a refresh ends it after one wait: the statements still
+// to come are not sent, each of which would wait for a reconnect attempt.
+TEST_P(RoleList, ServerHungMidwayEndsTheListAfterOneWait)
+{
+    ScratchDatabase scratch;
+    for (int id = 1; id <= 20; ++id)
+        AddRole(scratch, {.id = id});
+    ConnectOptions options;
+    options.connectTimeoutSeconds = 1;
+    options.readTimeoutSeconds = 1;
+    options.writeTimeoutSeconds = 1;
+    DbConnection db;
+    ASSERT_TRUE(db.Connect(scratch.Params(), options));
+    std::optional<test::PausedServer> paused;
+    int statements = 0;
+    // The third statement: the first lookup of the bounded method, the first role's currency
+    // lookup of the other.
+    db.SetStatementObserver([&](std::string_view) {
+        if (++statements == 3)
+            paused.emplace();
+    });
+    RoleListOptions listOptions;
+    listOptions.method = GetParam();
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<Rows> rows = QueryRoleList(db, listOptions);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    db.SetStatementObserver(nullptr);
+    ASSERT_TRUE(paused.has_value());
+    EXPECT_TRUE(paused->Paused());
+    paused.reset();
+    EXPECT_FALSE(rows.has_value());
+    EXPECT_TRUE(db.ConnectionLost());
+    EXPECT_EQ(statements, 3);
+    EXPECT_LT(seconds, options.readTimeoutSeconds + 3.0);
 }
 
 } // namespace
