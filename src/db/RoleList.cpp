@@ -244,8 +244,9 @@ struct LookupTable
 };
 
 // Which texts a text key's collation holds equal, as the server decides it: the role keys and
-// the table's keys grouped by the collation, one row per group that holds both, listing the
-// distinct byte strings (hexadecimal) of the group.
+// the table's keys grouped by the collation. Only groups that hold both sides and more than one
+// byte string matter (texts with equal bytes the client matches itself); for each, the distinct
+// byte strings (hexadecimal).
 std::string BuildClassQuery(const LookupTable& lookup, const Schema& schema)
 {
     const std::string collate = " COLLATE " + lookup.key.collation;
@@ -253,7 +254,9 @@ std::string BuildClassQuery(const LookupTable& lookup, const Schema& schema)
            RoleKeyText(lookup.key, schema, lookup.rolePosition) + collate +
            " AS k, 0 AS s FROM user_role u UNION ALL SELECT b." +
            DbConnection::QuoteIdentifier(lookup.key.name) + collate + ", 1 FROM " + lookup.table +
-           " b) t GROUP BY t.k HAVING MIN(t.s) = 0 AND MAX(t.s) = 1";
+           " b) t GROUP BY t.k HAVING MIN(t.s) = 0 AND MAX(t.s) = 1 AND COUNT(DISTINCT HEX(t.k)) > "
+           "1"
+           " ORDER BY NULL";
 }
 
 std::string BuildLookupQuery(const LookupTable& lookup)
@@ -319,25 +322,16 @@ class Lookup
 public:
     void Load(BoundedRun& run, const LookupTable& lookup, const Schema& schema)
     {
-        m_collated = KindOf(lookup.key) == KeyKind::Collated;
-        if (m_collated && !LoadClasses(run, lookup, schema))
+        if (KindOf(lookup.key) == KeyKind::Collated && !LoadClasses(run, lookup, schema))
             return;
         m_rows = run.Select(BuildLookupQuery(lookup));
         const std::int64_t count = m_rows.RowCount();
-        if (!m_collated)
-            m_rowOf.reserve(static_cast<std::size_t>(count));
+        m_rowOf.reserve(static_cast<std::size_t>(count));
         for (std::int64_t r = 0; r < count; ++r) {
             std::size_t length = 0;
             const char* key = m_rows.CellAt(r, 0, length);
-            if (!key) // a NULL key equals nothing
-                continue;
-            const std::string_view text(key, length);
-            if (!m_collated) {
-                m_rowOf[text] = r;
-            } else if (const auto found = m_classOf.find(std::string(text));
-                       found != m_classOf.end()) {
-                m_rowOfClass[found->second] = r;
-            }
+            if (key) // a NULL key equals nothing
+                m_rowOf[Canonical(std::string_view(key, length))] = r;
         }
     }
 
@@ -347,12 +341,7 @@ public:
         const char* key = keyColumn >= 0 ? roles.Cell(keyColumn, length) : nullptr;
         if (!key)
             return -1;
-        const std::string_view text(key, length);
-        if (m_collated) {
-            const auto found = m_classOf.find(std::string(text));
-            return found == m_classOf.end() ? -1 : m_rowOfClass[found->second];
-        }
-        const auto found = m_rowOf.find(text);
+        const auto found = m_rowOf.find(Canonical(std::string_view(key, length)));
         return found == m_rowOf.end() ? -1 : found->second;
     }
 
@@ -366,6 +355,15 @@ public:
     }
 
 private:
+    // The byte string that stands for every key equal to this one: the first of its class.
+    std::string_view Canonical(std::string_view key) const
+    {
+        if (m_classKey.empty())
+            return key;
+        const auto found = m_classKey.find(key);
+        return found == m_classKey.end() ? key : std::string_view(found->second);
+    }
+
     bool LoadClasses(BoundedRun& run, const LookupTable& lookup, const Schema& schema)
     {
         RowSet classes = run.Select(BuildClassQuery(lookup, schema));
@@ -375,20 +373,19 @@ private:
             const char* list = classes.CellAt(r, 0, length);
             std::size_t limitLength = 0;
             const char* limit = classes.CellAt(r, 1, limitLength);
-            // A list as long as the limit may have been cut: its group cannot be trusted.
+            // A list as long as the limit may have been cut: its class cannot be trusted.
             if (!list ||
                 length >= static_cast<std::size_t>(std::max<std::int64_t>(
                               0, TextToInt64(std::string_view(limit ? limit : "", limitLength))))) {
                 run.CannotBeExact();
                 return false;
             }
-            const std::size_t index = m_rowOfClass.size();
-            m_rowOfClass.push_back(-1);
             // Every piece counts, an empty one too: the hexadecimal form of an empty key.
             const std::string_view keys(list, length);
+            const std::string first(keys.substr(0, keys.find(',')));
             for (std::size_t start = 0;;) {
                 const std::size_t comma = keys.find(',', start);
-                m_classOf.emplace(keys.substr(start, comma - start), index);
+                m_classKey.emplace(keys.substr(start, comma - start), first);
                 if (comma == std::string_view::npos)
                     break;
                 start = comma + 1;
@@ -397,11 +394,20 @@ private:
         return classes.Valid();
     }
 
-    bool m_collated = false;
+    struct Hash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const
+        {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+
     RowSet m_rows;
+    // Row of the highest id for each canonical key; the views point into m_rows or m_classKey,
+    // whose nodes do not move.
     std::unordered_map<std::string_view, std::int64_t> m_rowOf;
-    std::unordered_map<std::string, std::size_t> m_classOf;
-    std::vector<std::int64_t> m_rowOfClass;
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> m_classKey;
 };
 
 class CellReader
