@@ -68,7 +68,8 @@ struct RoleListOptions
 // statements whatever the number of roles (the columns' definitions, the roles, and for each
 // lookup table its rows and, for a text key, which key texts the key's collation holds equal);
 // the per-role method gives the same cells with 1 + 2N plain statements. Nothing when the
-// role query fails (an empty list is a valid answer: no roles).
+// role query fails or the server stops answering on the way (an empty list is a valid answer:
+// no roles).
 std::optional<RoleRows> QueryRoleList(DbConnection& db, const RoleListOptions& options = {});
 
 } // namespace mrvn

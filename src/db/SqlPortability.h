@@ -14,10 +14,9 @@ namespace mrvn {
 // functions and JSON functions (MySQL 8.0, MariaDB 10.2); and a CAST to DOUBLE or FLOAT
 // (MySQL 8.0.17): "+ 0e0" gives the double value on every server.
 inline constexpr std::string_view kPortableSqlFunctions[] = {
-    "CAST",         "CHAR_LENGTH", "CONCAT", "CONVERT",  "COUNT",
-    "CURDATE",      "DATABASE",    "DATE",   "DATE_ADD", "DATE_SUB",
-    "GROUP_CONCAT", "HEX",         "IF",     "IFNULL",   "LENGTH",
-    "MAX",          "MIN",         "NOW",    "SUM",      "UNIX_TIMESTAMP",
+    "CAST",     "CHAR_LENGTH", "COALESCE", "CONCAT",   "CONVERT",      "COUNT", "CURDATE",
+    "DATABASE", "DATE",        "DATE_ADD", "DATE_SUB", "GROUP_CONCAT", "HEX",   "IF",
+    "IFNULL",   "LENGTH",      "MAX",      "MIN",      "NOW",          "SUM",   "UNIX_TIMESTAMP",
 };
 
 // Types a CAST may name on every server (CAST(x AS type)).
