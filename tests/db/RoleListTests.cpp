@@ -417,6 +417,11 @@ struct Refusal
     unsigned error;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* out)
+{
+    *out << refusal.what;
+}
+
 bool IsRoleQuery(const std::string& sql)
 {
     return sql.find("FROM user_role u ORDER BY") != std::string::npos;
@@ -484,10 +489,13 @@ TEST_P(RoleListFallback, RefusedBoundedQueryFallsBackForThisConnection)
     ASSERT_TRUE(db.Connect(scratch.Params()));
     EXPECT_FALSE(db.Refuses(SqlForm::BoundedRoleList));
     options.rewriteBounded = nullptr;
+    test::StatementRecorder recorder(db);
     rows = QueryRoleList(db, options);
     ASSERT_TRUE(rows.has_value());
     EXPECT_EQ(*rows, reference);
     EXPECT_FALSE(db.Refuses(SqlForm::BoundedRoleList));
+    // The bounded statements answered: a handful, not one per role.
+    EXPECT_LE(recorder.Statements().size(), 6u);
 }
 
 TEST(RoleListFallbackOnlyForUnknownSql, OtherFailuresGiveNothing)
