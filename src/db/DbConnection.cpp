@@ -300,7 +300,7 @@ DbConnection::~DbConnection() = default;
 
 namespace {
 
-MYSQL* OpenHandle(const ConnectParams& params, unsigned connectTimeoutSeconds, const char* charset,
+MYSQL* OpenHandle(const ConnectParams& params, const ConnectOptions& options, const char* charset,
                   unsigned& error)
 {
     MYSQL* handle = mysql_init(nullptr);
@@ -308,17 +308,29 @@ MYSQL* OpenHandle(const ConnectParams& params, unsigned connectTimeoutSeconds, c
         error = CR_OUT_OF_MEMORY;
         return nullptr;
     }
-    // The character set goes in as an option, not as a SET NAMES statement: the client then
-    // knows it when escaping, and an automatic reconnect restores it.
+    // The character set goes in as an option, not only as a SET NAMES statement: the client
+    // then knows it when escaping, and an automatic reconnect restores it.
     mysql_options(handle, MYSQL_SET_CHARSET_NAME, charset);
     my_bool reconnect = 1;
     mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect);
-    // Only the connect is bounded: a long cleanup statement must be allowed to finish.
-    unsigned timeout = connectTimeoutSeconds;
-    mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    // Zero would mean "wait for ever" to the library.
+    const auto bounded = [](unsigned seconds) { return seconds > 0 ? seconds : 1u; };
+    const unsigned connectTimeout = bounded(options.connectTimeoutSeconds);
+    const unsigned readTimeout = bounded(options.readTimeoutSeconds);
+    const unsigned writeTimeout = bounded(options.writeTimeoutSeconds);
+    mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
+    mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
+    mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
     if (!mysql_real_connect(handle, OrNull(params.host), OrNull(params.user),
                             OrNull(params.password), OrNull(params.database), params.port, nullptr,
                             0)) {
+        error = mysql_errno(handle);
+        mysql_close(handle);
+        return nullptr;
+    }
+    // A server that does not know the character set number of the handshake silently keeps its
+    // own default, so the set is confirmed by name: an old server refuses SET NAMES utf8mb4.
+    if (mysql_set_character_set(handle, charset) != 0) {
         error = mysql_errno(handle);
         mysql_close(handle);
         return nullptr;
@@ -327,17 +339,29 @@ MYSQL* OpenHandle(const ConnectParams& params, unsigned connectTimeoutSeconds, c
     return handle;
 }
 
+bool UnknownCharacterSet(unsigned error)
+{
+    return error == CR_CANT_READ_CHARSET || error == ER_UNKNOWN_CHARACTER_SET;
+}
+
 } // namespace
 
-bool DbConnection::Connect(const ConnectParams& params, unsigned connectTimeoutSeconds)
+bool DbConnection::Connect(const ConnectParams& params)
+{
+    return Connect(params, m_options);
+}
+
+bool DbConnection::Connect(const ConnectParams& params, const ConnectOptions& options)
 {
     m_handle.reset();
     m_affected = 0;
+    // What an earlier server refused says nothing about this one.
+    m_refused = 0;
     unsigned error = 0;
-    MYSQL* handle = OpenHandle(params, connectTimeoutSeconds, "utf8mb4", error);
-    // Servers before 5.5.3 do not know utf8mb4.
-    if (!handle && (error == CR_CANT_READ_CHARSET || error == ER_UNKNOWN_CHARACTER_SET))
-        handle = OpenHandle(params, connectTimeoutSeconds, "utf8", error);
+    MYSQL* handle = OpenHandle(params, options, options.charset.c_str(), error);
+    // Servers before MySQL 5.5.3 do not know utf8mb4.
+    if (!handle && UnknownCharacterSet(error) && options.charset != "utf8")
+        handle = OpenHandle(params, options, "utf8", error);
     m_lastError = error;
     m_handle.reset(handle);
     return handle != nullptr;
@@ -354,10 +378,17 @@ void DbConnection::Close()
     m_affected = 0;
 }
 
+std::string DbConnection::CharacterSet() const
+{
+    return m_handle ? std::string(mysql_character_set_name(m_handle.get())) : std::string();
+}
+
 bool DbConnection::ExecSql(std::string_view sql)
 {
     if (!m_handle)
         return false;
+    if (m_observer)
+        m_observer(sql);
     if (mysql_real_query(m_handle.get(), sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
         m_lastError = mysql_errno(m_handle.get());
         m_affected = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -76,8 +77,33 @@ struct ConnectParams
     unsigned port = 0;    // 0: the library default
 };
 
+// How a connection is opened. The time-outs bound what a server that stops answering (hung,
+// or the network path gone) costs the one thread that waits for it. The client library applies
+// the read and write time-outs to each single wait on the socket, not to a whole statement: a
+// long result that keeps arriving is never cut, but a statement the server takes longer than
+// the read time-out to answer is reported as a lost connection.
+// Worst case for one statement of a hung server: the read time-out; for a statement too big for
+// the socket buffers, the write time-out plus one reconnect attempt (the connect time-out). Each
+// later statement makes one reconnect attempt: the connect time-out.
+struct ConnectOptions
+{
+    unsigned connectTimeoutSeconds = 5;
+    unsigned readTimeoutSeconds = 30;
+    unsigned writeTimeoutSeconds = 30;
+    // The character set asked for first; when the client library or the server does not know
+    // it (utf8mb4 before MySQL 5.5.3), the connection is made in utf8.
+    std::string charset = "utf8mb4";
+};
+
+// Statement forms a server refused once on this connection; remembered until the next
+// Connect, so a refused form is not sent again on every refresh.
+enum class SqlForm : unsigned {
+    BoundedRoleList = 1u << 0,
+};
+
 // The one connection to the game database, opened in utf8mb4 (utf8 on old servers), with
-// automatic reconnect and a short connect time-out. Not thread-safe; one statement at a time.
+// automatic reconnect and bounded waits (ConnectOptions). Not thread-safe; one statement at a
+// time.
 class DbConnection
 {
 public:
@@ -86,9 +112,23 @@ public:
     DbConnection(const DbConnection&) = delete;
     DbConnection& operator=(const DbConnection&) = delete;
 
-    bool Connect(const ConnectParams& params, unsigned connectTimeoutSeconds = 5);
+    // Connects with the options set by SetConnectOptions (the defaults unless set).
+    bool Connect(const ConnectParams& params);
+    bool Connect(const ConnectParams& params, const ConnectOptions& options);
+    void SetConnectOptions(const ConnectOptions& options) { m_options = options; }
+    const ConnectOptions& Options() const { return m_options; }
     bool IsOpen() const;
     void Close();
+    // The character set the connection ended up in ("" without a connection).
+    std::string CharacterSet() const;
+
+    bool Refuses(SqlForm form) const { return (m_refused & static_cast<unsigned>(form)) != 0; }
+    void RememberRefused(SqlForm form) { m_refused |= static_cast<unsigned>(form); }
+
+    // Sees the text of every statement before it is sent (tests use it to check the SQL the
+    // tool sends); empty to stop.
+    using StatementObserver = std::function<void(std::string_view sql)>;
+    void SetStatementObserver(StatementObserver observer) { m_observer = std::move(observer); }
 
     // Runs a statement; any result stays pending until StoreResult.
     bool ExecSql(std::string_view sql);
@@ -119,8 +159,11 @@ private:
         void operator()(st_mysql* handle) const;
     };
     std::unique_ptr<st_mysql, Deleter> m_handle;
+    ConnectOptions m_options;
+    StatementObserver m_observer;
     std::int64_t m_affected = 0;
     unsigned m_lastError = 0;
+    unsigned m_refused = 0;
 };
 
 // "select F from T[ where C][ order by O]": the parts inserted unchanged, " where " only

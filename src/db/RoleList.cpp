@@ -1,10 +1,13 @@
 #include "db/RoleList.h"
 
+#include "db/SqlPortability.h"
 #include "text/DateTime.h"
 #include "text/TextUtil.h"
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <unordered_map>
 
@@ -61,13 +64,13 @@ struct Schema
 
 // One statement tells which tables and columns exist, the names of user_role's positions and
 // how the server compares the lookup keys.
-std::optional<Schema> ReadSchema(DbConnection& db)
+template <typename Run> std::optional<Schema> ReadSchema(Run& run)
 {
-    RowSet rows = db.SelectRows(
+    RowSet rows = run.Select(BuildSelect(
         "information_schema.COLUMNS",
         "TABLE_NAME,COLUMN_NAME,DATA_TYPE,CHARACTER_SET_NAME,COLLATION_NAME",
         "TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('user_role','user_account','role_account')",
-        "TABLE_NAME, ORDINAL_POSITION");
+        "TABLE_NAME, ORDINAL_POSITION"));
     if (!rows.Valid())
         return std::nullopt;
     Schema schema;
@@ -117,29 +120,6 @@ bool IsNumericType(const std::string& type)
                        [&](const char* name) { return type == name; });
 }
 
-// The lookups compare "key='<text of the role column>'". Instead of one such statement per
-// role, the server turns both sides into a canonical form that is equal exactly when that
-// comparison holds, and the rows are matched by it here:
-// - a text key compares under its own collation (a literal is coercible, so the column's
-//   collation decides): the collation's weight string, with trailing spaces cut first when
-//   the collation pads with spaces;
-// - a numeric key compares with the literal as double precision numbers: the double, which
-//   the server prints in its shortest exact form (+0e0 makes -0 and 0 one value);
-// - anything else compares byte by byte.
-std::string Canonical(const ColumnInfo& key, const std::string& value)
-{
-    if (!key.collation.empty()) {
-        const std::string collated =
-            "CONVERT(" + value + " USING " + key.charset + ") COLLATE " + key.collation;
-        const std::string pads = "CONVERT('a ' USING " + key.charset + ") COLLATE " +
-                                 key.collation + " = CONVERT('a' USING " + key.charset + ")";
-        return "WEIGHT_STRING(IF(" + pads + ", RTRIM(" + collated + "), " + collated + "))";
-    }
-    if (IsNumericType(key.dataType))
-        return "(CAST(" + value + " AS DOUBLE) + 0e0)";
-    return "CAST(" + value + " AS BINARY)";
-}
-
 bool IsIntegerType(const std::string& type)
 {
     static const char* const kInteger[] = {"tinyint", "smallint", "mediumint",
@@ -148,25 +128,60 @@ bool IsIntegerType(const std::string& type)
                        [&](const char* name) { return type == name; });
 }
 
-// The role side: the column's text as the per-role statement would have quoted it (NULL
-// reads as an empty text). Two common cases skip the detour through text, with the same
-// result: a text column already in the key's collation, and an integer column against a
-// numeric key (an integer and its decimal text give the same double).
-std::string RoleKey(const ColumnInfo& key, const Schema& schema, int position)
+// How the server compares a key column with a string literal:
+// - a text key under its own collation (a literal is coercible, so the column's collation
+//   decides), which may hold different texts equal (case, accents, trailing spaces);
+// - a numeric key as double precision numbers;
+// - anything else byte by byte.
+enum class KeyKind { Collated, Numeric, Bytes };
+
+KeyKind KindOf(const ColumnInfo& key)
 {
-    if (position >= static_cast<int>(schema.role.size()))
-        return Canonical(key, "''");
-    const ColumnInfo& role = schema.role[static_cast<std::size_t>(position)];
-    const std::string column = "u." + DbConnection::QuoteIdentifier(role.name);
-    if (!key.collation.empty() && role.collation == key.collation && role.charset == key.charset) {
-        const std::string value = "IFNULL(" + column + ", '')";
-        const std::string pads = "CONVERT('a ' USING " + key.charset + ") COLLATE " +
-                                 key.collation + " = CONVERT('a' USING " + key.charset + ")";
-        return "WEIGHT_STRING(IF(" + pads + ", RTRIM(" + value + "), " + value + "))";
+    if (!key.collation.empty())
+        return KeyKind::Collated;
+    return IsNumericType(key.dataType) ? KeyKind::Numeric : KeyKind::Bytes;
+}
+
+// The role side of "key='<text of the role column>'": the column's text as the per-role
+// statement would have quoted it (NULL reads as an empty text), in the key's character set
+// for a text key. A text column already in the key's character set and an integer column
+// against a numeric key skip the detour through text, with the same result.
+std::string RoleKeyText(const ColumnInfo& key, const Schema& schema, int position)
+{
+    const bool present = position < static_cast<int>(schema.role.size());
+    const ColumnInfo* role = present ? &schema.role[static_cast<std::size_t>(position)] : nullptr;
+    const std::string column = present ? "u." + DbConnection::QuoteIdentifier(role->name) : "";
+    const std::string text = present ? "IFNULL(CAST(" + column + " AS CHAR), '')" : "''";
+    switch (KindOf(key)) {
+    case KeyKind::Collated:
+        if (present && role->charset == key.charset)
+            return "IFNULL(" + column + ", '')";
+        return "CONVERT(" + text + " USING " + key.charset + ")";
+    case KeyKind::Numeric:
+        if (present && IsIntegerType(role->dataType))
+            return "IFNULL(" + column + ", 0)";
+        return text;
+    case KeyKind::Bytes:
+        break;
     }
-    if (key.collation.empty() && IsNumericType(key.dataType) && IsIntegerType(role.dataType))
-        return "(IFNULL(CAST(" + column + " AS DOUBLE), 0) + 0e0)";
-    return Canonical(key, "IFNULL(CAST(" + column + " AS CHAR), '')");
+    return text;
+}
+
+// A form of a key value that the client can match byte by byte: for a numeric key the double
+// the server compares (+ 0e0 makes it a double on every server, and -0 and 0 one value); for a
+// text key the bytes in the key's character set, which the key's classes (below) then group;
+// otherwise the bytes.
+std::string Matchable(const ColumnInfo& key, const std::string& value)
+{
+    switch (KindOf(key)) {
+    case KeyKind::Collated:
+        return "HEX(" + value + ")";
+    case KeyKind::Numeric:
+        return "(" + value + " + 0e0)";
+    case KeyKind::Bytes:
+        break;
+    }
+    return "CAST(" + value + " AS BINARY)";
 }
 
 // The positions the list shows, in the order the role query selects them.
@@ -175,10 +190,16 @@ constexpr int kReadPositions[] = {
     kCreated, kLastLogin,  kLastOffline, kBattlePower, kLogins, kOnlineMinutes};
 constexpr int kPositionCount = 23;
 
+// Where each user_role position is in a result: -1 when the table has no such column.
+struct PositionMap
+{
+    int columnOf[kPositionCount];
+};
+
 struct RoleQuery
 {
     std::string sql;
-    int columnOf[kPositionCount]; // result column of each position, -1 when absent
+    PositionMap positions;
     int accountKeyColumn = -1;
     int currencyKeyColumn = -1;
 };
@@ -186,7 +207,7 @@ struct RoleQuery
 RoleQuery BuildRoleQuery(const Schema& schema)
 {
     RoleQuery query;
-    std::fill(std::begin(query.columnOf), std::end(query.columnOf), -1);
+    std::fill(std::begin(query.positions.columnOf), std::end(query.positions.columnOf), -1);
     std::string sql = "SELECT ";
     int column = 0;
     // Only the columns shown travel.
@@ -197,14 +218,15 @@ RoleQuery BuildRoleQuery(const Schema& schema)
             sql += ",";
         sql += "u." +
                DbConnection::QuoteIdentifier(schema.role[static_cast<std::size_t>(position)].name);
-        query.columnOf[position] = column++;
+        query.positions.columnOf[position] = column++;
     }
     if (schema.accountUsable) {
-        sql += "," + RoleKey(*schema.accountKey, schema, kAccountKey);
+        sql += "," +
+               Matchable(*schema.accountKey, RoleKeyText(*schema.accountKey, schema, kAccountKey));
         query.accountKeyColumn = column++;
     }
     if (schema.currencyUsable) {
-        sql += "," + RoleKey(*schema.currencyKey, schema, kId);
+        sql += "," + Matchable(*schema.currencyKey, RoleKeyText(*schema.currencyKey, schema, kId));
         query.currencyKeyColumn = column++;
     }
     sql += " FROM user_role u ORDER BY u.id DESC";
@@ -212,39 +234,74 @@ RoleQuery BuildRoleQuery(const Schema& schema)
     return query;
 }
 
-// Canonical key -> row of a lookup table. Rows come in ascending id, so the last one stored
-// for a key is the one with the highest id, the row the per-role statement ("order by id
-// DESC", first row) would read.
-struct Lookup
+// One lookup table as the bounded method reads it.
+struct LookupTable
 {
-    RowSet rows;
-    std::unordered_map<std::string_view, std::int64_t> rowOf;
+    const char* table;
+    const char* values; // "b."-qualified value columns
+    const ColumnInfo& key;
+    int rolePosition; // the user_role position the key is compared with
+};
 
-    bool Load(DbConnection& db, const std::string& sql)
+// Which texts a text key's collation holds equal, as the server decides it: the role keys and
+// the table's keys grouped by the collation. Only groups that hold both sides and more than one
+// byte string matter (texts with equal bytes the client matches itself); for each, the distinct
+// byte strings (hexadecimal).
+std::string BuildClassQuery(const LookupTable& lookup, const Schema& schema)
+{
+    const std::string collate = " COLLATE " + lookup.key.collation;
+    return "SELECT GROUP_CONCAT(DISTINCT HEX(t.k)), @@group_concat_max_len FROM (SELECT " +
+           RoleKeyText(lookup.key, schema, lookup.rolePosition) + collate +
+           " AS k, 0 AS s FROM user_role u UNION ALL SELECT b." +
+           DbConnection::QuoteIdentifier(lookup.key.name) + collate + ", 1 FROM " + lookup.table +
+           " b) t GROUP BY t.k HAVING MIN(t.s) = 0 AND MAX(t.s) = 1 AND COUNT(DISTINCT HEX(t.k)) > "
+           "1"
+           " ORDER BY NULL";
+}
+
+std::string BuildLookupQuery(const LookupTable& lookup)
+{
+    return "SELECT " +
+           Matchable(lookup.key, "b." + DbConnection::QuoteIdentifier(lookup.key.name)) + "," +
+           lookup.values + " FROM " + lookup.table + " b ORDER BY b.id";
+}
+
+// How a bounded statement went.
+enum class Outcome { Done, Unsupported, Lost };
+
+class BoundedRun
+{
+public:
+    BoundedRun(DbConnection& db, const RoleListOptions& options) : m_db(db), m_options(options) {}
+
+    RowSet Select(std::string sql)
     {
-        if (!db.ExecSql(sql))
-            return false;
-        rows = db.StoreResult();
-        const std::int64_t count = rows.RowCount();
-        rowOf.reserve(static_cast<std::size_t>(count));
-        for (std::int64_t r = 0; r < count; ++r) {
-            std::size_t length = 0;
-            const char* key = rows.CellAt(r, 0, length);
-            if (key) // a NULL key equals nothing
-                rowOf[std::string_view(key, length)] = r;
-        }
-        return rows.Valid();
+        // Once the server is out of reach, each further statement would only wait for another
+        // reconnect attempt.
+        if (m_outcome == Outcome::Lost)
+            return {};
+        if (m_options.rewriteBounded)
+            sql = m_options.rewriteBounded(std::move(sql));
+        if (m_db.ExecSql(sql))
+            return m_db.StoreResult();
+        if (IsUnsupportedSqlError(m_db.LastError()))
+            m_outcome = Outcome::Unsupported;
+        else if (m_db.ConnectionLost())
+            m_outcome = Outcome::Lost;
+        return {};
     }
 
-    std::int64_t Find(const RowSet& roles, int keyColumn) const
-    {
-        std::size_t length = 0;
-        const char* key = keyColumn >= 0 ? roles.Cell(keyColumn, length) : nullptr;
-        if (!key)
-            return -1;
-        const auto found = rowOf.find(std::string_view(key, length));
-        return found == rowOf.end() ? -1 : found->second;
-    }
+    bool Unsupported() const { return m_outcome == Outcome::Unsupported; }
+    bool Lost() const { return m_outcome == Outcome::Lost; }
+    // The answer cannot be given exactly, though the server took every statement.
+    void CannotBeExact() { m_notExact = true; }
+    bool NotExact() const { return m_notExact; }
+
+private:
+    DbConnection& m_db;
+    const RoleListOptions& m_options;
+    Outcome m_outcome = Outcome::Done;
+    bool m_notExact = false;
 };
 
 // The text of a cell as the server sent it (up to a zero byte); NULL reads as "".
@@ -256,121 +313,322 @@ std::string CellText(const char* cell, std::size_t length)
     return std::string(cell, zero ? static_cast<const char*>(zero) - cell : length);
 }
 
-std::string LookupText(const Lookup& lookup, std::int64_t row, int column)
+// Matchable key -> row of a lookup table. Rows come in ascending id, so the last one stored
+// for a key is the one with the highest id, the row the per-role statement ("order by id
+// DESC", first row) would read. For a text key, keys the collation holds equal share a class
+// and the class keeps the row.
+class Lookup
 {
-    if (row < 0)
-        return {};
-    std::size_t length = 0;
-    const char* cell = lookup.rows.CellAt(row, column, length);
-    return CellText(cell, length);
-}
+public:
+    void Load(BoundedRun& run, const LookupTable& lookup, const Schema& schema)
+    {
+        if (KindOf(lookup.key) == KeyKind::Collated && !LoadClasses(run, lookup, schema))
+            return;
+        m_rows = run.Select(BuildLookupQuery(lookup));
+        const std::int64_t count = m_rows.RowCount();
+        m_rowOf.reserve(static_cast<std::size_t>(count));
+        for (std::int64_t r = 0; r < count; ++r) {
+            std::size_t length = 0;
+            const char* key = m_rows.CellAt(r, 0, length);
+            if (key) // a NULL key equals nothing
+                m_rowOf[Canonical(std::string_view(key, length))] = r;
+        }
+    }
+
+    std::int64_t Find(const RowSet& roles, int keyColumn) const
+    {
+        std::size_t length = 0;
+        const char* key = keyColumn >= 0 ? roles.Cell(keyColumn, length) : nullptr;
+        if (!key)
+            return -1;
+        const auto found = m_rowOf.find(Canonical(std::string_view(key, length)));
+        return found == m_rowOf.end() ? -1 : found->second;
+    }
+
+    std::string Text(std::int64_t row, int column) const
+    {
+        if (row < 0)
+            return {};
+        std::size_t length = 0;
+        const char* cell = m_rows.CellAt(row, column, length);
+        return CellText(cell, length);
+    }
+
+private:
+    // The byte string that stands for every key equal to this one: the first of its class.
+    std::string_view Canonical(std::string_view key) const
+    {
+        if (m_classKey.empty())
+            return key;
+        const auto found = m_classKey.find(key);
+        return found == m_classKey.end() ? key : std::string_view(found->second);
+    }
+
+    bool LoadClasses(BoundedRun& run, const LookupTable& lookup, const Schema& schema)
+    {
+        RowSet classes = run.Select(BuildClassQuery(lookup, schema));
+        const std::int64_t count = classes.RowCount();
+        for (std::int64_t r = 0; r < count; ++r) {
+            std::size_t length = 0;
+            const char* list = classes.CellAt(r, 0, length);
+            std::size_t limitLength = 0;
+            const char* limit = classes.CellAt(r, 1, limitLength);
+            // A list as long as the limit may have been cut: its class cannot be trusted.
+            if (!list ||
+                length >= static_cast<std::size_t>(std::max<std::int64_t>(
+                              0, TextToInt64(std::string_view(limit ? limit : "", limitLength))))) {
+                run.CannotBeExact();
+                return false;
+            }
+            // Every piece counts, an empty one too: the hexadecimal form of an empty key.
+            const std::string_view keys(list, length);
+            const std::string first(keys.substr(0, keys.find(',')));
+            for (std::size_t start = 0;;) {
+                const std::size_t comma = keys.find(',', start);
+                m_classKey.emplace(keys.substr(start, comma - start), first);
+                if (comma == std::string_view::npos)
+                    break;
+                start = comma + 1;
+            }
+        }
+        return classes.Valid();
+    }
+
+    struct Hash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const
+        {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+
+    RowSet m_rows;
+    // Row of the highest id for each canonical key; the views point into m_rows or m_classKey,
+    // whose nodes do not move.
+    std::unordered_map<std::string_view, std::int64_t> m_rowOf;
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> m_classKey;
+};
 
 class CellReader
 {
 public:
-    CellReader(const RowSet& rows, const RoleQuery& query) : m_rows(rows), m_query(query) {}
+    CellReader(const RowSet& rows, const PositionMap& positions)
+        : m_rows(rows), m_positions(positions)
+    {
+    }
 
-    bool Has(int position) const { return m_query.columnOf[position] >= 0; }
+    bool Has(int position) const { return m_positions.columnOf[position] >= 0; }
 
     std::string Role(int position) const
     {
         if (!Has(position))
             return {};
         std::size_t length = 0;
-        const char* cell = m_rows.Cell(m_query.columnOf[position], length);
+        const char* cell = m_rows.Cell(m_positions.columnOf[position], length);
         return CellText(cell, length);
+    }
+
+    // Every byte of the cell, for a key that goes back to the server.
+    std::string Bytes(int position) const
+    {
+        if (!Has(position))
+            return {};
+        std::size_t length = 0;
+        const char* cell = m_rows.Cell(m_positions.columnOf[position], length);
+        return cell ? std::string(cell, length) : std::string();
     }
 
     std::int64_t Int64(int position) const
     {
         std::int64_t value = 0;
         if (Has(position))
-            m_rows.ReadField(m_query.columnOf[position], value);
+            m_rows.ReadField(m_positions.columnOf[position], value);
         return value;
     }
 
-    int ColumnOf(int position) const { return m_query.columnOf[position]; }
+    int ColumnOf(int position) const { return m_positions.columnOf[position]; }
 
 private:
     const RowSet& m_rows;
-    const RoleQuery& m_query;
+    const PositionMap& m_positions;
 };
 
-} // namespace
-
-std::optional<RoleRows> QueryRoleList(DbConnection& db)
+struct Currencies
 {
-    const std::optional<Schema> schema = ReadSchema(db);
+    std::string yuanbao;
+    std::string copper;
+    std::string bound;
+};
+
+// The cells of the role under the reader's cursor; `online` tells where the row goes.
+RoleRow BuildRow(const CellReader& read, const RowSet& rows, Currencies money, bool& online)
+{
+    const std::int64_t lastLogin = read.Int64(kLastLogin);
+    const std::int64_t lastOffline = read.Int64(kLastOffline);
+    online = lastOffline < lastLogin;
+
+    RoleRow cells(kRoleListColumns);
+    const auto cell = [&cells](RoleColumn column) -> std::string& {
+        return cells[static_cast<std::size_t>(column)];
+    };
+    cell(RoleColumn::Online) = online ? "在线" : " - ";
+    if (read.Has(kName)) {
+        std::size_t length = 0;
+        const char* name = rows.Cell(read.ColumnOf(kName), length);
+        // Names stay whole, also characters that the old GBK display could not hold.
+        cell(RoleColumn::Name) = name ? CleanUtf8(std::string_view(name, length)) : std::string();
+    }
+    cell(RoleColumn::Level) = read.Role(kLevel);
+    cell(RoleColumn::Copper) = std::move(money.copper);
+    cell(RoleColumn::Yuanbao) = std::move(money.yuanbao);
+    cell(RoleColumn::BoundYuanbao) = std::move(money.bound);
+    cell(RoleColumn::Experience) = read.Role(kExp);
+    if (read.Has(kJob))
+        cell(RoleColumn::Job) = JobName(read.Role(kJob));
+    cell(RoleColumn::Spirit) = read.Role(kSpirit);
+    cell(RoleColumn::BattlePower) = read.Role(kBattlePower);
+    cell(RoleColumn::Logins) = read.Role(kLogins);
+    if (read.Has(kOnlineMinutes))
+        cell(RoleColumn::OnlineTime) = read.Role(kOnlineMinutes) + "分";
+    cell(RoleColumn::Created) = read.Role(kCreated);
+    if (read.Has(kLastOffline))
+        cell(RoleColumn::LastOffline) = FormatDateTime(MsToLocalTime(lastOffline, false));
+    cell(RoleColumn::RoleId) = read.Role(kId);
+    return cells;
+}
+
+// Rows arrive newest id first and each online role goes to the top, so the online block ends
+// up in reverse arrival order.
+class ListBuilder
+{
+public:
+    explicit ListBuilder(std::size_t count) { m_others.reserve(count); }
+
+    void Add(RoleRow row, bool online) { (online ? m_online : m_others).push_back(std::move(row)); }
+
+    RoleRows Finish()
+    {
+        RoleRows result;
+        result.reserve(m_online.size() + m_others.size());
+        std::move(m_online.rbegin(), m_online.rend(), std::back_inserter(result));
+        std::move(m_others.begin(), m_others.end(), std::back_inserter(result));
+        return result;
+    }
+
+private:
+    RoleRows m_online;
+    RoleRows m_others;
+};
+
+// The bounded method: nullopt with `run.Unsupported()` or `run.NotExact()` set when the per-role
+// method has to answer instead.
+std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
+{
+    const std::optional<Schema> schema = ReadSchema(run);
     if (!schema)
         return std::nullopt;
     const RoleQuery query = BuildRoleQuery(*schema);
-    RowSet rows;
-    if (db.ExecSql(query.sql))
-        rows = db.StoreResult();
+    RowSet rows = run.Select(query.sql);
     if (!rows.Valid())
         return std::nullopt;
-    // A lookup table the server refuses to read leaves its cells empty.
+    // A lookup table the server cannot read leaves its cells empty, as a failed per-role
+    // statement would.
     Lookup accounts;
     if (schema->accountUsable)
-        accounts.Load(db, "SELECT " + Canonical(*schema->accountKey, "a.user_guid") +
-                              ",a.lingshi FROM user_account a ORDER BY a.id");
+        accounts.Load(run, {"user_account", "b.lingshi", *schema->accountKey, kAccountKey},
+                      *schema);
     Lookup currencies;
     if (schema->currencyUsable)
-        currencies.Load(db, "SELECT " + Canonical(*schema->currencyKey, "b.user_role_id") +
-                                ",b.tongqian,b.bind_lingshi FROM role_account b ORDER BY b.id");
+        currencies.Load(
+            run, {"role_account", "b.tongqian,b.bind_lingshi", *schema->currencyKey, kId}, *schema);
+    if (run.Unsupported() || run.NotExact() || run.Lost())
+        return std::nullopt;
 
-    const CellReader read(rows, query);
+    const CellReader read(rows, query.positions);
     const auto count = static_cast<std::size_t>(rows.RowCount());
-    RoleRows online;
-    RoleRows others;
-    others.reserve(count);
+    ListBuilder list(count);
     rows.FirstRow();
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
-        const std::int64_t lastLogin = read.Int64(kLastLogin);
-        const std::int64_t lastOffline = read.Int64(kLastOffline);
-        const bool isOnline = lastOffline < lastLogin;
-
-        RoleRow cells(kRoleListColumns);
-        const auto cell = [&cells](RoleColumn column) -> std::string& {
-            return cells[static_cast<std::size_t>(column)];
-        };
-        cell(RoleColumn::Online) = isOnline ? "在线" : " - ";
-        if (read.Has(kName)) {
-            std::size_t length = 0;
-            const char* name = rows.Cell(read.ColumnOf(kName), length);
-            // Names stay whole, also characters that the old GBK display could not hold.
-            cell(RoleColumn::Name) =
-                name ? CleanUtf8(std::string_view(name, length)) : std::string();
-        }
         const std::int64_t account = accounts.Find(rows, query.accountKeyColumn);
         const std::int64_t currency = currencies.Find(rows, query.currencyKeyColumn);
-        cell(RoleColumn::Level) = read.Role(kLevel);
-        cell(RoleColumn::Copper) = LookupText(currencies, currency, 1);
-        cell(RoleColumn::Yuanbao) = LookupText(accounts, account, 1);
-        cell(RoleColumn::BoundYuanbao) = LookupText(currencies, currency, 2);
-        cell(RoleColumn::Experience) = read.Role(kExp);
-        if (read.Has(kJob))
-            cell(RoleColumn::Job) = JobName(read.Role(kJob));
-        cell(RoleColumn::Spirit) = read.Role(kSpirit);
-        cell(RoleColumn::BattlePower) = read.Role(kBattlePower);
-        cell(RoleColumn::Logins) = read.Role(kLogins);
-        if (read.Has(kOnlineMinutes))
-            cell(RoleColumn::OnlineTime) = read.Role(kOnlineMinutes) + "分";
-        cell(RoleColumn::Created) = read.Role(kCreated);
-        if (read.Has(kLastOffline))
-            cell(RoleColumn::LastOffline) = FormatDateTime(MsToLocalTime(lastOffline, false));
-        cell(RoleColumn::RoleId) = read.Role(kId);
-        (isOnline ? online : others).push_back(std::move(cells));
+        bool online = false;
+        RoleRow row = BuildRow(
+            read, rows,
+            {accounts.Text(account, 1), currencies.Text(currency, 1), currencies.Text(currency, 2)},
+            online);
+        list.Add(std::move(row), online);
     }
     FreeRowSet(rows);
+    return list.Finish();
+}
 
-    // Rows arrive newest id first and each online role goes to the top, so the online block
-    // ends up in reverse arrival order.
-    RoleRows result;
-    result.reserve(online.size() + others.size());
-    std::move(online.rbegin(), online.rend(), std::back_inserter(result));
-    std::move(others.begin(), others.end(), std::back_inserter(result));
-    return result;
+// The first row's columns of a lookup as text; empty texts when there is no row or the
+// statement fails. False when the server could not be reached.
+bool ReadFirst(DbConnection& db, std::string_view table, std::string_view fields,
+               const std::string& condition, std::initializer_list<std::string*> targets)
+{
+    RowSet rows = db.SelectRows(table, fields, condition, "id DESC");
+    if (!rows.Valid() && db.ConnectionLost())
+        return false;
+    rows.FirstRow();
+    int column = 0;
+    for (std::string* target : targets)
+        rows.ReadField(column++, *target);
+    FreeRowSet(rows);
+    return true;
+}
+
+std::optional<RoleRows> PerRoleList(DbConnection& db)
+{
+    RowSet rows = db.SelectRows("user_role", "*", "", "id DESC");
+    if (!rows.Valid())
+        return std::nullopt;
+    PositionMap positions;
+    for (int p = 0; p < kPositionCount; ++p)
+        positions.columnOf[p] = p < rows.ColumnCount() ? p : -1;
+    const CellReader read(rows, positions);
+    const auto count = static_cast<std::size_t>(rows.RowCount());
+    ListBuilder list(count);
+    rows.FirstRow();
+    for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
+        // The keys go in escaped, so each is compared exactly as its text reads.
+        Currencies money;
+        // A server gone out of reach would cost a reconnect attempt for every further lookup.
+        if (!ReadFirst(db, "user_account", "lingshi",
+                       "user_guid=" + db.QuoteString(read.Bytes(kAccountKey)), {&money.yuanbao}) ||
+            !ReadFirst(db, "role_account", "tongqian,bind_lingshi",
+                       "user_role_id=" + db.QuoteString(read.Bytes(kId)),
+                       {&money.copper, &money.bound}))
+            return std::nullopt;
+        bool online = false;
+        RoleRow row = BuildRow(read, rows, std::move(money), online);
+        list.Add(std::move(row), online);
+    }
+    FreeRowSet(rows);
+    return list.Finish();
+}
+
+} // namespace
+
+std::optional<RoleRows> QueryRoleList(DbConnection& db, const RoleListOptions& options)
+{
+    if (options.method == RoleListMethod::PerRole ||
+        (options.method == RoleListMethod::Automatic && db.Refuses(SqlForm::BoundedRoleList)))
+        return PerRoleList(db);
+    BoundedRun run(db, options);
+    std::optional<RoleRows> rows = BoundedRoleList(run);
+    if (rows || options.method == RoleListMethod::Bounded)
+        return rows;
+    // An older server that does not understand a bounded statement is asked role by role,
+    // which gives the same cells; it keeps being asked so until the next connect.
+    if (run.Unsupported()) {
+        db.RememberRefused(SqlForm::BoundedRoleList);
+        return PerRoleList(db);
+    }
+    if (run.NotExact())
+        return PerRoleList(db);
+    return std::nullopt;
 }
 
 } // namespace mrvn

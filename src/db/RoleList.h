@@ -2,6 +2,7 @@
 
 #include "db/DbConnection.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,13 +41,35 @@ constexpr int ColumnIndex(RoleColumn column)
 using RoleRow = std::vector<std::string>;
 using RoleRows = std::vector<RoleRow>;
 
+// How QueryRoleList reads the lists.
+enum class RoleListMethod {
+    // The bounded statements; when the server does not understand them, the per-role
+    // statements, and the connection remembers that until the next Connect.
+    Automatic,
+    // Only the bounded statements: nothing when the server refuses them.
+    Bounded,
+    // One statement for the roles, then two per role (its account row, its currency row).
+    PerRole,
+};
+
+struct RoleListOptions
+{
+    RoleListMethod method = RoleListMethod::Automatic;
+    // Applied to the text of each bounded statement before it is sent: tests make a server
+    // refuse one.
+    std::function<std::string(std::string)> rewriteBounded;
+};
+
 // Every role of user_role as display rows, online roles first in ascending id, then the
 // others in descending id. user_role is read by column position; each role's yuanbao comes
 // from the user_account row with the highest id for its account key, its copper and bound
 // yuanbao from the role_account row with the highest id for its role id, matched as the
-// server compares the key with a string literal. Four statements whatever the number of
-// roles (the columns' definitions, the roles, the account rows, the currency rows). Nothing
-// when the role query fails (an empty list is a valid answer: no roles).
-std::optional<RoleRows> QueryRoleList(DbConnection& db);
+// server compares the key with a string literal. The bounded method needs a fixed number of
+// statements whatever the number of roles (the columns' definitions, the roles, and for each
+// lookup table its rows and, for a text key, which key texts the key's collation holds equal);
+// the per-role method gives the same cells with 1 + 2N plain statements. Nothing when the
+// role query fails or the server stops answering on the way (an empty list is a valid answer:
+// no roles).
+std::optional<RoleRows> QueryRoleList(DbConnection& db, const RoleListOptions& options = {});
 
 } // namespace mrvn

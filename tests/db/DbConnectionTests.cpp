@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +19,12 @@ namespace {
 
 using test::ScratchDatabase;
 using test::TestServer;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // The client library takes its default port and socket from these variables when it first
 // initialises, so pointing them at the test server (before main) makes "the library's
@@ -428,6 +436,161 @@ TEST(Reconnect, ServerRestartedWhileConnected)
     std::string name;
     EXPECT_TRUE(rows.ReadField(0, name)) << db.LastError() << " " << db.LastErrorText();
     EXPECT_EQ(name, "龙🐉");
+
+    db.Close();
+    run("stop '" + dir.string() + "'");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+TEST(Connect, CharacterSetFallsBackToUtf8WhenUnknown)
+{
+    struct Case
+    {
+        const char* what;
+        const char* first;
+        bool utf8mb4;
+    };
+    const Case cases[] = {
+        {"utf8mb4, known to both", "utf8mb4", true},
+        // The client library knows gb18030, this server does not: the server ignores the
+        // handshake's character set silently (as servers before 5.5.3 do with utf8mb4) and
+        // refuses SET NAMES.
+        {"refused by the server", "gb18030", false},
+        {"unknown to the client library", "no_such_charset", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ConnectOptions options;
+        options.charset = c.first;
+        DbConnection db;
+        ASSERT_TRUE(db.Connect(TestServer(), options)) << db.LastError();
+        std::string client, results, connection;
+        RowSet rows = db.SelectRows(
+            "dual", "@@character_set_client, @@character_set_results, @@character_set_connection");
+        ASSERT_TRUE(rows.ReadField(0, client));
+        rows.ReadField(1, results);
+        rows.ReadField(2, connection);
+        const std::string expected = c.utf8mb4 ? "utf8mb4" : "utf8";
+        // Newer servers call utf8 utf8mb3.
+        for (const std::string& charset : {client, results, connection, db.CharacterSet()})
+            EXPECT_TRUE(charset == expected || (!c.utf8mb4 && charset == "utf8mb3")) << charset;
+        // A three-byte character goes through whole either way.
+        rows = db.SelectRows("dual", "HEX('龙')");
+        std::string hex;
+        rows.ReadField(0, hex);
+        EXPECT_EQ(hex, "E9BE99");
+    }
+}
+
+// The shared test server is paused only for a few seconds: the other test programs, with the
+// default time-outs, merely wait.
+ConnectOptions ShortTimeouts()
+{
+    ConnectOptions options;
+    options.connectTimeoutSeconds = 1;
+    options.readTimeoutSeconds = 1;
+    options.writeTimeoutSeconds = 1;
+    return options;
+}
+
+TEST(HungServer, StatementsReturnWithinTheTimeoutsAndReconnectAfter)
+{
+    const ConnectOptions options = ShortTimeouts();
+    // Generous: the bound is what matters, not the exact figure.
+    constexpr double kMargin = 3.0;
+    DbConnection db;
+    ASSERT_TRUE(db.Connect(TestServer(), options)) << db.LastError();
+    ASSERT_TRUE(db.ExecSql("SELECT 1"));
+    db.StoreResult();
+    // Too big for the socket buffers: the write itself blocks.
+    const std::string big = "SELECT LENGTH('" + std::string(24 << 20, 'x') + "')";
+    {
+        test::PausedServer paused;
+        ASSERT_TRUE(paused.Paused());
+
+        auto start = Clock::now();
+        EXPECT_FALSE(db.ExecSql("SELECT 1"));
+        double seconds = SecondsSince(start);
+        EXPECT_TRUE(db.ConnectionLost()) << db.LastError();
+        EXPECT_GE(seconds, options.readTimeoutSeconds - 0.1);
+        EXPECT_LT(seconds, options.readTimeoutSeconds + kMargin);
+
+        // Still hung: each further statement costs one reconnect attempt.
+        start = Clock::now();
+        EXPECT_FALSE(db.ExecSql("SELECT 2"));
+        seconds = SecondsSince(start);
+        EXPECT_TRUE(db.ConnectionLost()) << db.LastError();
+        EXPECT_LT(seconds, options.connectTimeoutSeconds + kMargin);
+    }
+    // Back: the next statement reconnects by itself.
+    ASSERT_TRUE(db.ExecSql("SELECT 3")) << db.LastError() << " " << db.LastErrorText();
+    std::string value;
+    db.StoreResult().ReadField(0, value);
+    EXPECT_EQ(value, "3");
+    EXPECT_FALSE(db.ConnectionLost());
+
+    {
+        test::PausedServer paused;
+        ASSERT_TRUE(paused.Paused());
+        const auto start = Clock::now();
+        EXPECT_FALSE(db.ExecSql(big));
+        const double seconds = SecondsSince(start);
+        EXPECT_TRUE(db.ConnectionLost()) << db.LastError();
+        // The write time-out, then one reconnect attempt.
+        EXPECT_LT(seconds, options.writeTimeoutSeconds + options.connectTimeoutSeconds + kMargin);
+    }
+    ASSERT_TRUE(db.ExecSql("SELECT 4")) << db.LastError();
+    db.StoreResult().ReadField(0, value);
+    EXPECT_EQ(value, "4");
+}
+
+TEST(HungServer, ConnectToAHungServerEndsWithinTheConnectTimeout)
+{
+    const ConnectOptions options = ShortTimeouts();
+    DbConnection db;
+    test::PausedServer paused;
+    ASSERT_TRUE(paused.Paused());
+    const auto start = Clock::now();
+    EXPECT_FALSE(db.Connect(TestServer(), options));
+    EXPECT_LT(SecondsSince(start), options.connectTimeoutSeconds + 3.0);
+    EXPECT_FALSE(db.IsOpen());
+}
+
+// The default time-outs, measured on a server of its own (paused for half a minute, which
+// the shared one must not be).
+TEST(HungServer, DefaultReadTimeoutIsThirtySeconds)
+{
+    const std::filesystem::path script =
+        std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
+        "scripts" / "db-server.sh";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("mrvn-hung-" + std::to_string(getpid()));
+    const auto run = [&](const std::string& arguments) {
+        const std::string command = "'" + script.string() + "' " + arguments + " >/dev/null";
+        return std::system(command.c_str());
+    };
+    ASSERT_EQ(run("start '" + dir.string() + "'"), 0);
+    unsigned port = 0;
+    std::ifstream(dir / "port") >> port;
+    int pid = 0;
+    std::ifstream(dir / "server.pid") >> pid;
+    ASSERT_NE(port, 0u);
+    ASSERT_GT(pid, 0);
+
+    DbConnection db;
+    ASSERT_TRUE(db.Connect({"127.0.0.1", "root", "739215", "", port}));
+    kill(pid, SIGSTOP);
+    const auto start = Clock::now();
+    const bool answered = db.ExecSql("SELECT 1");
+    const double seconds = SecondsSince(start);
+    kill(pid, SIGCONT);
+    EXPECT_FALSE(answered);
+    EXPECT_TRUE(db.ConnectionLost()) << db.LastError();
+    EXPECT_GE(seconds, 29.9);
+    EXPECT_LT(seconds, 33.0);
+    EXPECT_TRUE(db.ExecSql("SELECT 1")) << db.LastError();
+    db.StoreResult();
 
     db.Close();
     run("stop '" + dir.string() + "'");

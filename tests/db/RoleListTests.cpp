@@ -1,8 +1,13 @@
 #include "TestDb.h"
 
+#include "DemoData.h"
 #include "db/RoleList.h"
+#include "db/SqlPortability.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
 
 namespace mrvn {
 namespace {
@@ -11,12 +16,40 @@ using test::ScratchDatabase;
 using Rows = RoleRows;
 
 // The role list of a query that must succeed.
-Rows Listed(DbConnection& db)
+Rows Listed(DbConnection& db, RoleListMethod method = RoleListMethod::Automatic)
 {
-    std::optional<Rows> rows = QueryRoleList(db);
+    RoleListOptions options;
+    options.method = method;
+    std::optional<Rows> rows = QueryRoleList(db, options);
     EXPECT_TRUE(rows.has_value());
     return rows.value_or(Rows{});
 }
+
+const char* MethodName(RoleListMethod method)
+{
+    switch (method) {
+    case RoleListMethod::Automatic:
+        return "Automatic";
+    case RoleListMethod::Bounded:
+        return "Bounded";
+    case RoleListMethod::PerRole:
+        return "PerRole";
+    }
+    return "?";
+}
+
+// Every behaviour below holds for the bounded statements and for the role-by-role ones.
+class RoleList : public ::testing::TestWithParam<RoleListMethod>
+{
+protected:
+    Rows Listed(DbConnection& db) { return mrvn::Listed(db, GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Methods, RoleList,
+                         ::testing::Values(RoleListMethod::Bounded, RoleListMethod::PerRole),
+                         [](const ::testing::TestParamInfo<RoleListMethod>& info) {
+                             return std::string(MethodName(info.param));
+                         });
 
 struct Role
 {
@@ -58,7 +91,7 @@ TEST(JobName, Codes)
         EXPECT_EQ(JobName(code), name) << code;
 }
 
-TEST(RoleList, OnlineRolesFirstAscendingThenOthersDescending)
+TEST_P(RoleList, OnlineRolesFirstAscendingThenOthersDescending)
 {
     ScratchDatabase scratch;
     AddRole(scratch, {.id = 3, .login = 2000, .offline = 1000});
@@ -74,7 +107,7 @@ TEST(RoleList, OnlineRolesFirstAscendingThenOthersDescending)
     EXPECT_EQ(Column(rows, 0), (std::vector<std::string>{"在线", "在线", " - ", " - "}));
 }
 
-TEST(RoleList, OnlineRuleAndOfflineTime)
+TEST_P(RoleList, OnlineRuleAndOfflineTime)
 {
     struct Case
     {
@@ -103,7 +136,7 @@ TEST(RoleList, OnlineRuleAndOfflineTime)
     }
 }
 
-TEST(RoleList, CellsOfARole)
+TEST_P(RoleList, CellsOfARole)
 {
     ScratchDatabase scratch;
     AddRole(scratch, {.id = 42, .guid = "acc-7", .name = "龙🐉𠀀王", .job = "C", .minutes = "0"});
@@ -147,7 +180,7 @@ TEST(RoleList, CellsOfARole)
     EXPECT_EQ(rows[2][5], "80");
 }
 
-TEST(RoleList, KeysMatchAsTheServerComparesALiteral)
+TEST_P(RoleList, KeysMatchAsTheServerComparesALiteral)
 {
     ScratchDatabase scratch;
     // Under the default case-insensitive, pad-space collation "ACC " matches "acc".
@@ -178,7 +211,7 @@ TEST(RoleList, KeysMatchAsTheServerComparesALiteral)
     EXPECT_EQ(rows[1][4], "");
 }
 
-TEST(RoleList, NumericKeysMatchAsNumbers)
+TEST_P(RoleList, NumericKeysMatchAsNumbers)
 {
     ScratchDatabase scratch;
     // A numeric account key: the server compares the quoted text with it as a number, so
@@ -196,10 +229,12 @@ TEST(RoleList, NumericKeysMatchAsNumbers)
     EXPECT_EQ(Column(rows, 4), (std::vector<std::string>{"", "0", "70", "70"}));
 }
 
-TEST(RoleList, MissingTablesAndColumns)
+TEST_P(RoleList, MissingTablesAndColumns)
 {
     ScratchDatabase scratch(false);
-    EXPECT_FALSE(QueryRoleList(scratch.Db()).has_value()); // no user_role at all
+    RoleListOptions options;
+    options.method = GetParam();
+    EXPECT_FALSE(QueryRoleList(scratch.Db(), options).has_value()); // no user_role at all
 
     // A user_role with only six columns and no account or currency table.
     scratch.Exec("CREATE TABLE user_role (id INT PRIMARY KEY, k VARCHAR(10), name VARCHAR(20), "
@@ -216,7 +251,302 @@ TEST(RoleList, MissingTablesAndColumns)
     EXPECT_EQ(rows[1], second);
 
     DbConnection closed;
-    EXPECT_FALSE(QueryRoleList(closed).has_value());
+    EXPECT_FALSE(QueryRoleList(closed, options).has_value());
+}
+
+// The bounded statements and the role-by-role ones give the same cells; the role-by-role
+// statements are the plain comparisons of key and literal, so they are the reference.
+void ExpectSameCells(DbConnection& db)
+{
+    const Rows bounded = Listed(db, RoleListMethod::Bounded);
+    const Rows perRole = Listed(db, RoleListMethod::PerRole);
+    ASSERT_EQ(bounded.size(), perRole.size());
+    for (std::size_t r = 0; r < bounded.size(); ++r)
+        EXPECT_EQ(bounded[r], perRole[r]) << "row " << r;
+}
+
+TEST(RoleListMethods, SameCellsOnDemoData)
+{
+    for (const unsigned seed : {1u, 7u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        ScratchDatabase scratch;
+        demo::DemoOptions options;
+        options.roles = 600;
+        options.seed = seed;
+        options.logRowsPerTable = 10;
+        ASSERT_TRUE(demo::FillDemoData(scratch.Db(), options)) << scratch.Db().LastErrorText();
+        ExpectSameCells(scratch.Db());
+    }
+}
+
+std::string Joined(const std::vector<std::string>& values)
+{
+    std::string text;
+    for (const std::string& value : values)
+        text += (text.empty() ? "" : ",") + value;
+    return text;
+}
+
+TEST(RoleListMethods, SameCellsForEveryKindOfKey)
+{
+    // SQL literals. Texts that differ in case, accents, trailing or leading spaces, numbers
+    // written differently, quotes and backslashes.
+    const std::vector<std::string> textGuids = {
+        "'acc'", "'ACC '", "'Acc'", "'acc  '", "'é'",   "'e'",  "'E '",   "'007'",
+        "'7'",   "' 7'",   "'7.0'", "'x'",     "''",    "'0'",  "'a''b'", "'a\\\\b'",
+        "'ß'",   "'ss'",   "'s'",   "'7.5'",   "'1e1'", "'-0'", "'10'",   "'Ä'"};
+    const std::vector<std::string> textAccounts = {
+        "'acc'",    "'ACC'", "'é'", "'E'", "'7'",   "'07'", "'x '", "''",  "'a''b'",
+        "'a\\\\b'", "'ss'",  "'s'", "'ä'", "'acc'", "'0'",  "'10'", "'e '"};
+    const std::vector<std::string> numberAccounts = {"7", "0", "10", "7", "-1", "75"};
+    struct KeyCase
+    {
+        const char* what;
+        std::vector<std::string> setup;
+        std::vector<std::string> roleGuids;
+        std::vector<std::string> accountKeys;
+        std::vector<std::string> currencyKeys;
+    };
+    const std::vector<std::string> numberCurrencies = {"1", "2", "2", "24", "5"};
+    const KeyCase cases[] = {
+        {"utf8mb4_general_ci text key, integer role key",
+         {},
+         textGuids,
+         textAccounts,
+         numberCurrencies},
+        {"utf8mb4_bin text key",
+         {"ALTER TABLE user_account MODIFY user_guid VARCHAR(64) CHARACTER SET utf8mb4 "
+          "COLLATE utf8mb4_bin NOT NULL DEFAULT ''"},
+         textGuids,
+         textAccounts,
+         numberCurrencies},
+        {"utf8mb4_unicode_ci text key",
+         {"ALTER TABLE user_account MODIFY user_guid VARCHAR(64) CHARACTER SET utf8mb4 "
+          "COLLATE utf8mb4_unicode_ci NOT NULL DEFAULT ''"},
+         textGuids,
+         textAccounts,
+         numberCurrencies},
+        {"latin1 text key",
+         {"ALTER TABLE user_account MODIFY user_guid VARCHAR(64) CHARACTER SET latin1 "
+          "COLLATE latin1_swedish_ci NOT NULL DEFAULT ''"},
+         textGuids,
+         textAccounts,
+         numberCurrencies},
+        {"integer key",
+         {"ALTER TABLE user_account MODIFY user_guid BIGINT NOT NULL DEFAULT 0"},
+         textGuids,
+         numberAccounts,
+         numberCurrencies},
+        {"decimal key",
+         {"ALTER TABLE user_account MODIFY user_guid DECIMAL(20,2) NOT NULL DEFAULT 0"},
+         textGuids,
+         {"7", "0", "10", "7.5", "-1"},
+         numberCurrencies},
+        {"binary key",
+         {"ALTER TABLE user_account MODIFY user_guid VARBINARY(64) NOT NULL DEFAULT ''"},
+         textGuids,
+         textAccounts,
+         numberCurrencies},
+        {"NULL role keys and NULL account keys",
+         {"ALTER TABLE user_role MODIFY user_guid VARCHAR(64) NULL",
+          "ALTER TABLE user_account MODIFY user_guid VARCHAR(64) NULL"},
+         {"NULL", "''", "'a'", "NULL"},
+         {"NULL", "''", "'a'", "NULL"},
+         numberCurrencies},
+        {"integer role key against a text key",
+         {"ALTER TABLE user_role MODIFY user_guid BIGINT NOT NULL DEFAULT 0"},
+         {"7", "0", "10", "-0", "12"},
+         {"'7'", "'07'", "' 7'", "'10 '", "'0'", "'-0'", "'12'"},
+         numberCurrencies},
+        {"latin1_bin role-id key",
+         {"ALTER TABLE role_account MODIFY user_role_id VARCHAR(20) CHARACTER SET latin1 "
+          "COLLATE latin1_bin NOT NULL DEFAULT ''"},
+         textGuids,
+         textAccounts,
+         {"'1'", "'02'", "'3 '", "' 4'", "'5'", "'5'", "'x'"}},
+        {"utf8mb4_general_ci role-id key",
+         {"ALTER TABLE role_account MODIFY user_role_id VARCHAR(20) CHARACTER SET utf8mb4 "
+          "COLLATE utf8mb4_general_ci NOT NULL DEFAULT ''"},
+         textGuids,
+         textAccounts,
+         {"'1'", "'01'", "'2 '", "'3  '", "'x'", "'6'"}},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDatabase scratch;
+        for (const std::string& sql : c.setup)
+            scratch.Exec(sql);
+        for (std::size_t i = 0; i < c.roleGuids.size(); ++i) {
+            const std::string id = std::to_string(i + 1);
+            // Every other role has been online since its last login.
+            scratch.Exec("INSERT INTO user_role (id,user_guid,name,last_login_time,"
+                         "last_offline_time) VALUES (" +
+                         id + "," + c.roleGuids[i] + ",'r" + id + "'," + std::to_string(i % 2) +
+                         ",0)");
+        }
+        std::vector<std::string> rows;
+        for (std::size_t j = 0; j < c.accountKeys.size(); ++j)
+            rows.push_back("(" + std::to_string(j + 1) + "," + c.accountKeys[j] + "," +
+                           std::to_string(100 + j) + ")");
+        scratch.Exec("INSERT INTO user_account (id,user_guid,lingshi) VALUES " + Joined(rows));
+        rows.clear();
+        for (std::size_t j = 0; j < c.currencyKeys.size(); ++j)
+            rows.push_back("(" + std::to_string(j + 1) + "," + c.currencyKeys[j] + "," +
+                           std::to_string(1000 + j) + "," + std::to_string(2000 + j) + ")");
+        scratch.Exec("INSERT INTO role_account (id,user_role_id,tongqian,bind_lingshi) VALUES " +
+                     Joined(rows));
+
+        const Rows bounded = Listed(scratch.Db(), RoleListMethod::Bounded);
+        // The cases are built so that keys do match: equal empty lists would prove nothing.
+        const auto filled = [&](RoleColumn column) {
+            return std::count_if(bounded.begin(), bounded.end(), [&](const RoleRow& row) {
+                return !row[static_cast<std::size_t>(ColumnIndex(column))].empty();
+            });
+        };
+        EXPECT_GT(filled(RoleColumn::Yuanbao), 0);
+        EXPECT_GT(filled(RoleColumn::Copper), 0);
+        ExpectSameCells(scratch.Db());
+    }
+}
+
+// Makes the server refuse the bounded role query in one of the ways an older server does.
+struct Refusal
+{
+    const char* what;
+    std::string (*rewrite)(std::string sql);
+    unsigned error;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out)
+{
+    *out << refusal.what;
+}
+
+bool IsRoleQuery(const std::string& sql)
+{
+    return sql.find("FROM user_role u ORDER BY") != std::string::npos;
+}
+
+const Refusal kRefusals[] = {
+    {"UnknownFunction",
+     [](std::string sql) {
+         return IsRoleQuery(sql) ? "SELECT NO_SUCH_FUNCTION(1)," + sql.substr(7) : sql;
+     },
+     1305},
+    {"ParseError",
+     [](std::string sql) { return IsRoleQuery(sql) ? "SELECT ," + sql.substr(7) : sql; }, 1064},
+    {"WrongArgumentCount",
+     [](std::string sql) { return IsRoleQuery(sql) ? "SELECT HEX(1,2)," + sql.substr(7) : sql; },
+     1582},
+};
+
+class RoleListFallback : public ::testing::TestWithParam<Refusal>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Refusals, RoleListFallback, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<Refusal>& info) {
+                             return std::string(info.param.what);
+                         });
+
+TEST_P(RoleListFallback, RefusedBoundedQueryFallsBackForThisConnection)
+{
+    ScratchDatabase scratch;
+    demo::DemoOptions demo;
+    demo.roles = 120;
+    demo.logRowsPerTable = 10;
+    ASSERT_TRUE(demo::FillDemoData(scratch.Db(), demo));
+    DbConnection& db = scratch.Db();
+    const Rows reference = Listed(db, RoleListMethod::PerRole);
+    ASSERT_EQ(reference.size(), 120u);
+
+    // The rewrite really makes the server refuse, with the error an older server gives.
+    int rewritten = 0;
+    RoleListOptions options;
+    options.method = RoleListMethod::Bounded;
+    options.rewriteBounded = [&](std::string sql) {
+        ++rewritten;
+        return GetParam().rewrite(std::move(sql));
+    };
+    EXPECT_FALSE(QueryRoleList(db, options).has_value());
+    EXPECT_EQ(db.LastError(), GetParam().error);
+    EXPECT_FALSE(db.Refuses(SqlForm::BoundedRoleList));
+
+    options.method = RoleListMethod::Automatic;
+    std::optional<Rows> rows = QueryRoleList(db, options);
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_EQ(*rows, reference);
+    EXPECT_TRUE(db.Refuses(SqlForm::BoundedRoleList));
+
+    // Remembered: the next refresh does not try the bounded statements again.
+    rewritten = 0;
+    rows = QueryRoleList(db, options);
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_EQ(*rows, reference);
+    EXPECT_EQ(rewritten, 0);
+
+    // A new connect may reach another server: the bounded statements are tried again.
+    ASSERT_TRUE(db.Connect(scratch.Params()));
+    EXPECT_FALSE(db.Refuses(SqlForm::BoundedRoleList));
+    options.rewriteBounded = nullptr;
+    test::StatementRecorder recorder(db);
+    rows = QueryRoleList(db, options);
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_EQ(*rows, reference);
+    EXPECT_FALSE(db.Refuses(SqlForm::BoundedRoleList));
+    // The bounded statements answered: a handful, not one per role.
+    EXPECT_LE(recorder.Statements().size(), 6u);
+}
+
+TEST(RoleListFallbackOnlyForUnknownSql, OtherFailuresGiveNothing)
+{
+    ScratchDatabase scratch;
+    AddRole(scratch, {.id = 1});
+    RoleListOptions options;
+    // A missing table is no sign of an older server.
+    options.rewriteBounded = [](std::string sql) {
+        return IsRoleQuery(sql) ? "SELECT * FROM no_such_table" : sql;
+    };
+    EXPECT_FALSE(QueryRoleList(scratch.Db(), options).has_value());
+    EXPECT_EQ(scratch.Db().LastError(), 1146u);
+    EXPECT_FALSE(scratch.Db().Refuses(SqlForm::BoundedRoleList));
+}
+
+// A server that hangs in the middle of a refresh ends it after one wait: the statements still
+// to come are not sent, each of which would wait for a reconnect attempt.
+TEST_P(RoleList, ServerHungMidwayEndsTheListAfterOneWait)
+{
+    ScratchDatabase scratch;
+    for (int id = 1; id <= 20; ++id)
+        AddRole(scratch, {.id = id});
+    ConnectOptions options;
+    options.connectTimeoutSeconds = 1;
+    options.readTimeoutSeconds = 1;
+    options.writeTimeoutSeconds = 1;
+    DbConnection db;
+    ASSERT_TRUE(db.Connect(scratch.Params(), options));
+    std::optional<test::PausedServer> paused;
+    int statements = 0;
+    // The third statement: the first lookup of the bounded method, the first role's currency
+    // lookup of the other.
+    db.SetStatementObserver([&](std::string_view) {
+        if (++statements == 3)
+            paused.emplace();
+    });
+    RoleListOptions listOptions;
+    listOptions.method = GetParam();
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<Rows> rows = QueryRoleList(db, listOptions);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    db.SetStatementObserver(nullptr);
+    ASSERT_TRUE(paused.has_value());
+    EXPECT_TRUE(paused->Paused());
+    paused.reset();
+    EXPECT_FALSE(rows.has_value());
+    EXPECT_TRUE(db.ConnectionLost());
+    EXPECT_EQ(statements, 3);
+    EXPECT_LT(seconds, options.readTimeoutSeconds + 3.0);
 }
 
 } // namespace

@@ -1,12 +1,16 @@
 #include "TestDb.h"
 
 #include "DemoData.h"
+#include "db/SqlPortability.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace mrvn::test {
@@ -94,6 +98,91 @@ std::string ScratchDatabase::Scalar(const std::string& sql)
     RowSet rows = m_db.StoreResult();
     rows.ReadField(0, value);
     return value;
+}
+
+StatementRecorder::StatementRecorder(DbConnection& db) : m_db(db)
+{
+    m_db.SetStatementObserver([this](std::string_view sql) { m_statements.emplace_back(sql); });
+}
+
+StatementRecorder::~StatementRecorder()
+{
+    m_db.SetStatementObserver(nullptr);
+}
+
+void ExpectPortableSql(const std::vector<std::string>& statements)
+{
+    for (const std::string& sql : statements) {
+        const std::vector<std::string> outside = FunctionsOutsideAllowedList(sql);
+        if (outside.empty())
+            continue;
+        std::string names;
+        for (const std::string& name : outside)
+            names += (names.empty() ? "" : ", ") + name;
+        ADD_FAILURE() << "not every supported server has " << names << ": " << sql;
+    }
+}
+
+PausedServer::PausedServer(int maxSeconds)
+{
+    const char* dir = std::getenv("MRVN_TEST_DB_DIR");
+    if (!dir || !*dir) {
+        ADD_FAILURE() << "MRVN_TEST_DB_DIR is not set: run the database tests through ctest";
+        return;
+    }
+    std::ifstream file(std::string(dir) + "/server.pid");
+    int pid = 0;
+    if (!(file >> pid) || pid <= 0) {
+        ADD_FAILURE() << "no server pid in " << dir << "/server.pid";
+        return;
+    }
+    const pid_t watchdog = fork();
+    if (watchdog < 0) {
+        ADD_FAILURE() << "cannot start the watchdog of a paused server";
+        return;
+    }
+    if (watchdog == 0) {
+        // Only async-signal-safe calls here: the parent may have threads.
+        sleep(static_cast<unsigned>(maxSeconds));
+        kill(static_cast<pid_t>(pid), SIGCONT);
+        _exit(0);
+    }
+    m_watchdog = static_cast<int>(watchdog);
+    if (kill(static_cast<pid_t>(pid), SIGSTOP) != 0) {
+        ADD_FAILURE() << "cannot stop the test server (pid " << pid << ")";
+        Resume();
+        return;
+    }
+    m_pid = pid;
+    // The signal takes effect asynchronously: wait until the process is really stopped, so
+    // that no statement sent after this gets an answer.
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'T')
+            return;
+        usleep(10000);
+    }
+    ADD_FAILURE() << "the test server (pid " << pid << ") did not stop";
+}
+
+PausedServer::~PausedServer()
+{
+    Resume();
+}
+
+void PausedServer::Resume()
+{
+    if (m_pid > 0)
+        kill(static_cast<pid_t>(m_pid), SIGCONT);
+    m_pid = 0;
+    if (m_watchdog > 0) {
+        kill(static_cast<pid_t>(m_watchdog), SIGKILL);
+        waitpid(static_cast<pid_t>(m_watchdog), nullptr, 0);
+    }
+    m_watchdog = 0;
 }
 
 } // namespace mrvn::test

@@ -50,7 +50,12 @@ int main(int argc, char** argv)
         return Usage();
 
     mrvn::DbConnection db;
-    if (!db.Connect(params, 10)) {
+    // A freshly started server may take a moment to answer; filling many roles is one long
+    // transaction.
+    mrvn::ConnectOptions connectOptions;
+    connectOptions.connectTimeoutSeconds = 10;
+    connectOptions.readTimeoutSeconds = 600;
+    if (!db.Connect(params, connectOptions)) {
         std::fprintf(stderr, "mrvn-demo-fill: cannot connect: error %u\n", db.LastError());
         return 1;
     }

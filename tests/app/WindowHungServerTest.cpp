@@ -1,0 +1,76 @@
+#include "AppTestSupport.h"
+#include "TestDb.h"
+
+#include "DemoData.h"
+#include "app/ReportView.h"
+
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+
+#include <chrono>
+
+namespace mrvn::test {
+namespace {
+
+class WindowHungServer : public WindowTest
+{
+protected:
+    // Connects the window through its connect button to a scratch database with demo roles.
+    MainWindow& Connected(const ConnectOptions& options)
+    {
+        demo::DemoOptions demo;
+        demo.roles = 30;
+        demo.logRowsPerTable = 10;
+        EXPECT_TRUE(demo::FillDemoData(m_db.Db(), demo));
+        MainWindow& window = Started();
+        window.Context().db.SetConnectOptions(options);
+        const ConnectParams params = m_db.Params();
+        Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
+        Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
+        Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
+        Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
+        Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
+        Find<QPushButton>("按钮1")->click();
+        EXPECT_TRUE(dialogs.messages.empty());
+        return window;
+    }
+
+    // One tick of 时钟1, run to its end; the seconds it kept the window's thread.
+    static double Tick(MainWindow& window)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(QMetaObject::invokeMethod(window.Timer1(), "timeout", Qt::DirectConnection));
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+
+    ScratchDatabase m_db;
+};
+
+TEST_F(WindowHungServer, RefreshTickReturnsWithinTheTimeouts)
+{
+    ConnectOptions options;
+    options.connectTimeoutSeconds = 1;
+    options.readTimeoutSeconds = 1;
+    options.writeTimeoutSeconds = 1;
+    MainWindow& window = Connected(options);
+    auto* roles = Find<ReportView>("超级列表框4");
+    ASSERT_EQ(roles->RowCount(), 30);
+    {
+        PausedServer paused;
+        ASSERT_TRUE(paused.Paused());
+        // The statistics statement waits for the read time-out; the role list's first
+        // statement then makes one reconnect attempt and gives up after the connect time-out.
+        const double seconds = Tick(window);
+        EXPECT_GE(seconds, options.readTimeoutSeconds - 0.1);
+        EXPECT_LT(seconds, options.readTimeoutSeconds + options.connectTimeoutSeconds + 4.0);
+        EXPECT_TRUE(window.Context().db.ConnectionLost());
+    }
+    // The server is back: the next tick reconnects and fills the list again.
+    Tick(window);
+    EXPECT_FALSE(window.Context().db.ConnectionLost());
+    EXPECT_EQ(roles->RowCount(), 30);
+}
+
+} // namespace
+} // namespace mrvn::test
