@@ -95,6 +95,13 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_timer2.setObjectName(QStringLiteral("时钟2"));
     connect(&m_timer1, &QTimer::timeout, this, [this] {
         RefreshOnlineStats();
+        // A server the statistics could not reach is not asked again in the same tick: each
+        // further statement would wait out another connect time-out. The list empties as it
+        // does when its own query fails.
+        if (m_connectionLost && m_context.db.ConnectionLost()) {
+            m_common->ShowRoles(RoleRows{});
+            return;
+        }
         RefreshRoleList();
     });
     connect(&m_timer2, &QTimer::timeout, this, [this] {
