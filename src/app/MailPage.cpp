@@ -2,6 +2,7 @@
 
 #include "app/AccountLookupUi.h"
 #include "app/AppContext.h"
+#include "app/AuditUi.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "items/ItemSearch.h"
@@ -259,15 +260,41 @@ void MailPage::SendMail()
         SendToManyRoles(fields, codes, ids);
         return;
     }
-    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr));
+    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr),
+                                                 AuditObserver(fields, codes));
     if (ReportRefusal(result))
         return;
-    if (result == SendMailResult::Sent)
+    if (result == SendMailResult::Sent) {
         m_context.dialogs().Message(this, Text(kMailSentText), Text(kMailTitle),
                                     MessageIcon::Information, MessageButtons::Ok);
-    else
-        m_context.dialogs().Message(this, Text(kMailFailedText), Text(kMailTitle),
-                                    MessageIcon::Error, MessageButtons::Ok);
+        return;
+    }
+    // Without a connection there is no server reason to show.
+    const QString reason = m_context.db.LastError() != 0 ? ServerReason(m_context.db) : QString();
+    m_context.dialogs().Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
+                                MessageButtons::Ok, reason);
+}
+
+MailRowObserver MailPage::AuditObserver(const MailFields& fields,
+                                        const std::vector<std::string>& codes)
+{
+    MailAuditRecord mail;
+    const MailFields spaceless = SpacelessMailFields(fields);
+    mail.title = spaceless.title;
+    mail.content = spaceless.content;
+    mail.copper = TextToInt64(spaceless.copper);
+    mail.yuanbao = TextToInt64(spaceless.yuanbao);
+    // Each entry as the attachments column holds it.
+    for (const std::string& code : codes)
+        mail.attachments.push_back(ReadLiteralText(code));
+    return [this, mail](const MailRowOutcome& row) mutable {
+        mail.receiver = row.roleId;
+        mail.id = row.id;
+        mail.sent = row.inserted;
+        mail.errorNumber = row.errorNumber;
+        mail.error = row.error;
+        RecordMailSend(m_context, this, mail);
+    };
 }
 
 bool MailPage::ReportRefusal(SendMailResult result)
@@ -342,16 +369,17 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     progress.setMinimumDuration(0);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
-    const SendManyResult outcome =
-        SendMailToRoles(m_context.db, fields, codes, std::time(nullptr),
-                        [this, &progress, total](std::size_t done, std::size_t) {
-                            progress.setValue(static_cast<int>(done));
-                            emit SendProgress(static_cast<int>(done), total);
-                            // The cancel button is pressed between rows, never in the middle of
-                            // one.
-                            QCoreApplication::processEvents();
-                            return !progress.wasCanceled();
-                        });
+    const SendManyResult outcome = SendMailToRoles(
+        m_context.db, fields, codes, std::time(nullptr),
+        [this, &progress, total](std::size_t done, std::size_t) {
+            progress.setValue(static_cast<int>(done));
+            emit SendProgress(static_cast<int>(done), total);
+            // The cancel button is pressed between rows, never in the middle of
+            // one.
+            QCoreApplication::processEvents();
+            return !progress.wasCanceled();
+        },
+        AuditObserver(fields, codes));
     progress.close();
 
     if (ReportRefusal(outcome.result))

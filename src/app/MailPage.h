@@ -47,6 +47,8 @@ signals:
 private:
     // Reports a refusal of the mail checks; false when there was none.
     bool ReportRefusal(SendMailResult result);
+    // Writes every row handed to the server to the audit log.
+    MailRowObserver AuditObserver(const MailFields& fields, const std::vector<std::string>& codes);
     void SendToManyRoles(const MailFields& fields, const std::vector<std::string>& codes,
                          const std::vector<std::string>& ids);
     void ShowSearchResult(const QString& text);

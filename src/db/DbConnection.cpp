@@ -301,7 +301,7 @@ DbConnection::~DbConnection() = default;
 namespace {
 
 MYSQL* OpenHandle(const ConnectParams& params, const ConnectOptions& options, const char* charset,
-                  unsigned& error)
+                  unsigned& error, std::string& errorText)
 {
     MYSQL* handle = mysql_init(nullptr);
     if (!handle) {
@@ -325,6 +325,7 @@ MYSQL* OpenHandle(const ConnectParams& params, const ConnectOptions& options, co
                             OrNull(params.password), OrNull(params.database), params.port, nullptr,
                             0)) {
         error = mysql_errno(handle);
+        errorText = mysql_error(handle);
         mysql_close(handle);
         return nullptr;
     }
@@ -332,10 +333,12 @@ MYSQL* OpenHandle(const ConnectParams& params, const ConnectOptions& options, co
     // own default, so the set is confirmed by name: an old server refuses SET NAMES utf8mb4.
     if (mysql_set_character_set(handle, charset) != 0) {
         error = mysql_errno(handle);
+        errorText = mysql_error(handle);
         mysql_close(handle);
         return nullptr;
     }
     error = 0;
+    errorText.clear();
     return handle;
 }
 
@@ -358,10 +361,10 @@ bool DbConnection::Connect(const ConnectParams& params, const ConnectOptions& op
     // What an earlier server refused says nothing about this one.
     m_refused = 0;
     unsigned error = 0;
-    MYSQL* handle = OpenHandle(params, options, options.charset.c_str(), error);
+    MYSQL* handle = OpenHandle(params, options, options.charset.c_str(), error, m_connectError);
     // Servers before MySQL 5.5.3 do not know utf8mb4.
     if (!handle && UnknownCharacterSet(error) && options.charset != "utf8")
-        handle = OpenHandle(params, options, "utf8", error);
+        handle = OpenHandle(params, options, "utf8", error, m_connectError);
     m_lastError = error;
     m_handle.reset(handle);
     return handle != nullptr;
@@ -469,7 +472,8 @@ bool DbConnection::ConnectionLost() const
 
 std::string DbConnection::LastErrorText() const
 {
-    return m_handle ? std::string(mysql_error(m_handle.get())) : std::string();
+    // Without a handle, the reason the last connect failed (empty when none was tried).
+    return m_handle ? std::string(mysql_error(m_handle.get())) : m_connectError;
 }
 
 std::string DbConnection::EscapeString(std::string_view text) const

@@ -163,6 +163,7 @@ private:
     StatementObserver m_observer;
     std::int64_t m_affected = 0;
     unsigned m_lastError = 0;
+    std::string m_connectError;
     unsigned m_refused = 0;
 };
 

@@ -23,22 +23,30 @@ std::optional<std::int64_t> NextMailId(DbConnection& db)
     return id;
 }
 
-// Inserts one row for `roleId`; false (with the server's reason) when it was refused.
+// Inserts one row for `roleId`; false (with the server's reason) when it was refused. The
+// observer hears of every row handed to the server, inserted or not.
 bool InsertMail(DbConnection& db, const MailFields& spaceless, std::string_view roleId,
-                const std::string& attachments, std::time_t now, std::string& serverError)
+                const std::string& attachments, std::time_t now, std::string& serverError,
+                const MailRowObserver& observer)
 {
-    const std::optional<std::int64_t> id = NextMailId(db);
-    if (!id) {
-        serverError = db.LastErrorText();
-        return false;
+    MailRowOutcome outcome;
+    outcome.roleId = roleId;
+    outcome.id = NextMailId(db);
+    if (outcome.id) {
+        MailFields row = spaceless;
+        row.roleId = roleId;
+        const std::int64_t stamp = ToTimestampMs(now);
+        outcome.inserted =
+            db.ExecSql(BuildMailInsert(db, *outcome.id, row, attachments, stamp, stamp));
     }
-    MailFields row = spaceless;
-    row.roleId = roleId;
-    const std::int64_t stamp = ToTimestampMs(now);
-    if (db.ExecSql(BuildMailInsert(db, *id, row, attachments, stamp, stamp)))
-        return true;
-    serverError = db.LastErrorText();
-    return false;
+    if (!outcome.inserted) {
+        outcome.errorNumber = db.LastError();
+        outcome.error = db.LastErrorText();
+        serverError = outcome.error;
+    }
+    if (observer)
+        observer(outcome);
+    return outcome.inserted;
 }
 
 } // namespace
@@ -71,7 +79,8 @@ std::string BuildMailInsert(const DbConnection& db, std::int64_t id, const MailF
 }
 
 SendMailResult SendMail(DbConnection& db, const MailFields& fields,
-                        const std::vector<std::string>& codes, std::time_t now)
+                        const std::vector<std::string>& codes, std::time_t now,
+                        const MailRowObserver& observer)
 {
     const SendMailResult check = CheckMail(fields, codes);
     if (check != SendMailResult::Sent)
@@ -81,7 +90,7 @@ SendMailResult SendMail(DbConnection& db, const MailFields& fields,
     const MailFields spaceless = SpacelessMailFields(fields);
     std::string serverError;
     return InsertMail(db, spaceless, spaceless.roleId, *AttachmentsColumnText(codes), now,
-                      serverError)
+                      serverError, observer)
                ? SendMailResult::Sent
                : SendMailResult::Failed;
 }
@@ -117,7 +126,7 @@ std::optional<std::vector<std::string>> QueryRoleNames(DbConnection& db,
 
 SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
                                const std::vector<std::string>& codes, std::time_t now,
-                               const GoOnCallback& goOn)
+                               const GoOnCallback& goOn, const MailRowObserver& observer)
 {
     SendManyResult outcome;
     const std::vector<std::string> ids = SplitRoleIds(fields.roleId);
@@ -135,8 +144,8 @@ SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
             outcome.cancelled = true;
             break;
         }
-        if (!db.IsOpen() ||
-            !InsertMail(db, spaceless, ids[next], attachments, now, outcome.serverError)) {
+        if (!db.IsOpen() || !InsertMail(db, spaceless, ids[next], attachments, now,
+                                        outcome.serverError, observer)) {
             outcome.result = SendMailResult::Failed;
             break;
         }

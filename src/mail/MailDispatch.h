@@ -57,11 +57,23 @@ std::string BuildMailInsert(const DbConnection& db, std::int64_t id, const MailF
                             std::string_view attachments, std::int64_t createMs,
                             std::int64_t validMs);
 
+// What became of one row handed to the server (for the audit trail).
+struct MailRowOutcome
+{
+    std::string roleId;
+    std::optional<std::int64_t> id; // the id the row was given, when it could be read
+    bool inserted = false;
+    unsigned errorNumber = 0; // the server's error when the row was not inserted
+    std::string error;
+};
+using MailRowObserver = std::function<void(const MailRowOutcome&)>;
+
 // Checks the fields (no statement is run unless they pass), takes the next free id and
 // inserts the mail; Failed when there is no connection or the server refuses either
 // statement.
 SendMailResult SendMail(DbConnection& db, const MailFields& fields,
-                        const std::vector<std::string>& codes, std::time_t now);
+                        const std::vector<std::string>& codes, std::time_t now,
+                        const MailRowObserver& observer = {});
 
 // Names of the roles with these ids, as user_role has them, in the order of `ids`; an id
 // without a role gives an empty name. Nothing when the query failed.
@@ -87,6 +99,6 @@ using GoOnCallback = std::function<bool(std::size_t done, std::size_t total)>;
 // unless they all pass.
 SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
                                const std::vector<std::string>& codes, std::time_t now,
-                               const GoOnCallback& goOn);
+                               const GoOnCallback& goOn, const MailRowObserver& observer = {});
 
 } // namespace mrvn

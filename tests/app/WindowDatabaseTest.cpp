@@ -315,9 +315,10 @@ TEST_F(WindowDatabase, FailedConnectGivesTheServersReasonInTheDetails)
     Find<QPushButton>("按钮1")->click();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("mysql连接错误！请检查连接参数！"));
-    // 1045: access denied. The server's own words follow once the connection keeps them
-    // after a failed connect.
-    EXPECT_TRUE(dialogs.messages[0].details.startsWith(QStringLiteral("错误号 1045")))
+    // 1045: access denied, in the server's own words.
+    EXPECT_TRUE(dialogs.messages[0].details.startsWith(QStringLiteral("错误号 1045：")))
+        << dialogs.messages[0].details.toStdString();
+    EXPECT_TRUE(dialogs.messages[0].details.contains(QStringLiteral("Access denied")))
         << dialogs.messages[0].details.toStdString();
 }
 
