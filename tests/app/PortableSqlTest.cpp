@@ -1,0 +1,94 @@
+#include "AppTestSupport.h"
+#include "TestDb.h"
+
+#include "DemoData.h"
+#include "app/ReportView.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace mrvn::test {
+namespace {
+
+// Every statement the window sends on the operator's roads, checked against the functions
+// that every MySQL from 5.1 and every MariaDB from 5.5 knows.
+class PortableSql : public WindowTest
+{
+protected:
+    ScratchDatabase m_db;
+};
+
+TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
+{
+    demo::DemoOptions demo;
+    demo.roles = 20;
+    demo.logRowsPerTable = 5;
+    ASSERT_TRUE(demo::FillDemoData(m_db.Db(), demo));
+    MainWindow& window = Started();
+    StatementRecorder recorder(window.Context().db);
+
+    // Connect: statistics, role list, table list; then one tick of the refresh.
+    const ConnectParams params = m_db.Params();
+    Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
+    Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
+    Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
+    Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
+    Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
+    Find<QPushButton>("按钮1")->click();
+    ASSERT_TRUE(window.Context().db.IsOpen());
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.Timer1(), "timeout", Qt::DirectConnection));
+
+    // The account lookups of both pages.
+    const std::string account = m_db.Scalar("SELECT user_id FROM user_role LIMIT 1");
+    Find<QLineEdit>("编辑框9")->setText(QString::fromStdString(account));
+    Find<QPushButton>("按钮4")->click();
+    Find<QLineEdit>("编辑框7")->setText(QString::fromStdString(account));
+    Find<QPushButton>("按钮3")->click();
+
+    // A mail with an item to one role, then to two.
+    Find<QLineEdit>("编辑框15")->setText(QStringLiteral("1001"));
+    dialogs.typed = {QStringLiteral("回城卷")};
+    Find<QPushButton>("按钮6")->click();
+    const std::string roleId = m_db.Scalar("SELECT MAX(id) FROM user_role");
+    const std::string otherId = m_db.Scalar("SELECT MIN(id) FROM user_role");
+    Find<QLineEdit>("编辑框10")->setText(QString::fromStdString(roleId));
+    Find<QPushButton>("按钮5")->click();
+    Find<QLineEdit>("编辑框10")->setText(QString::fromStdString(roleId + "," + otherId));
+    dialogs.answers = {MessageAnswer::Yes};
+    Find<QPushButton>("按钮5")->click();
+
+    // Every kind of cleanup: older rows of every table, of the selected table, the selected
+    // table emptied, one role everywhere and in the selected table, every table emptied.
+    // Each is counted first; each question is answered Yes.
+    auto* tables = Find<ReportView>("超级列表框1");
+    ASSERT_GT(tables->RowCount(), 0);
+    tables->SetSelection(0);
+    Find<QLineEdit>("编辑框8")->setText(QString::fromStdString(roleId));
+    const std::vector<std::vector<const char*>> ticks = {
+        {}, {"选择框3"}, {"选择框2"}, {"选择框4"}, {"选择框4", "选择框5"}, {"选择框1"}};
+    for (const std::vector<const char*>& tick : ticks) {
+        for (const char* box : {"选择框1", "选择框2", "选择框3", "选择框4", "选择框5"})
+            Find<QCheckBox>(box)->setChecked(false);
+        for (const char* box : tick)
+            Find<QCheckBox>(box)->setChecked(true);
+        dialogs.answers = {MessageAnswer::Yes};
+        Find<QPushButton>("按钮2")->click();
+        ASSERT_TRUE(WaitFor([&] { return Find<QPushButton>("按钮2")->isEnabled(); }, 30000));
+    }
+
+    const std::vector<std::string>& sent = recorder.Statements();
+    const auto sentWith = [&sent](const char* start) {
+        return std::count_if(sent.begin(), sent.end(), [start](const std::string& sql) {
+            return sql.rfind(start, 0) == 0;
+        });
+    };
+    // The roads above were really taken.
+    EXPECT_GE(sentWith("INSERT INTO system_email"), 3);
+    EXPECT_GE(sentWith("SELECT COUNT(*) FROM"), 6);
+    EXPECT_GE(sentWith("delete FROM"), 6);
+    ExpectPortableSql(sent);
+}
+
+} // namespace
+} // namespace mrvn::test
