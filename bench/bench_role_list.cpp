@@ -74,7 +74,7 @@ QStringList Headers()
     QStringList headers;
     for (const char* header :
          {"在线", "名称", "等级", "铜钱", "元宝", "礼金", "经验", "职业", "灵气", "战力",
-          "登陆次数", "登陆时长", "创建时间", "离线时间", "roleid"})
+          "登陆次数", "登陆时长", "创建时间", "离线时间", "roleid", "account"})
         headers << QString::fromUtf8(header);
     return headers;
 }

@@ -91,7 +91,8 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
                                  {QStringLiteral("登陆时长"), 60},
                                  {QStringLiteral("创建时间"), 130},
                                  {QStringLiteral("离线时间"), 130},
-                                 {QStringLiteral("roleid"), 0}},
+                                 {QStringLiteral("roleid"), 0},
+                                 {QStringLiteral("account"), 0}},
                                 group4);
     m_roleView->setGeometry(8, 16, 464, 208);
     DeclareGrowth({{group4, Growth::RightAndDown}, {m_roleView, Growth::RightAndDown}});
@@ -111,7 +112,7 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
     filterLayout->setContentsMargins(3, 2, 6, 2);
     m_filterEdit = new QLineEdit(m_filterBar);
     m_filterEdit->setObjectName(QStringLiteral("角色筛选框"));
-    m_filterEdit->setPlaceholderText(QStringLiteral("名称或 roleid，Esc 关闭"));
+    m_filterEdit->setPlaceholderText(QStringLiteral("名称、roleid 或帐号，Esc 关闭"));
     m_filterEdit->installEventFilter(this);
     m_filterCount = new QLabel(m_filterBar);
     m_filterCount->setObjectName(QStringLiteral("角色筛选计数"));

@@ -292,9 +292,11 @@ void RoleListProxy::BuildFilterTexts() const
     m_filterTexts.reserve(static_cast<std::size_t>(rows));
     constexpr int kName = ColumnIndex(RoleColumn::Name);
     constexpr int kRoleId = ColumnIndex(RoleColumn::RoleId);
+    constexpr int kAccount = ColumnIndex(RoleColumn::Account);
     for (int row = 0; row < rows; ++row) {
-        // A line break cannot be typed into the one-line box, so no match spans both texts.
-        const std::string text = m_source.Cell(row, kName) + '\n' + m_source.Cell(row, kRoleId);
+        // A line break cannot be typed into the one-line box, so no match spans two texts.
+        const std::string text = m_source.Cell(row, kName) + '\n' + m_source.Cell(row, kRoleId) +
+                                 '\n' + m_source.Cell(row, kAccount);
         m_filterTexts.push_back(QString::fromStdString(text).toCaseFolded());
     }
     m_filterTextsBuilt = true;

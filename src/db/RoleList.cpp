@@ -202,6 +202,7 @@ struct RoleQuery
     PositionMap positions;
     int accountKeyColumn = -1;
     int currencyKeyColumn = -1;
+    int accountNameColumn = -1; // user_role.user_id, found by its name
 };
 
 RoleQuery BuildRoleQuery(const Schema& schema)
@@ -228,6 +229,13 @@ RoleQuery BuildRoleQuery(const Schema& schema)
     if (schema.currencyUsable) {
         sql += "," + Matchable(*schema.currencyKey, RoleKeyText(*schema.currencyKey, schema, kId));
         query.currencyKeyColumn = column++;
+    }
+    // The account is not at a fixed position; games that have it call it user_id.
+    const auto userId = std::find_if(schema.role.begin(), schema.role.end(),
+                                     [](const ColumnInfo& info) { return info.name == "user_id"; });
+    if (userId != schema.role.end()) {
+        sql += ",u." + DbConnection::QuoteIdentifier(userId->name);
+        query.accountNameColumn = column++;
     }
     sql += " FROM user_role u ORDER BY u.id DESC";
     query.sql = std::move(sql);
@@ -462,7 +470,8 @@ struct Currencies
 };
 
 // The cells of the role under the reader's cursor; `online` tells where the row goes.
-RoleRow BuildRow(const CellReader& read, const RowSet& rows, Currencies money, bool& online)
+RoleRow BuildRow(const CellReader& read, const RowSet& rows, int accountColumn, Currencies money,
+                 bool& online)
 {
     const std::int64_t lastLogin = read.Int64(kLastLogin);
     const std::int64_t lastOffline = read.Int64(kLastOffline);
@@ -495,6 +504,12 @@ RoleRow BuildRow(const CellReader& read, const RowSet& rows, Currencies money, b
     if (read.Has(kLastOffline))
         cell(RoleColumn::LastOffline) = FormatDateTime(MsToLocalTime(lastOffline, false));
     cell(RoleColumn::RoleId) = read.Role(kId);
+    if (accountColumn >= 0) {
+        std::size_t length = 0;
+        const char* account = rows.Cell(accountColumn, length);
+        cell(RoleColumn::Account) =
+            account ? CleanUtf8(std::string_view(account, length)) : std::string();
+    }
     return cells;
 }
 
@@ -554,7 +569,7 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
         const std::int64_t currency = currencies.Find(rows, query.currencyKeyColumn);
         bool online = false;
         RoleRow row = BuildRow(
-            read, rows,
+            read, rows, query.accountNameColumn,
             {accounts.Text(account, 1), currencies.Text(currency, 1), currencies.Text(currency, 2)},
             online);
         list.Add(std::move(row), online);
@@ -588,6 +603,7 @@ std::optional<RoleRows> PerRoleList(DbConnection& db)
     for (int p = 0; p < kPositionCount; ++p)
         positions.columnOf[p] = p < rows.ColumnCount() ? p : -1;
     const CellReader read(rows, positions);
+    const int accountColumn = rows.ColumnIndex("user_id");
     const auto count = static_cast<std::size_t>(rows.RowCount());
     ListBuilder list(count);
     rows.FirstRow();
@@ -602,7 +618,7 @@ std::optional<RoleRows> PerRoleList(DbConnection& db)
                        {&money.copper, &money.bound}))
             return std::nullopt;
         bool online = false;
-        RoleRow row = BuildRow(read, rows, std::move(money), online);
+        RoleRow row = BuildRow(read, rows, accountColumn, std::move(money), online);
         list.Add(std::move(row), online);
     }
     FreeRowSet(rows);

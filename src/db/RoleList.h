@@ -30,6 +30,7 @@ enum class RoleColumn : int {
     Created,      // 创建时间
     LastOffline,  // 离线时间
     RoleId,       // roleid (hidden)
+    Account,      // the account the role belongs to (user_role.user_id), hidden
     Count
 };
 constexpr int kRoleListColumns = static_cast<int>(RoleColumn::Count);

@@ -225,9 +225,9 @@ TEST_F(RoleListView, CtrlCCopiesTheSelectedRowsWithAHeaderAndTheHiddenId)
 
     const QString header =
         QStringLiteral("在线\t名称\t等级\t铜钱\t元宝\t礼金\t经验\t职业\t灵气\t战力\t"
-                       "登陆次数\t登陆时长\t创建时间\t离线时间\troleid\n");
-    const QString nine = QStringLiteral(" - \t王 五\t10\t\t\t\t\t\t\t9000\t\t10分\t\t\t9\n");
-    const QString seven = QStringLiteral("在线\t李四\t100\t\t\t\t\t\t\t70\t\t100分\t\t\t7\n");
+                       "登陆次数\t登陆时长\t创建时间\t离线时间\troleid\taccount\n");
+    const QString nine = QStringLiteral(" - \t王 五\t10\t\t\t\t\t\t\t9000\t\t10分\t\t\t9\t\n");
+    const QString seven = QStringLiteral("在线\t李四\t100\t\t\t\t\t\t\t70\t\t100分\t\t\t7\t\n");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), header + nine + seven);
 
     // With nothing selected the clipboard keeps what it had.
@@ -266,10 +266,10 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
     const QByteArray expected =
         "\xEF\xBB\xBF"
         "在线,名称,等级,铜钱,元宝,礼金,经验,职业,灵气,战力,登陆次数,登陆时长,创建时间,离线时间,"
-        "roleid\r\n"
-        "在线,\"a,b\",100,,,,,,,70,,100分,,,7\r\n"
-        " - ,zhao,55,,,,,,,,,55分,,,1\r\n"
-        "在线,\"say \"\"hi\"\"\",9,,,,,,,500,,9分,,,3\r\n";
+        "roleid,account\r\n"
+        "在线,\"a,b\",100,,,,,,,70,,100分,,,7,\r\n"
+        " - ,zhao,55,,,,,,,,,55分,,,1,\r\n"
+        "在线,\"say \"\"hi\"\"\",9,,,,,,,500,,9分,,,3,\r\n";
     EXPECT_EQ(bytes, expected);
 
     // Without a filter every role goes out, the line break kept inside its quotes.
@@ -416,6 +416,23 @@ TEST_F(RoleListDatabase, SortedFilteredListSurvivesTheTimersRefresh)
     Window().Timer1()->stop();
     EXPECT_EQ(Ids(), std::vector<std::string>{selectedId.toStdString()});
     EXPECT_EQ(page.filterCount()->text(), QStringLiteral("显示 1 / 300"));
+
+    // The account the role belongs to narrows the list to that account's roles, in any case.
+    const std::string account =
+        m_db.Scalar("SELECT user_id FROM user_role GROUP BY user_id HAVING COUNT(*) > 1 LIMIT 1");
+    ASSERT_FALSE(account.empty());
+    page.filterEdit()->setText(QString::fromStdString(account).toUpper());
+    std::vector<std::string> ids = Ids();
+    std::sort(ids.begin(), ids.end());
+    std::vector<std::string> expected;
+    for (const std::string& id :
+         {m_db.Scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM user_role WHERE user_id LIKE '%" +
+                      account + "%'")}) {
+        for (const QString& part : QString::fromStdString(id).split(QLatin1Char(',')))
+            expected.push_back(part.toStdString());
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ids, expected);
 }
 
 } // namespace

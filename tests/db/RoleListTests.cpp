@@ -164,7 +164,8 @@ TEST_P(RoleList, CellsOfARole)
                                             "5分",
                                             "2014-06-29 08:05:09",
                                             "1970-01-01 08:00:00",
-                                            "44"};
+                                            "44",
+                                            "acc"};
     EXPECT_EQ(rows[0], first); // no account and no currency row: empty cells
     EXPECT_EQ(rows[1][ColumnIndex(RoleColumn::RoleId)], "43");
     EXPECT_EQ(rows[1][7], "未知");
@@ -243,11 +244,12 @@ TEST_P(RoleList, MissingTablesAndColumns)
     const Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 2u);
     // A NULL job code is an empty code, which is no known job.
-    const std::vector<std::string> first = {" - ", "", "", "", "", "", "", "未知",
-                                            "",    "", "", "", "", "", "2"};
+    // No user_id column: no account.
+    const std::vector<std::string> first = {" - ", "", "", "", "", "", "",  "未知",
+                                            "",    "", "", "", "", "", "2", ""};
     EXPECT_EQ(rows[0], first);
     const std::vector<std::string> second = {" - ", "名", "", "", "", "", "99", "九尾",
-                                             "",    "",   "", "", "", "", "1"};
+                                             "",    "",   "", "", "", "", "1",  ""};
     EXPECT_EQ(rows[1], second);
 
     DbConnection closed;
