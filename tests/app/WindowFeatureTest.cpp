@@ -277,12 +277,17 @@ TEST_F(WindowFeatures, VersionCheckIsSilentWhenCurrent)
     EXPECT_TRUE(Window().isVisible());
 }
 
-TEST_F(WindowFeatures, DeclinedNewVersionKeepsTheWindowAndLocalAddressesStayClosed)
+TEST_F(WindowFeatures, DeclinedNewVersionKeepsTheWindow)
 {
-    PageServer server(QByteArrayLiteral("a分割线2.0分割线b分割线<p>C:\\setup.exe</p>分割线"));
-    dialogs.answers = {MessageAnswer::Yes};
-    EXPECT_EQ(CheckVersion(server.Address()), false);
+    PageServer server(
+        QByteArrayLiteral("a分割线2.0分割线b分割线<p>http://127.0.0.1:9/new.zip</p>分割线"));
+    dialogs.answers = {MessageAnswer::No};
+    EXPECT_EQ(CheckVersion(server.Address()), true);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Question);
     EXPECT_TRUE(dialogs.opened.empty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Window().isVisible());
 }
 
 TEST_F(WindowFeatures, TimerRunsTheCheckOnceAboutASecondAfterStart)
