@@ -121,17 +121,14 @@ TEST(CleanupStatements, CountAndDeleteShareTheirCondition)
         {"older rows", OlderRowsStatement("log_a", " 3 ")},
         {"role", RoleStatement(closed, "log_a", " 7'")},
     };
-    mrvn::test::ForEachRow(
-        statements, [](const auto& row) { return row.first; },
-        [&](const auto& row) {
-            const auto& [what, statement] = row;
-            ASSERT_TRUE(statement);
-            const std::string remove = statement->DeleteSql();
-            const std::string count = statement->CountSql();
-            ASSERT_EQ(remove.rfind("delete FROM ", 0), 0u);
-            EXPECT_EQ(count,
-                      "SELECT COUNT(*) FROM " + remove.substr(std::string("delete FROM ").size()));
-        });
+    mrvn::test::ForEachPair(statements, [&](const auto& /*what*/, const auto& statement) {
+        ASSERT_TRUE(statement);
+        const std::string remove = statement->DeleteSql();
+        const std::string count = statement->CountSql();
+        ASSERT_EQ(remove.rfind("delete FROM ", 0), 0u);
+        EXPECT_EQ(count,
+                  "SELECT COUNT(*) FROM " + remove.substr(std::string("delete FROM ").size()));
+    });
 }
 
 TEST(CleanupPreviewTest, SumsRowsAndCountsEmptyAndFailingTables)

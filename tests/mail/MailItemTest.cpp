@@ -212,29 +212,26 @@ TEST_F(StoredAttachment, EquipmentAttributesHoldTheEnhancementAndItsStars)
         {3, "[[1,1],[2,1],[3,1]]"},
         {11, "[[1,1],[2,1],[3,1],[4,1],[5,1],[6,1],[7,1],[8,1],[9,1],[10,1]]"},
     };
-    mrvn::test::ForEachRow(
-        cases, [](const auto& row) { return row.first; },
-        [&](const auto& row) {
-            const auto& [enhance, stars] = row;
-            MailItemFields fields = PlainExample();
-            fields.equipment = true;
-            fields.enhance = enhance;
-            const std::string id = Send({AttachmentJson(fields, kNow)});
-            ASSERT_EQ(Valid(id), "1") << enhance;
-            const std::string attributes = Member(id, "$[0].attributes");
-            const std::string inner = "'" + EscapeSqlLiteral(attributes) + "'";
-            EXPECT_EQ(m_scratch.Scalar("SELECT JSON_VALID(" + inner + ")"), "1") << attributes;
-            auto attribute = [&](const char* path) {
-                return m_scratch.Scalar("SELECT JSON_UNQUOTE(JSON_EXTRACT(" + inner + ", '" + path +
-                                        "'))");
-            };
-            EXPECT_EQ(attribute("$.qhcount"), std::to_string(enhance));
-            EXPECT_EQ(attribute("$.qhxingxing"), stars);
-            EXPECT_EQ(attribute("$.fjattrstr"), "{}");
-            EXPECT_EQ(attribute("$.jjfailcount"), "0");
-            EXPECT_EQ(Member(id, "$[0].goodsId"), "10001");
-            EXPECT_EQ(Member(id, "$[0].rareLevel"), "3");
-        });
+    mrvn::test::ForEachPair(cases, [&](const auto& enhance, const auto& stars) {
+        MailItemFields fields = PlainExample();
+        fields.equipment = true;
+        fields.enhance = enhance;
+        const std::string id = Send({AttachmentJson(fields, kNow)});
+        ASSERT_EQ(Valid(id), "1") << enhance;
+        const std::string attributes = Member(id, "$[0].attributes");
+        const std::string inner = "'" + EscapeSqlLiteral(attributes) + "'";
+        EXPECT_EQ(m_scratch.Scalar("SELECT JSON_VALID(" + inner + ")"), "1") << attributes;
+        auto attribute = [&](const char* path) {
+            return m_scratch.Scalar("SELECT JSON_UNQUOTE(JSON_EXTRACT(" + inner + ", '" + path +
+                                    "'))");
+        };
+        EXPECT_EQ(attribute("$.qhcount"), std::to_string(enhance));
+        EXPECT_EQ(attribute("$.qhxingxing"), stars);
+        EXPECT_EQ(attribute("$.fjattrstr"), "{}");
+        EXPECT_EQ(attribute("$.jjfailcount"), "0");
+        EXPECT_EQ(Member(id, "$[0].goodsId"), "10001");
+        EXPECT_EQ(Member(id, "$[0].rareLevel"), "3");
+    });
 }
 
 TEST_F(StoredAttachment, ExpiryIsStoredAsANumber)
@@ -243,20 +240,17 @@ TEST_F(StoredAttachment, ExpiryIsStoredAsANumber)
         {"7", (std::int64_t{kNow} + 7 * 86400) * 1000},
         {"00", std::int64_t{kNow} * 1000},
     };
-    mrvn::test::ForEachRow(
-        cases, [](const auto& row) { return row.first; },
-        [&](const auto& row) {
-            const auto& [days, expected] = row;
-            MailItemFields fields = PlainExample();
-            fields.days = days;
-            const std::string id = Send({AttachmentJson(fields, kNow)});
-            EXPECT_EQ(Valid(id), "1");
-            EXPECT_EQ(Member(id, "$[0].expireTime"), std::to_string(expected)) << days;
-            EXPECT_EQ(m_scratch.Scalar("SELECT JSON_TYPE(JSON_EXTRACT(attachments, "
-                                       "'$[0].expireTime')) FROM system_email WHERE id=" +
-                                       id),
-                      "INTEGER");
-        });
+    mrvn::test::ForEachPair(cases, [&](const auto& days, const auto& expected) {
+        MailItemFields fields = PlainExample();
+        fields.days = days;
+        const std::string id = Send({AttachmentJson(fields, kNow)});
+        EXPECT_EQ(Valid(id), "1");
+        EXPECT_EQ(Member(id, "$[0].expireTime"), std::to_string(expected)) << days;
+        EXPECT_EQ(m_scratch.Scalar("SELECT JSON_TYPE(JSON_EXTRACT(attachments, "
+                                   "'$[0].expireTime')) FROM system_email WHERE id=" +
+                                   id),
+                  "INTEGER");
+    });
 }
 
 TEST_F(StoredAttachment, ItemIdsWithQuotesAndBackslashesComeBackAsTyped)
@@ -266,17 +260,14 @@ TEST_F(StoredAttachment, ItemIdsWithQuotesAndBackslashesComeBackAsTyped)
         {"it's", "it's"},    {"\\\"'\\", "\\\"'\\"}, {"x\ty", "x\ty"}, {"神剑\\n", "神剑\\n"},
         {"@物品等级", "3"}, // substituted again by the later placeholder, as it always was
     };
-    mrvn::test::ForEachRow(
-        cases, [](const auto& row) { return row.first; },
-        [&](const auto& row) {
-            const auto& [typed, stored] = row;
-            MailItemFields fields = PlainExample();
-            fields.itemId = typed;
-            ASSERT_EQ(CheckMailItemFields(fields), MailItemCheck::Ok) << typed;
-            const std::string id = Send({AttachmentJson(fields, kNow)});
-            EXPECT_EQ(Valid(id), "1") << typed;
-            EXPECT_EQ(Member(id, "$[0].goodsId"), stored) << typed;
-        });
+    mrvn::test::ForEachPair(cases, [&](const auto& typed, const auto& stored) {
+        MailItemFields fields = PlainExample();
+        fields.itemId = typed;
+        ASSERT_EQ(CheckMailItemFields(fields), MailItemCheck::Ok) << typed;
+        const std::string id = Send({AttachmentJson(fields, kNow)});
+        EXPECT_EQ(Valid(id), "1") << typed;
+        EXPECT_EQ(Member(id, "$[0].goodsId"), stored) << typed;
+    });
 }
 
 } // namespace

@@ -30,4 +30,13 @@ void ForEachRow(const Rows& rows, Name name, Check check)
     }
 }
 
+// ForEachRow for a table of pairs (what goes in, what should come of it): each row is named
+// by its first member, and `check` takes the two members.
+template <class Rows, class Check> void ForEachPair(const Rows& rows, Check check)
+{
+    ForEachRow(
+        rows, [](const auto& row) { return row.first; },
+        [&](const auto& row) { check(row.first, row.second); });
+}
+
 } // namespace mrvn::test
