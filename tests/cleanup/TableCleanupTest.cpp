@@ -257,12 +257,12 @@ TEST_F(CleanupDb, TheCountIsWhatTheDeleteRemoves)
     };
     const auto tables = ListTables(m_scratch.Db());
     ASSERT_TRUE(tables);
-    for (const auto& [what, build] : kinds) {
+    for (const auto& kind : kinds) {
         const auto onTable = [&](const std::string& table) {
-            return std::string(what) + " on " + table;
+            return std::string(kind.first) + " on " + table;
         };
         mrvn::test::ForEachRow(*tables, onTable, [&](const std::string& table) {
-            const auto statement = build(table);
+            const auto statement = kind.second(table);
             ASSERT_TRUE(statement);
             const std::optional<std::int64_t> counted =
                 CountCleanupRows(m_scratch.Db(), *statement);
