@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 
@@ -30,6 +31,9 @@ struct AppEnvironment
     // empty: the user's settings store of the platform (not config.dat, which stays as the
     // tool has always written it).
     std::filesystem::path windowStatePath;
+    // The time a mail and its attachments are stamped with (the mail's create and valid
+    // time, an item's expiry counted from now); tests set a fixed moment.
+    std::function<std::time_t()> clock = [] { return std::time(nullptr); };
 
     static AppEnvironment Default(Dialogs& dialogs);
 };

@@ -213,7 +213,7 @@ void MailPage::AddMailItem()
         Warn(kMailItemsFullText);
         return;
     }
-    const std::string code = AttachmentJson(fields, std::time(nullptr));
+    const std::string code = AttachmentJson(fields, m_context.env.clock());
 
     const std::optional<QString> name =
         m_context.dialogs().Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
@@ -260,7 +260,7 @@ void MailPage::SendMail()
         SendToManyRoles(fields, codes, ids);
         return;
     }
-    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr),
+    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, m_context.env.clock(),
                                                  AuditObserver(fields, codes));
     if (ReportRefusal(result))
         return;
@@ -370,7 +370,7 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     const SendManyResult outcome = SendMailToRoles(
-        m_context.db, fields, codes, std::time(nullptr),
+        m_context.db, fields, codes, m_context.env.clock(),
         [this, &progress, total](std::size_t done, std::size_t) {
             progress.setValue(static_cast<int>(done));
             emit SendProgress(static_cast<int>(done), total);

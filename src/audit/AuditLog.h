@@ -12,7 +12,14 @@
 // The audit trail of the tool: every mail sent and every cleanup statement, one JSON object
 // per line in UTF-8, appended to mrvn-audit.log beside config.dat. The file is opened,
 // appended to and closed for every record, so nothing stays open between records and a
-// record is on its way to disk when the call returns.
+// record is on its way to disk when the call returns. Rules this module keeps:
+// - one record is one line, written in a single append: a valid JSON object whatever bytes
+//   its texts hold (invalid UTF-8 becomes U+FFFD), so the file can be read line by line;
+// - the log is only ever appended to; what is in it stays;
+// - the file is created readable and writable by its owner only (0600), as it names the
+//   roles mailed and the tables emptied;
+// - a failed append is reported to the caller, which tells the operator after the mail or
+//   the cleanup it records; it never stops them.
 namespace mrvn {
 
 inline constexpr char kAuditLogFileName[] = "mrvn-audit.log";

@@ -7,7 +7,18 @@
 #include <string_view>
 #include <vector>
 
-// The delete statements of the cleanup page and the choice between them.
+// The delete statements of the cleanup page and the choice between them. Rules this module
+// keeps:
+// - every delete is first counted with exactly its own condition (CleanupStatement keeps
+//   the table and the condition once, for both the count and the delete), so the operator
+//   is told how many rows would go before anything is deleted, and a table whose count
+//   fails is one whose delete would fail too; the window's question after the count has No
+//   as its default answer, so only a deliberate Yes deletes;
+// - table names are quoted as identifiers and a role id as a string literal; a day count
+//   goes into a statement only when it is a whole, non-negative number that fits in 64
+//   bits, since anything else would break the statement or reach into the future;
+// - the logic only builds, counts and runs statements and says what happened: what the
+//   operator sees is decided by the window.
 namespace mrvn {
 
 class DbConnection;

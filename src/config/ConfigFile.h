@@ -8,8 +8,10 @@
 #include <vector>
 
 // config.dat: the connection settings and the mail archives, an INI file beside the program.
-// Rules this module keeps, so that files written by earlier versions of the tool (through
-// the Windows profile functions) and by this one read the same everywhere:
+// Operators carry config.dat over from earlier versions of the tool, which wrote it on
+// Windows through the system's profile functions; those files must read and write the same
+// here, on Windows and elsewhere, so this module follows what those functions do rather than
+// a general INI library. Rules it keeps:
 // - text is GBK (code page 936) unless the file starts with a UTF-8 or UTF-16 byte-order
 //   mark, and a rewrite keeps the file's encoding;
 // - "[name]" lines open sections, "key=value" lines hold values, anything else is carried

@@ -7,6 +7,21 @@
 #include <string_view>
 #include <vector>
 
+// The game database. Rules this module keeps:
+// - one connection (DbConnection), used by one thread, one statement at a time; <mysql.h>
+//   stays in the .cpp files, every handle is owned by RAII and failures come back as values
+//   (false, an invalid RowSet, the server's error number), never as exceptions;
+// - the connection asks for utf8mb4 and falls back to utf8 on servers that predate it, so
+//   any character of a role name comes through whole where the server can store it;
+// - a lost connection is reconnected automatically on the next statement, and every wait
+//   on the server is bounded (ConnectOptions): a hung server costs the window seconds, not
+//   forever;
+// - the SQL the tool sends is what every MySQL from 5.1 and every MariaDB from 5.5 accepts
+//   (SqlPortability.h lists the functions); a statement form a server refuses anyway is
+//   remembered for the connection (SqlForm) and not sent to it again;
+// - texts put into statements are escaped for the connection (QuoteString, QuoteIdentifier),
+//   never pasted in raw.
+
 // The client library stays out of this header.
 struct st_mysql;
 struct st_mysql_res;

@@ -11,7 +11,8 @@
 //   between consecutive "{" bytes, fields are found by fixed markers, and a record matches
 //   when it holds the query's bytes anywhere (spaces of the query removed);
 // - the catalogue is read once per search and scanned in one pass with a standard search
-//   (no platform calls), so it behaves the same on every system;
+//   (no platform calls), so it behaves the same on every system and a search costs one
+//   read of the file, however many records match;
 // - a catalogue is outside input: any bytes give a result, and no field, however long in
 //   the file, makes a line longer than four fields of kMaxFieldBytes (a longer field is cut
 //   at a character boundary and ends with kCutMarker);

@@ -13,6 +13,25 @@
 #include <utility>
 #include <vector>
 
+// System mails: the attachment entries (MailItem.h), the checks before sending
+// (MailCheck.h), the rows of system_email (here) and the archives in config.dat
+// (MailArchive.h). Rules this module keeps:
+// - an attachment entry is kept in the form that goes straight into a single-quoted SQL
+//   literal: the JSON's quotes and backslashes are escaped once more, and the item id typed
+//   by the operator is escaped as a JSON string first; before any statement, the whole
+//   attachments text is read back as the server would read the literal and must then be a
+//   JSON array with one object per entry, so no entry (an archive edited by hand included)
+//   can leave its literal or store something the game cannot parse;
+// - a new mail's id is the highest id in system_email plus one (1 in an empty table), taken
+//   right before its INSERT; mails to several roles get one row each, with ids in order;
+// - nothing is inserted unless every check passed; create_time and valid_time are both the
+//   moment of sending in milliseconds, an item's expiry whole days from the moment it was
+//   added ("0" days: unlimited);
+// - archives live in config.dat: a name is refused when config.dat could not give it or
+//   its values back as written (a separator or INI bracket, a line break, a character GBK
+//   lacks), or when it would share a section with a listed name (ASCII case is ignored
+//   there); nothing is written unless all checks passed, and deleting touches only the
+//   archive's own section.
 namespace mrvn {
 
 class DbConnection;

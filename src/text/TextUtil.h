@@ -11,7 +11,21 @@
 // - nothing here depends on the process locale or on the platform: number parsing is the
 //   same on every machine, and the code-page conversion is the only platform-specific part
 //   (glibc iconv on POSIX, the Win32 code-page functions on Windows, both in Gbk.cpp);
-// - every function takes any bytes, never throws and never reads past its input.
+// - every function takes any bytes, never throws and never reads past its input;
+// - GBK: on the way out, a character code page 936 lacks becomes one "?", and so does each
+//   ill-formed piece of UTF-8 (a cut-off character is one piece; each byte of an overlong
+//   or surrogate form, and each stray byte, is one); a zero byte ends the text. On the way
+//   in, a GBK pair with no character, or a lead byte without its trail byte, becomes one
+//   "?" (the byte after a lone lead byte is read again on its own). What the code page
+//   holds comes back byte for byte, the euro sign's single byte 0x80 included;
+// - numbers are read the same way wherever a box's text becomes a number: white space
+//   first, then an optional sign directly before the digits, then the leading decimal
+//   digits; full-width digits and signs count as their ASCII forms, anything after the
+//   number is ignored and no number gives 0. Integers saturate at their type's limits (a
+//   32-bit read saturates on its own, not by cutting the 64-bit value); a double is decimal
+//   only (no hex, "inf" or "nan"), with an optional fraction and exponent. Where a box must
+//   hold an integer and nothing else (a value that goes into a statement), IsIntegerText is
+//   the check, not the reading.
 namespace mrvn {
 
 // ASCII white space: space, tab, LF, VT, FF, CR. Nothing else, whatever the locale.

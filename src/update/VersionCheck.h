@@ -10,7 +10,15 @@
 #include <string_view>
 
 // The start-up version check: the version page is cut at "分割线"; the second piece is the
-// newest version, the fourth the address to download it from.
+// newest version, the fourth the address to download it from. Rules this module keeps:
+// - the page is fetched without blocking the window, within a time-out that covers the
+//   whole answer and every redirect (at most three, never from https down to http);
+// - the answer is bounded: a head over 64 KiB or a body over kMaxVersionPageBytes makes the
+//   page unreadable, and no more than kVersionPageReadChunk is read at once or left waiting
+//   in the socket;
+// - the page comes from outside: whatever it holds, the only address the tool will open
+//   from it is an http or https address with a host (WebAddressToOpen), never a program
+//   or a file on the machine.
 namespace mrvn {
 
 inline constexpr double kProgramVersion = 1.5;

@@ -1,4 +1,5 @@
 #include "audit/AuditLog.h"
+#include "CaseRows.h"
 
 #include <nlohmann/json.hpp>
 
@@ -154,8 +155,7 @@ TEST_F(AuditLogTest, AnyBytesGiveOneValidLine)
         {"cut sequence", "ab\xE6\xB8", "ab\xEF\xBF\xBD"},
         {"overlong slash", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         std::filesystem::remove(Log());
         CleanupAuditRecord record{c.text, "delete FROM `" + c.text + "`", false, -1, 1, c.text};
         MailAuditRecord mail = SomeMail();
@@ -174,7 +174,7 @@ TEST_F(AuditLogTest, AnyBytesGiveOneValidLine)
         EXPECT_EQ(cleanup.at("error").get<std::string>(), c.readBack);
         EXPECT_EQ(sent.at("title").get<std::string>(), c.readBack);
         EXPECT_EQ(sent.at("attachments").at(0).get<std::string>(), c.readBack);
-    }
+    });
 }
 
 TEST_F(AuditLogTest, AppendsAfterWhatIsThereAndKeepsIt)

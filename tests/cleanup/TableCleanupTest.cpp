@@ -1,5 +1,6 @@
 #include "cleanup/TableCleanup.h"
 
+#include "CaseRows.h"
 #include "TestDb.h"
 #include "db/DbConnection.h"
 
@@ -120,15 +121,14 @@ TEST(CleanupStatements, CountAndDeleteShareTheirCondition)
         {"older rows", OlderRowsStatement("log_a", " 3 ")},
         {"role", RoleStatement(closed, "log_a", " 7'")},
     };
-    for (const auto& [what, statement] : statements) {
-        SCOPED_TRACE(what);
+    mrvn::test::ForEachPair(statements, [&](const auto& /*what*/, const auto& statement) {
         ASSERT_TRUE(statement);
         const std::string remove = statement->DeleteSql();
         const std::string count = statement->CountSql();
         ASSERT_EQ(remove.rfind("delete FROM ", 0), 0u);
         EXPECT_EQ(count,
                   "SELECT COUNT(*) FROM " + remove.substr(std::string("delete FROM ").size()));
-    }
+    });
 }
 
 TEST(CleanupPreviewTest, SumsRowsAndCountsEmptyAndFailingTables)
@@ -257,10 +257,12 @@ TEST_F(CleanupDb, TheCountIsWhatTheDeleteRemoves)
     };
     const auto tables = ListTables(m_scratch.Db());
     ASSERT_TRUE(tables);
-    for (const auto& [what, build] : kinds) {
-        for (const std::string& table : *tables) {
-            SCOPED_TRACE(std::string(what) + " on " + table);
-            const auto statement = build(table);
+    for (const auto& kind : kinds) {
+        const auto onTable = [&](const std::string& table) {
+            return std::string(kind.first) + " on " + table;
+        };
+        mrvn::test::ForEachRow(*tables, onTable, [&](const std::string& table) {
+            const auto statement = kind.second(table);
             ASSERT_TRUE(statement);
             const std::optional<std::int64_t> counted =
                 CountCleanupRows(m_scratch.Db(), *statement);
@@ -270,7 +272,7 @@ TEST_F(CleanupDb, TheCountIsWhatTheDeleteRemoves)
                 EXPECT_EQ(*counted, outcome.affected);
             else
                 EXPECT_NE(outcome.errorNumber, 0u);
-        }
+        });
     }
 }
 

@@ -1,5 +1,6 @@
 // Checks that need POSIX: file modes, processes that drop privileges or hit a file size
 // limit, FIFOs, devices and symbolic links. Windows has none of these in this form.
+#include "CaseRows.h"
 #include "ConfigFileTestSupport.h"
 #include "config/ConfigFile.h"
 #include "text/TextUtil.h"
@@ -160,23 +161,24 @@ TEST_F(ConfigFilePosixTest, ASymbolicLinkIsWrittenThroughToItsTarget)
         const char* name;
         fs::path pointsTo;
     } cases[] = {{"absolute link", target}, {"relative link", fs::relative(target, m_dir)}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove(link);
-        fs::create_symlink(c.pointsTo, link);
-        ConfigFile file(link);
-        const std::string port = std::string("33") + std::to_string(c.pointsTo.is_absolute());
-        ASSERT_TRUE(file.WriteValue("system", "port", port));
-        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
-        EXPECT_EQ(fs::read_symlink(link), c.pointsTo);
-        EXPECT_EQ(ConfigFile(target).ReadValue("system", "port"), port);
-        EXPECT_EQ(file.ReadValue("itemlist", "list"), "礼包|誠意");
-        EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"config.dat"});
-        std::size_t inShared = 0;
-        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(shared.Path()))
-            ++inShared;
-        EXPECT_EQ(inShared, 1u);
-    }
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.name; },
+        [&](const auto& c) {
+            fs::remove(link);
+            fs::create_symlink(c.pointsTo, link);
+            ConfigFile file(link);
+            const std::string port = std::string("33") + std::to_string(c.pointsTo.is_absolute());
+            ASSERT_TRUE(file.WriteValue("system", "port", port));
+            EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+            EXPECT_EQ(fs::read_symlink(link), c.pointsTo);
+            EXPECT_EQ(ConfigFile(target).ReadValue("system", "port"), port);
+            EXPECT_EQ(file.ReadValue("itemlist", "list"), "礼包|誠意");
+            EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"config.dat"});
+            std::size_t inShared = 0;
+            for ([[maybe_unused]] const auto& entry : fs::directory_iterator(shared.Path()))
+                ++inShared;
+            EXPECT_EQ(inShared, 1u);
+        });
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "config/ConfigFile.h"
+#include "CaseRows.h"
 #include "ConfigFileTestSupport.h"
 #include "config/AtomicFile.h"
 #include "text/TextUtil.h"
@@ -100,16 +101,17 @@ TEST_F(ConfigFileTest, WritesInPlaceAtSectionEndOrInANewSection)
         {"line ends in a value are flattened", "itemlist", "list", "a\r\n[x]", "list=礼包|誠意",
          "list=a  [x]", "a  [x]"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove(m_dir / "config.dat");
-        ConfigFile file(Fixture("basic.dat"));
-        ASSERT_TRUE(file.WriteValue(c.section, c.key, c.value));
-        const std::string expected = ReplaceAll(original, c.oldText, c.newText);
-        ASSERT_NE(expected, original);
-        EXPECT_EQ(ReadBytes(file.Path()), Utf8ToGbk(expected));
-        EXPECT_EQ(file.ReadValue(c.section, c.key), c.readBack);
-    }
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.name; },
+        [&](const auto& c) {
+            fs::remove(m_dir / "config.dat");
+            ConfigFile file(Fixture("basic.dat"));
+            ASSERT_TRUE(file.WriteValue(c.section, c.key, c.value));
+            const std::string expected = ReplaceAll(original, c.oldText, c.newText);
+            ASSERT_NE(expected, original);
+            EXPECT_EQ(ReadBytes(file.Path()), Utf8ToGbk(expected));
+            EXPECT_EQ(file.ReadValue(c.section, c.key), c.readBack);
+        });
 }
 
 TEST_F(ConfigFileTest, DeletesAndWholeSectionWrites)
@@ -146,16 +148,17 @@ TEST_F(ConfigFileTest, DeletesAndWholeSectionWrites)
          },
          "db=shadowed\r\n", "db=shadowed\r\n[存档]\r\na=1\r\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove(m_dir / "config.dat");
-        ConfigFile file(Fixture("basic.dat"));
-        ASSERT_TRUE(c.action(file));
-        const std::string expected =
-            c.oldText.empty() ? original : ReplaceAll(original, c.oldText, c.newText);
-        EXPECT_EQ(ReadBytes(file.Path()), Utf8ToGbk(expected));
-        EXPECT_EQ(DirectoryEntries().size(), 1u);
-    }
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.name; },
+        [&](const auto& c) {
+            fs::remove(m_dir / "config.dat");
+            ConfigFile file(Fixture("basic.dat"));
+            ASSERT_TRUE(c.action(file));
+            const std::string expected =
+                c.oldText.empty() ? original : ReplaceAll(original, c.oldText, c.newText);
+            EXPECT_EQ(ReadBytes(file.Path()), Utf8ToGbk(expected));
+            EXPECT_EQ(DirectoryEntries().size(), 1u);
+        });
 }
 
 TEST_F(ConfigFileTest, ConnectionSettingsLeaveArchiveSectionsUntouched)

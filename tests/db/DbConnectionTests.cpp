@@ -1,5 +1,6 @@
 #include "TestDb.h"
 
+#include "CaseRows.h"
 #include "db/DbConnection.h"
 
 #include <gtest/gtest.h>
@@ -387,7 +388,7 @@ TEST(ReadField, NumberTextsAtTheirEdges)
         {"inf", 0, 0, 0.0},
         {"0x1A", 0, 0, 0.0},
     };
-    for (const Case& c : cases) {
+    mrvn::test::ForEachRow(cases, &Case::text, [&](const Case& c) {
         RowSet rows = scratch.Db().SelectRows("dual", scratch.Db().QuoteString(c.text));
         std::int64_t i64 = -7;
         std::int32_t i32 = -7;
@@ -398,7 +399,7 @@ TEST(ReadField, NumberTextsAtTheirEdges)
         EXPECT_EQ(i64, c.i64) << c.text;
         EXPECT_EQ(i32, c.i32) << c.text;
         EXPECT_DOUBLE_EQ(real, c.real) << c.text;
-    }
+    });
 }
 
 // Starts a server of its own, so stopping it disturbs no other test.
@@ -459,8 +460,7 @@ TEST(Connect, CharacterSetFallsBackToUtf8WhenUnknown)
         {"refused by the server", "gb18030", false},
         {"unknown to the client library", "no_such_charset", false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         ConnectOptions options;
         options.charset = c.first;
         DbConnection db;
@@ -480,7 +480,7 @@ TEST(Connect, CharacterSetFallsBackToUtf8WhenUnknown)
         std::string hex;
         rows.ReadField(0, hex);
         EXPECT_EQ(hex, "E9BE99");
-    }
+    });
 }
 
 // The shared test server is paused only for a few seconds: the other test programs, with the

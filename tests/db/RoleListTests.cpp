@@ -1,5 +1,6 @@
 #include "TestDb.h"
 
+#include "CaseRows.h"
 #include "DemoData.h"
 #include "db/RoleList.h"
 #include "db/SqlPortability.h"
@@ -126,14 +127,17 @@ TEST_P(RoleList, OnlineRuleAndOfflineTime)
         // Milliseconds are cut toward zero, and the calendar goes on after 2038.
         {1, 4102444800999, false, "2100-01-01 08:00:00"},
     };
-    for (const Case& c : cases) {
-        ScratchDatabase scratch;
-        AddRole(scratch, {.id = 1, .login = c.login, .offline = c.offline});
-        const Rows rows = Listed(scratch.Db());
-        ASSERT_EQ(rows.size(), 1u);
-        EXPECT_EQ(rows[0][0], c.online ? "在线" : " - ") << c.login << " " << c.offline;
-        EXPECT_EQ(rows[0][13], c.offlineText) << c.login << " " << c.offline;
-    }
+    mrvn::test::ForEachRow(
+        cases,
+        [](const Case& c) { return std::to_string(c.login) + " " + std::to_string(c.offline); },
+        [&](const Case& c) {
+            ScratchDatabase scratch;
+            AddRole(scratch, {.id = 1, .login = c.login, .offline = c.offline});
+            const Rows rows = Listed(scratch.Db());
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0][0], c.online ? "在线" : " - ") << c.login << " " << c.offline;
+            EXPECT_EQ(rows[0][13], c.offlineText) << c.login << " " << c.offline;
+        });
 }
 
 TEST_P(RoleList, CellsOfARole)

@@ -2,6 +2,7 @@
 #include "mail/MailArchive.h"
 #include "mail/MailItem.h"
 
+#include "CaseRows.h"
 #include "TestDb.h"
 #include "config/ConfigFile.h"
 #include "db/DbConnection.h"
@@ -236,8 +237,7 @@ TEST_F(ArchivedMailDb, ValidJsonWithQuotesAndBackslashesIsStoredAsTheArchiveRead
         {"lone single quote inside a JSON string", R"(a|{\"goodsId\":\"',0)#\"})",
          R"([{"goodsId":"',0)#"}])"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         m_scratch.Exec("DELETE FROM system_email");
         const std::vector<std::string> codes = LoadedCodes(c.item);
         ASSERT_EQ(codes.size(), 1u);
@@ -248,7 +248,7 @@ TEST_F(ArchivedMailDb, ValidJsonWithQuotesAndBackslashesIsStoredAsTheArchiveRead
                                        : m_scratch.Scalar("SELECT '[" + codes[0] + "]'");
         EXPECT_EQ(Column("attachments", "1"), stored);
         EXPECT_EQ(Column("JSON_VALID(attachments)", "1"), "1");
-    }
+    });
 }
 
 TEST_F(MailDispatchDb, LineBreaksTabsAndNegativeMoneyAddNoRow)

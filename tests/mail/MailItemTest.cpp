@@ -1,6 +1,7 @@
 #include "mail/MailItem.h"
 #include "mail/MailDispatch.h"
 
+#include "CaseRows.h"
 #include "TestDb.h"
 #include "text/TextUtil.h"
 
@@ -211,7 +212,7 @@ TEST_F(StoredAttachment, EquipmentAttributesHoldTheEnhancementAndItsStars)
         {3, "[[1,1],[2,1],[3,1]]"},
         {11, "[[1,1],[2,1],[3,1],[4,1],[5,1],[6,1],[7,1],[8,1],[9,1],[10,1]]"},
     };
-    for (const auto& [enhance, stars] : cases) {
+    mrvn::test::ForEachPair(cases, [&](const auto& enhance, const auto& stars) {
         MailItemFields fields = PlainExample();
         fields.equipment = true;
         fields.enhance = enhance;
@@ -230,7 +231,7 @@ TEST_F(StoredAttachment, EquipmentAttributesHoldTheEnhancementAndItsStars)
         EXPECT_EQ(attribute("$.jjfailcount"), "0");
         EXPECT_EQ(Member(id, "$[0].goodsId"), "10001");
         EXPECT_EQ(Member(id, "$[0].rareLevel"), "3");
-    }
+    });
 }
 
 TEST_F(StoredAttachment, ExpiryIsStoredAsANumber)
@@ -239,7 +240,7 @@ TEST_F(StoredAttachment, ExpiryIsStoredAsANumber)
         {"7", (std::int64_t{kNow} + 7 * 86400) * 1000},
         {"00", std::int64_t{kNow} * 1000},
     };
-    for (const auto& [days, expected] : cases) {
+    mrvn::test::ForEachPair(cases, [&](const auto& days, const auto& expected) {
         MailItemFields fields = PlainExample();
         fields.days = days;
         const std::string id = Send({AttachmentJson(fields, kNow)});
@@ -249,7 +250,7 @@ TEST_F(StoredAttachment, ExpiryIsStoredAsANumber)
                                    "'$[0].expireTime')) FROM system_email WHERE id=" +
                                    id),
                   "INTEGER");
-    }
+    });
 }
 
 TEST_F(StoredAttachment, ItemIdsWithQuotesAndBackslashesComeBackAsTyped)
@@ -259,14 +260,14 @@ TEST_F(StoredAttachment, ItemIdsWithQuotesAndBackslashesComeBackAsTyped)
         {"it's", "it's"},    {"\\\"'\\", "\\\"'\\"}, {"x\ty", "x\ty"}, {"神剑\\n", "神剑\\n"},
         {"@物品等级", "3"}, // substituted again by the later placeholder, as it always was
     };
-    for (const auto& [typed, stored] : cases) {
+    mrvn::test::ForEachPair(cases, [&](const auto& typed, const auto& stored) {
         MailItemFields fields = PlainExample();
         fields.itemId = typed;
         ASSERT_EQ(CheckMailItemFields(fields), MailItemCheck::Ok) << typed;
         const std::string id = Send({AttachmentJson(fields, kNow)});
         EXPECT_EQ(Valid(id), "1") << typed;
         EXPECT_EQ(Member(id, "$[0].goodsId"), stored) << typed;
-    }
+    });
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "text/DateTime.h"
+#include "CaseRows.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -32,8 +33,11 @@ TEST(MsToLocalTime, FixedBaseWithoutTimeZone)
         {57600, true, true, {1970, 1, 2, 0, 0, 0}},       // 16:00 UTC is midnight at +8
         {253402300799, true, false, {9999, 12, 31, 23, 59, 59}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(MsToLocalTime(c.count, c.inSeconds, c.utc8), c.expected) << c.count;
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.count; },
+        [&](const auto& c) {
+            EXPECT_EQ(MsToLocalTime(c.count, c.inSeconds, c.utc8), c.expected) << c.count;
+        });
 }
 
 TEST(MsToLocalTime, ExtremeCountsDoNotOverflow)
@@ -70,8 +74,11 @@ TEST(FormatDateTime, TakesDigitsFromTheRightWalkingBackwards)
         {{12345, 12, 31, 23, 59, 59}, "yyyy-MM-dd hh:mm:ss", "2345-12-31 23:59:59"},
         {{1970, 1, 1, 8, 0, 0}, "yyyy-MM-dd hh:mm:ss", "1970-01-01 08:00:00"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(FormatDateTime(c.value, c.pattern), c.expected) << c.pattern;
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.pattern; },
+        [&](const auto& c) {
+            EXPECT_EQ(FormatDateTime(c.value, c.pattern), c.expected) << c.pattern;
+        });
     EXPECT_EQ(FormatDateTime(sample), "2014-06-29 08:05:09");
 }
 
@@ -120,10 +127,12 @@ TEST(ToTimestampMs, LocalWallClockToEpochMilliseconds)
         {"UTC0", {2014, 7, 6, 12, 0, 0}, 1404648000000},
         {"CST-8", {2014, 7, 36, 12, 0, 0}, 1404619200000 + 30LL * 86400000},
     };
-    for (const auto& c : cases) {
-        ScopedTimeZone zone(c.zone);
-        EXPECT_EQ(ToTimestampMs(c.local), c.expected) << c.zone;
-    }
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.zone; },
+        [&](const auto& c) {
+            ScopedTimeZone zone(c.zone);
+            EXPECT_EQ(ToTimestampMs(c.local), c.expected) << c.zone;
+        });
     EXPECT_EQ(ToTimestampMs(std::time_t{1404619200}), 1404619200000);
 }
 

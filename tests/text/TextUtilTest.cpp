@@ -1,4 +1,5 @@
 #include "text/TextUtil.h"
+#include "CaseRows.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -28,8 +29,9 @@ TEST(RemoveAllSpaces, RemovesOnlyAsciiAndIdeographicSpaces)
         {"\xE3\x80", "\xE3\x80"},         // a cut-off U+3000 is not one
         {"中 文", "中文"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(RemoveAllSpaces(c.in), c.out) << c.in;
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.in; },
+        [&](const auto& c) { EXPECT_EQ(RemoveAllSpaces(c.in), c.out) << c.in; });
 }
 
 TEST(SplitText, PiecesEmptyPiecesAndMaximum)
@@ -55,9 +57,12 @@ TEST(SplitText, PiecesEmptyPiecesAndMaximum)
         {"版本1.5分割线说明", "分割线", 1, {"版本1.5"}},
         {"abab", "ab", -1, {"", ""}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(SplitText(c.text, c.separator, c.maxCount), c.expected)
-            << c.text << " / " << c.maxCount;
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.text; },
+        [&](const auto& c) {
+            EXPECT_EQ(SplitText(c.text, c.separator, c.maxCount), c.expected)
+                << c.text << " / " << c.maxCount;
+        });
 }
 
 TEST(TextToNumber, IntegersFoldFullWidthAndSaturate)
@@ -92,10 +97,12 @@ TEST(TextToNumber, IntegersFoldFullWidthAndSaturate)
         {"0x1F", 0, 0},
         {"中12", 0, 0},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(TextToInt64(c.text), c.value64) << c.text;
-        EXPECT_EQ(TextToInt32(c.text), c.value32) << c.text;
-    }
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.text; },
+        [&](const auto& c) {
+            EXPECT_EQ(TextToInt64(c.text), c.value64) << c.text;
+            EXPECT_EQ(TextToInt32(c.text), c.value32) << c.text;
+        });
 }
 
 TEST(TextToNumber, DoublesAreDecimalOnly)
@@ -112,8 +119,9 @@ TEST(TextToNumber, DoublesAreDecimalOnly)
         {"nan", 0.0},    {"1,5", 1.0},   {"\xEF\xBC\x91\xEF\xBC\x8E\xEF\xBC\x95", 1.5}, // １．５
         {"1e-400", 0.0},
     };
-    for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(TextToDouble(c.text), c.value) << c.text;
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.text; },
+        [&](const auto& c) { EXPECT_DOUBLE_EQ(TextToDouble(c.text), c.value) << c.text; });
     EXPECT_EQ(TextToDouble("1e400"), HUGE_VAL);
     EXPECT_EQ(TextToDouble("-1e400"), -HUGE_VAL);
 }
@@ -141,8 +149,9 @@ TEST(IsIntegerText, OnlyPlainDecimalThatFits)
         {"\xEF\xBC\x91", false},
         {"--1", false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsIntegerText(c.text), c.expected) << c.text;
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.text; },
+        [&](const auto& c) { EXPECT_EQ(IsIntegerText(c.text), c.expected) << c.text; });
 }
 
 TEST(Gbk, RoundTripsWhatCodePage936Holds)
@@ -160,10 +169,12 @@ TEST(Gbk, RoundTripsWhatCodePage936Holds)
         {"誠臶臸", "\xD5\x5C\xC5\x5B\xC5\x5D"}, // trail bytes "\", "[", "]"
         {"·", "\xA1\xA4"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Utf8ToGbk(c.utf8), c.gbk) << c.utf8;
-        EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8) << c.utf8;
-    }
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.utf8; },
+        [&](const auto& c) {
+            EXPECT_EQ(Utf8ToGbk(c.utf8), c.gbk) << c.utf8;
+            EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8) << c.utf8;
+        });
 }
 
 TEST(Gbk, UnmappableAndInvalidInputCostOneQuestionMarkEach)
@@ -182,8 +193,9 @@ TEST(Gbk, UnmappableAndInvalidInputCostOneQuestionMarkEach)
         {std::string_view("a\0b", 3), "a"}, // ends at the zero byte
         {"中\xFF文", "\xD6\xD0?\xCE\xC4"},
     };
-    for (const auto& c : toGbk)
-        EXPECT_EQ(Utf8ToGbk(c.utf8), c.gbk) << c.utf8;
+    mrvn::test::ForEachRow(
+        toGbk, [](const auto& c) { return c.utf8; },
+        [&](const auto& c) { EXPECT_EQ(Utf8ToGbk(c.utf8), c.gbk) << c.utf8; });
 
     const struct
     {
@@ -207,8 +219,9 @@ TEST(Gbk, UnmappableAndInvalidInputCostOneQuestionMarkEach)
 #endif
         {"\xD6\xD0\xFF\xCE\xC4", "中?文"},
     };
-    for (const auto& c : toUtf8)
-        EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8);
+    mrvn::test::ForEachRow(
+        toUtf8, [](const auto& c) { return c.gbk; },
+        [&](const auto& c) { EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8); });
 }
 
 TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
@@ -234,8 +247,9 @@ TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
         {"abcdefgh\xFFijklmnop", "abcdefgh?ijklmnop"},
         {"\xC3\xA9\xFE", "é?"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(CleanUtf8(c.in), c.out);
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.in; },
+        [&](const auto& c) { EXPECT_EQ(CleanUtf8(c.in), c.out); });
 }
 
 TEST(ReplaceAll, LeftToRightWithoutRescanning)
@@ -252,8 +266,9 @@ TEST(ReplaceAll, LeftToRightWithoutRescanning)
         {"abc", "c", "", "ab"},
         {"数量=@数量", "@数量", "5", "数量=5"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReplaceAll(c.text, c.from, c.to), c.out);
+    mrvn::test::ForEachRow(
+        cases, [](const auto& c) { return c.text; },
+        [&](const auto& c) { EXPECT_EQ(ReplaceAll(c.text, c.from, c.to), c.out); });
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "update/VersionCheck.h"
+#include "CaseRows.h"
 
 #include <gtest/gtest.h>
 
@@ -386,8 +387,7 @@ TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
         {"chunks without end", PageServer::Mode::EndlessChunks},
         {"header lines without end", PageServer::Mode::EndlessHeaders},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         PageServer server(c.mode);
         auto fetcher = std::make_unique<mrvn::VersionPageFetcher>();
         std::optional<QByteArray> body;
@@ -412,7 +412,7 @@ TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
         clock.restart();
         fetcher.reset();
         EXPECT_LT(clock.elapsed(), 1000);
-    }
+    });
 }
 
 TEST(VersionPageFetcher, DestroyingItMidAnswerIsQuickAndSilent)
