@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Texts.h"
 #include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 
@@ -53,11 +54,12 @@ struct AppContext
 // "错误号 1045：Access denied for user ...", or the number alone when the text is gone.
 inline QString ServerReason(const DbConnection& db)
 {
-    const QString number = QStringLiteral("错误号 %1").arg(db.LastError());
+    const QString number = QString::fromUtf8(kServerErrorNumber).arg(db.LastError());
     const std::string text = db.LastErrorText();
     if (text.empty())
         return number;
-    return number + QStringLiteral("：") + QString::fromUtf8(text.data(), qsizetype(text.size()));
+    return number + QString::fromUtf8(kServerErrorSeparator) +
+           QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 } // namespace mrvn

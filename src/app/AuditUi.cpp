@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/Dialogs.h"
+#include "app/Texts.h"
 
 #include <QDir>
 

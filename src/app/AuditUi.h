@@ -12,10 +12,6 @@ namespace mrvn {
 
 struct AppContext;
 
-inline constexpr char kAuditFailedText[] = "操作记录写入失败，mrvn-audit.log 未能保存！";
-inline constexpr char kAuditFailedTitle[] = "操作记录";
-inline constexpr char kAuditPathLabel[] = "操作记录文件：";
-
 // The path as the operator reads it (native separators).
 QString AuditPathText(const std::filesystem::path& path);
 

@@ -6,6 +6,7 @@
 #include "app/CleanupQuestion.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
+#include "app/Texts.h"
 #include "cleanup/TableCleanup.h"
 
 #include <QCheckBox>
@@ -108,7 +109,7 @@ void CleanupPage::RunOne(int row, const std::optional<CleanupStatement>& stateme
 void CleanupPage::Finish()
 {
     m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDoneText),
-                                QString::fromUtf8(kCleanupDoneTitle), MessageIcon::Information,
+                                QString::fromUtf8(kMessageTitle), MessageIcon::Information,
                                 MessageButtons::Ok);
 }
 
@@ -148,7 +149,7 @@ void CleanupPage::CleanTables()
     const std::string days = m_days->text().toStdString();
     if (olderRows && !IsDayCount(days)) {
         m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDayCountText),
-                                    QString::fromUtf8(kCheckMessageTitle), MessageIcon::Warning,
+                                    QString::fromUtf8(kCheckTitle), MessageIcon::Warning,
                                     MessageButtons::Ok);
         return;
     }

@@ -4,6 +4,7 @@
 #include "app/AppContext.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
+#include "app/Texts.h"
 #include "items/ItemSearch.h"
 #include "mail/MailArchive.h"
 #include "mail/MailItem.h"
@@ -304,7 +305,7 @@ QString IdList(const std::vector<std::string>& ids, std::size_t shown = 20)
     for (std::size_t i = 0; i < ids.size() && i < shown; ++i)
         texts << QString::fromStdString(ids[i]);
     if (ids.size() > shown)
-        texts << QStringLiteral("……");
+        texts << Text(kIdListMore);
     return texts.join(QLatin1Char(','));
 }
 
@@ -326,10 +327,10 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     for (std::size_t i = 0; i < shownIds.size(); ++i) {
         const QString name =
             names[i].empty() ? Text(kManyUnknownRole) : QString::fromStdString(names[i]);
-        question += QStringLiteral("\r\n  %1（%2）").arg(name, QString::fromStdString(shownIds[i]));
+        question += Text(kManyConfirmRole).arg(name, QString::fromStdString(shownIds[i]));
     }
     if (ids.size() > shownIds.size())
-        question += QStringLiteral("\r\n  ……");
+        question += Text(kManyConfirmMore);
     if (m_context.dialogs().Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
                                     MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
         return;
@@ -435,7 +436,7 @@ void MailPage::DeleteArchive()
     const int row = m_archives->Selection();
     if (row == -1)
         return;
-    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteArchiveTitle),
+    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteConfirmTitle),
                                     MessageIcon::Question,
                                     MessageButtons::YesNo) != MessageAnswer::Yes)
         return;

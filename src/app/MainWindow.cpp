@@ -7,6 +7,7 @@
 #include "app/InfoPages.h"
 #include "app/MailPage.h"
 #include "app/StartupDialog.h"
+#include "app/Texts.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 #include "text/TextUtil.h"
@@ -25,11 +26,6 @@ namespace {
 constexpr int kRefreshIntervalMs = 60000;
 constexpr int kUpdateCheckDelayMs = 1000;
 constexpr int kMailPage = 1;
-
-const char* const kPortOutOfRange =
-    "端口号超出范围！请填写1到65535之间的数字（不填为默认端口）。";
-const char* const kSettingsNotSaved =
-    "已连接，但连接参数未能保存到config.dat，下次启动需要重新填写！";
 
 std::unique_ptr<QSettings> OpenWindowState(const std::filesystem::path& path)
 {
@@ -69,7 +65,8 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     : QWidget(parent), m_context(std::move(environment))
 {
     setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
+    setWindowTitle(
+        QStringLiteral("MorvaneOL 数据工具 " MRVN_VERSION_TEXT " [20140629]  -  by Tobrel"));
     // The designed 500 x 470 is the outer size on Windows; its client area is the tab control.
     // The window may grow beyond it (the lists grow with it), never shrink below it.
     setMinimumSize(Page::kDesignTabSize);
@@ -171,24 +168,24 @@ void MainWindow::ConnectDatabase()
     const bool defaultPort = RemoveAllSpaces(typed.port).empty();
     const std::int64_t port = defaultPort ? 0 : TextToInt64(typed.port);
     if (!defaultPort && (port < 1 || port > 65535)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kPortOutOfRange),
-                                    QStringLiteral("检测消息"), MessageIcon::Warning,
+        m_context.dialogs().Message(this, QString::fromUtf8(kPortOutOfRangeText),
+                                    QString::fromUtf8(kCheckTitle), MessageIcon::Warning,
                                     MessageButtons::Ok);
         return;
     }
     params.port = static_cast<unsigned>(port);
 
     if (!m_context.db.Connect(params)) {
-        m_context.dialogs().Message(this, QStringLiteral("mysql连接错误！请检查连接参数！"),
-                                    QStringLiteral("消息"), MessageIcon::Error, MessageButtons::Ok,
-                                    ServerReason(m_context.db));
+        m_context.dialogs().Message(this, QString::fromUtf8(kConnectFailedText),
+                                    QString::fromUtf8(kMessageTitle), MessageIcon::Error,
+                                    MessageButtons::Ok, ServerReason(m_context.db));
         return;
     }
     m_common->ShowConnected();
     m_connectionLost = false;
     if (!SaveConnectionSettings(m_context.config, typed)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kSettingsNotSaved),
-                                    QStringLiteral("消息"), MessageIcon::Warning,
+        m_context.dialogs().Message(this, QString::fromUtf8(kSettingsNotSavedText),
+                                    QString::fromUtf8(kMessageTitle), MessageIcon::Warning,
                                     MessageButtons::Ok,
                                     QString::fromStdString(m_context.env.configPath.string()));
     }

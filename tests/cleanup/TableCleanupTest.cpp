@@ -1,6 +1,7 @@
 #include "cleanup/TableCleanup.h"
 
 #include "TestDb.h"
+#include "app/Texts.h"
 #include "db/DbConnection.h"
 
 #include <gtest/gtest.h>

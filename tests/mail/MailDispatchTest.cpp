@@ -3,6 +3,7 @@
 #include "mail/MailItem.h"
 
 #include "TestDb.h"
+#include "app/Texts.h"
 #include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 

@@ -1,5 +1,7 @@
 #include "update/VersionCheck.h"
 
+#include "app/Texts.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
