@@ -1,10 +1,10 @@
 #include "app/CommonPage.h"
 
-#include "app/AppContext.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/RoleListProxy.h"
 #include "app/Texts.h"
+#include "config/ConfigFile.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 
@@ -30,7 +30,7 @@ constexpr int kOnlineColumn = ColumnIndex(RoleColumn::Online);
 constexpr int kFilterBarHeight = 26;
 } // namespace
 
-CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
+CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dialogs(dialogs)
 {
     auto* group1 = Pin(MakeGroupBox(this, QStringLiteral("分组框1"),
                                     QStringLiteral("connect mysql:"), QRect(8, 32, 480, 88)));
@@ -305,7 +305,7 @@ void CommonPage::UpdateFilterCount()
 
 void CommonPage::ExportRoleList()
 {
-    const std::optional<QString> file = m_context.dialogs().SaveFileName(
+    const std::optional<QString> file = m_dialogs.SaveFileName(
         this, QString::fromUtf8(kExportTitle), QString::fromUtf8(kExportSuggestedName),
         QString::fromUtf8(kExportFilter));
     if (!file)
@@ -315,14 +315,14 @@ void CommonPage::ExportRoleList()
     const QByteArray bytes = m_roleView->RowsAsCsv(rows);
     QSaveFile out(*file);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kExportFailedText),
-                                    QString::fromUtf8(kExportMessageTitle), MessageIcon::Error,
-                                    MessageButtons::Ok, out.errorString());
+        m_dialogs.Message(this, QString::fromUtf8(kExportFailedText),
+                          QString::fromUtf8(kExportMessageTitle), MessageIcon::Error,
+                          MessageButtons::Ok, out.errorString());
         return;
     }
-    m_context.dialogs().Message(this, QString::fromUtf8(kExportDoneText),
-                                QString::fromUtf8(kExportMessageTitle), MessageIcon::Information,
-                                MessageButtons::Ok);
+    m_dialogs.Message(this, QString::fromUtf8(kExportDoneText),
+                      QString::fromUtf8(kExportMessageTitle), MessageIcon::Information,
+                      MessageButtons::Ok);
 }
 
 bool CommonPage::eventFilter(QObject* watched, QEvent* event)

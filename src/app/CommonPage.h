@@ -11,7 +11,7 @@ class QFrame;
 
 namespace mrvn {
 
-struct AppContext;
+class Dialogs;
 struct ConnectionSettings;
 struct OnlineStatsRow;
 class ReportView;
@@ -22,7 +22,7 @@ class CommonPage : public Page
 {
     Q_OBJECT
 public:
-    explicit CommonPage(AppContext& context, QWidget* parent = nullptr);
+    explicit CommonPage(Dialogs& dialogs, QWidget* parent = nullptr);
 
     void LoadSettings(const ConnectionSettings& settings);
     ConnectionSettings TypedSettings() const;
@@ -77,7 +77,7 @@ signals:
     void SendMailToRole(const QString& roleId);
 
 private:
-    AppContext& m_context;
+    Dialogs& m_dialogs;
     QLineEdit* m_host;
     QLineEdit* m_port;
     QLineEdit* m_user;

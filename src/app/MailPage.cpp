@@ -1,10 +1,11 @@
 #include "app/MailPage.h"
 
 #include "app/AccountLookupUi.h"
-#include "app/AppContext.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/Texts.h"
+#include "config/ConfigFile.h"
+#include "db/DbConnection.h"
 #include "items/ItemSearch.h"
 #include "mail/MailArchive.h"
 #include "mail/MailItem.h"
@@ -42,7 +43,10 @@ std::string Std(const QString& text)
 
 } // namespace
 
-MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
+MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs,
+                   std::filesystem::path cataloguePath, QWidget* parent)
+    : Page(parent), m_db(db), m_config(config), m_dialogs(dialogs),
+      m_cataloguePath(std::move(cataloguePath))
 {
     connect(&m_searchWatcher, &QFutureWatcher<QString>::finished, this,
             [this] { ShowSearchResult(m_searchWatcher.result()); });
@@ -175,13 +179,13 @@ void MailPage::ResetCombos()
 
 void MailPage::Warn(const char* text)
 {
-    m_context.dialogs().Message(this, Text(text), Text(kCheckTitle), MessageIcon::Warning,
-                                MessageButtons::Ok);
+    m_dialogs.Message(this, Text(text), Text(kCheckTitle), MessageIcon::Warning,
+                      MessageButtons::Ok);
 }
 
 void MailPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_context, m_account, m_roleId);
+    RunAccountLookup(m_db, m_account, m_roleId);
 }
 
 void MailPage::AddMailItem()
@@ -216,8 +220,8 @@ void MailPage::AddMailItem()
     const std::string code = AttachmentJson(fields, std::time(nullptr));
 
     const std::optional<QString> name =
-        m_context.dialogs().Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
-                                  QString::fromStdString(RemoveAllSpaces(fields.itemId)));
+        m_dialogs.Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
+                        QString::fromStdString(RemoveAllSpaces(fields.itemId)));
     if (!name)
         return;
     switch (CheckItemName(Std(*name))) {
@@ -260,15 +264,15 @@ void MailPage::SendMail()
         SendToManyRoles(fields, codes, ids);
         return;
     }
-    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, std::time(nullptr));
+    const SendMailResult result = mrvn::SendMail(m_db, fields, codes, std::time(nullptr));
     if (ReportRefusal(result))
         return;
     if (result == SendMailResult::Sent)
-        m_context.dialogs().Message(this, Text(kMailSentText), Text(kMailTitle),
-                                    MessageIcon::Information, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle), MessageIcon::Information,
+                          MessageButtons::Ok);
     else
-        m_context.dialogs().Message(this, Text(kMailFailedText), Text(kMailTitle),
-                                    MessageIcon::Error, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
+                          MessageButtons::Ok);
 }
 
 bool MailPage::ReportRefusal(SendMailResult result)
@@ -322,7 +326,7 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     const std::vector<std::string> shownIds(
         ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), kNamesShown)));
     const std::vector<std::string> names =
-        QueryRoleNames(m_context.db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
+        QueryRoleNames(m_db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
     QString question = Text(kManyConfirmText).arg(ids.size());
     for (std::size_t i = 0; i < shownIds.size(); ++i) {
         const QString name =
@@ -331,8 +335,8 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     }
     if (ids.size() > shownIds.size())
         question += Text(kManyConfirmMore);
-    if (m_context.dialogs().Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
-                                    MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
+    if (m_dialogs.Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
+                          MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
         return;
 
     const int total = static_cast<int>(ids.size());
@@ -344,7 +348,7 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     const SendManyResult outcome =
-        SendMailToRoles(m_context.db, fields, codes, std::time(nullptr),
+        SendMailToRoles(m_db, fields, codes, std::time(nullptr),
                         [this, &progress, total](std::size_t done, std::size_t) {
                             progress.setValue(static_cast<int>(done));
                             emit SendProgress(static_cast<int>(done), total);
@@ -360,8 +364,8 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     const QString sent = QString::number(outcome.sent.size());
     const QString notSent = QString::number(outcome.notSent.size());
     if (outcome.notSent.empty()) {
-        m_context.dialogs().Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
-                                    MessageIcon::Information, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
+                          MessageIcon::Information, MessageButtons::Ok);
         return;
     }
     const bool failed = outcome.result == SendMailResult::Failed;
@@ -374,30 +378,30 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
                       IdList(outcome.notSent, outcome.notSent.size());
     if (failed && !outcome.serverError.empty())
         details += QLatin1Char('\n') + QString::fromStdString(outcome.serverError);
-    m_context.dialogs().Message(this, text, Text(kMailTitle),
-                                failed ? MessageIcon::Error : MessageIcon::Warning,
-                                MessageButtons::Ok, details);
+    m_dialogs.Message(this, text, Text(kMailTitle),
+                      failed ? MessageIcon::Error : MessageIcon::Warning, MessageButtons::Ok,
+                      details);
 }
 
 void MailPage::ShowMailHelp()
 {
-    m_context.dialogs().Message(this, Text(kMailHelpText), Text(kMailHelpTitle), MessageIcon::None,
-                                MessageButtons::Ok);
+    m_dialogs.Message(this, Text(kMailHelpText), Text(kMailHelpTitle), MessageIcon::None,
+                      MessageButtons::Ok);
 }
 
 void MailPage::RefreshArchiveList()
 {
     std::vector<std::vector<std::string>> rows;
     int tid = 0;
-    for (std::string& name : ReadArchiveNames(m_context.config))
+    for (std::string& name : ReadArchiveNames(m_config))
         rows.push_back({std::to_string(++tid), std::move(name)});
     m_archives->Model().ResetRows(std::move(rows));
 }
 
 void MailPage::AddArchive()
 {
-    const std::optional<QString> typed = m_context.dialogs().Input(
-        this, Text(kArchiveNamePrompt), Text(kArchiveNameTitle), QString());
+    const std::optional<QString> typed =
+        m_dialogs.Input(this, Text(kArchiveNamePrompt), Text(kArchiveNameTitle), QString());
     if (!typed)
         return;
     ArchiveContent page;
@@ -409,7 +413,7 @@ void MailPage::AddArchive()
     for (int row = 0; row < items.RowCount(); ++row)
         page.items.push_back({items.Cell(row, 1), items.Cell(row, 2)});
 
-    switch (mrvn::AddArchive(m_context.config, Std(*typed), page)) {
+    switch (mrvn::AddArchive(m_config, Std(*typed), page)) {
     case AddArchiveResult::Forbidden:
         Warn(kForbiddenCharText);
         return;
@@ -436,13 +440,12 @@ void MailPage::DeleteArchive()
     const int row = m_archives->Selection();
     if (row == -1)
         return;
-    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteConfirmTitle),
-                                    MessageIcon::Question,
-                                    MessageButtons::YesNo) != MessageAnswer::Yes)
+    if (m_dialogs.Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteConfirmTitle),
+                          MessageIcon::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
     // A row without an archive of its own (an empty or reserved name from a hand-edited
     // list) just leaves the list, as the refresh shows.
-    if (mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)) ==
+    if (mrvn::DeleteArchive(m_config, row, m_archives->Model().Cell(row, 1)) ==
         DeleteArchiveResult::WriteFailed)
         Warn(kArchiveWriteFailedText);
     RefreshArchiveList();
@@ -450,8 +453,7 @@ void MailPage::DeleteArchive()
 
 void MailPage::LoadArchive(int row)
 {
-    const ArchiveContent archive =
-        mrvn::LoadArchive(m_context.config, m_archives->Model().Cell(row, 1));
+    const ArchiveContent archive = mrvn::LoadArchive(m_config, m_archives->Model().Cell(row, 1));
     m_items->DeleteAll();
     m_title->setText(QString::fromStdString(archive.title));
     m_content->setPlainText(QString::fromStdString(archive.content));
@@ -468,11 +470,11 @@ bool MailPage::SearchItemLibrary()
 {
     if (m_searchRunning)
         return false;
-    const std::filesystem::path catalogue = m_context.env.cataloguePath;
+    const std::filesystem::path catalogue = m_cataloguePath;
     std::error_code error;
     if (!std::filesystem::is_regular_file(catalogue, error)) {
-        m_context.dialogs().Message(this, Text(kCatalogueMissingText), Text(kCatalogueErrorTitle),
-                                    MessageIcon::Error, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kCatalogueMissingText), Text(kCatalogueErrorTitle),
+                          MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
     m_searchRunning = true;

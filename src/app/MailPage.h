@@ -5,11 +5,15 @@
 
 #include <QFutureWatcher>
 
+#include <filesystem>
+
 class QGroupBox;
 
 namespace mrvn {
 
-struct AppContext;
+class ConfigFile;
+class DbConnection;
+class Dialogs;
 class ReportView;
 
 // Page 1 "发放邮件": account lookup, item search, attachment table, archives and sending.
@@ -17,7 +21,9 @@ class MailPage : public Page
 {
     Q_OBJECT
 public:
-    explicit MailPage(AppContext& context, QWidget* parent = nullptr);
+    // `cataloguePath`: the item catalogue the search reads.
+    MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs,
+             std::filesystem::path cataloguePath, QWidget* parent = nullptr);
     ~MailPage() override;
 
     void SetReceiver(const QString& roleId);
@@ -53,7 +59,10 @@ private:
     void AppendResultChunk();
     void Warn(const char* text);
 
-    AppContext& m_context;
+    DbConnection& m_db;
+    ConfigFile& m_config;
+    Dialogs& m_dialogs;
+    const std::filesystem::path m_cataloguePath;
     QLineEdit* m_account;
     QPushButton* m_lookup;
     QLineEdit* m_roleId;

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/Application.h"
+#include "app/AuditUi.h"
 #include "app/CleanupPage.h"
 #include "app/CommonPage.h"
 #include "app/Dialogs.h"
@@ -47,12 +48,11 @@ void SetTimerInterval(QTimer& timer, int milliseconds)
 
 AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
 {
-    AppEnvironment env;
+    AppEnvironment env(dialogs);
     env.configPath = ProgramDirectory() / "config.dat";
     env.cataloguePath = ProgramDirectory() / "goods.jat.json";
     env.auditLogPath = ProgramDirectory() / "mrvn-audit.log";
     env.versionAddress = QString::fromStdString(VersionPageAddress());
-    env.dialogs = &dialogs;
     env.startupDialog = [] {
         StartupDialog dialog;
         dialog.exec();
@@ -62,8 +62,10 @@ AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
 }
 
 MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
-    : QWidget(parent), m_context(std::move(environment))
+    : QWidget(parent), m_env(std::move(environment)), m_config(m_env.configPath),
+      m_audit(new AuditTrail(m_env.auditLogPath, m_env.dialogs, this))
 {
+    m_db.SetConnectOptions(m_env.connectOptions);
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(
         QStringLiteral("MorvaneOL 数据工具 " MRVN_VERSION_TEXT " [20140629]  -  by Tobrel"));
@@ -75,13 +77,13 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("选择夹1"));
     m_tabs->setGeometry(QRect(QPoint(0, 0), Page::kDesignTabSize));
-    m_common = new CommonPage(m_context);
-    m_mail = new MailPage(m_context);
-    m_cleanup = new CleanupPage(m_context);
+    m_common = new CommonPage(m_env.dialogs);
+    m_mail = new MailPage(m_db, m_config, m_env.dialogs, m_env.cataloguePath);
+    m_cleanup = new CleanupPage(m_db, m_env.dialogs, *m_audit);
     m_tabs->addTab(m_common, QStringLiteral("常用功能"));
     m_tabs->addTab(m_mail, QStringLiteral("发放邮件"));
     m_tabs->addTab(m_cleanup, QStringLiteral("清理数据"));
-    m_tabs->addTab(new AboutPage(m_context.env.auditLogPath), QStringLiteral("关于授权"));
+    m_tabs->addTab(new AboutPage(m_env.auditLogPath), QStringLiteral("关于授权"));
     m_tabs->addTab(new ChangeLogPage, QStringLiteral("更新说明"));
     for (int index = 0; index < m_tabs->count(); ++index) {
         if (auto* page = qobject_cast<Page*>(m_tabs->widget(index)))
@@ -114,11 +116,11 @@ MainWindow::~MainWindow()
 
 bool MainWindow::OnMainWindowCreated()
 {
-    if (m_context.env.startupDialog && !m_context.env.startupDialog())
+    if (m_env.startupDialog && !m_env.startupDialog())
         return false;
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
         ApplyAppearance(*app);
-    m_common->LoadSettings(LoadConnectionSettings(m_context.config));
+    m_common->LoadSettings(LoadConnectionSettings(m_config));
     m_mail->ResetCombos();
     m_mail->RefreshArchiveList();
     SetTimerInterval(m_timer2, kUpdateCheckDelayMs);
@@ -128,7 +130,7 @@ bool MainWindow::OnMainWindowCreated()
 
 void MainWindow::RestoreWindowState()
 {
-    const std::unique_ptr<QSettings> state = OpenWindowState(m_context.env.windowStatePath);
+    const std::unique_ptr<QSettings> state = OpenWindowState(m_env.windowStatePath);
     const QSize size = state->value(QStringLiteral("window/size")).toSize();
     if (size.isValid())
         resize(size.expandedTo(minimumSize()));
@@ -143,7 +145,7 @@ void MainWindow::RestoreWindowState()
 
 void MainWindow::SaveWindowState()
 {
-    const std::unique_ptr<QSettings> state = OpenWindowState(m_context.env.windowStatePath);
+    const std::unique_ptr<QSettings> state = OpenWindowState(m_env.windowStatePath);
     state->setValue(QStringLiteral("window/size"), size());
     state->setValue(QStringLiteral("window/position"), pos());
     state->setValue(QStringLiteral("window/page"), m_tabs->currentIndex());
@@ -168,26 +170,26 @@ void MainWindow::ConnectDatabase()
     const bool defaultPort = RemoveAllSpaces(typed.port).empty();
     const std::int64_t port = defaultPort ? 0 : TextToInt64(typed.port);
     if (!defaultPort && (port < 1 || port > 65535)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kPortOutOfRangeText),
-                                    QString::fromUtf8(kCheckTitle), MessageIcon::Warning,
-                                    MessageButtons::Ok);
+        m_env.dialogs.Message(this, QString::fromUtf8(kPortOutOfRangeText),
+                              QString::fromUtf8(kCheckTitle), MessageIcon::Warning,
+                              MessageButtons::Ok);
         return;
     }
     params.port = static_cast<unsigned>(port);
 
-    if (!m_context.db.Connect(params)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kConnectFailedText),
-                                    QString::fromUtf8(kMessageTitle), MessageIcon::Error,
-                                    MessageButtons::Ok, ServerReason(m_context.db));
+    if (!m_db.Connect(params)) {
+        m_env.dialogs.Message(this, QString::fromUtf8(kConnectFailedText),
+                              QString::fromUtf8(kMessageTitle), MessageIcon::Error,
+                              MessageButtons::Ok, ServerReason(m_db));
         return;
     }
     m_common->ShowConnected();
     m_connectionLost = false;
-    if (!SaveConnectionSettings(m_context.config, typed)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kSettingsNotSavedText),
-                                    QString::fromUtf8(kMessageTitle), MessageIcon::Warning,
-                                    MessageButtons::Ok,
-                                    QString::fromStdString(m_context.env.configPath.string()));
+    if (!SaveConnectionSettings(m_config, typed)) {
+        m_env.dialogs.Message(this, QString::fromUtf8(kSettingsNotSavedText),
+                              QString::fromUtf8(kMessageTitle), MessageIcon::Warning,
+                              MessageButtons::Ok,
+                              QString::fromStdString(m_env.configPath.string()));
     }
     SetTimerInterval(m_timer1, kRefreshIntervalMs);
     RefreshOnlineStats();
@@ -197,20 +199,20 @@ void MainWindow::ConnectDatabase()
 
 void MainWindow::CloseDatabase()
 {
-    m_context.db.Close();
+    m_db.Close();
 }
 
 void MainWindow::RefreshOnlineStats()
 {
     // A failed query shows empty cells, as an empty table does.
-    const std::optional<OnlineStatsRow> stats = QueryOnlineStats(m_context.db);
+    const std::optional<OnlineStatsRow> stats = QueryOnlineStats(m_db);
     m_common->ShowOnlineStats(stats.value_or(OnlineStatsRow{}));
     NoteConnection(stats.has_value());
 }
 
 void MainWindow::RefreshRoleList()
 {
-    std::optional<RoleRows> roles = QueryRoleList(m_context.db);
+    std::optional<RoleRows> roles = QueryRoleList(m_db);
     const bool succeeded = roles.has_value();
     m_common->ShowRoles(std::move(roles).value_or(RoleRows{}));
     NoteConnection(succeeded);
@@ -220,7 +222,7 @@ void MainWindow::NoteConnection(bool statementSucceeded)
 {
     // The client reconnects by itself on the next statement once the server is back; the
     // label follows what the last refresh statement found.
-    if (!statementSucceeded && m_context.db.ConnectionLost()) {
+    if (!statementSucceeded && m_db.ConnectionLost()) {
         if (!m_connectionLost)
             m_common->ShowDisconnected();
         m_connectionLost = true;
@@ -242,7 +244,7 @@ void MainWindow::UpdateCheck()
         return;
     m_fetcher = std::make_unique<VersionPageFetcher>();
     connect(m_fetcher.get(), &VersionPageFetcher::Finished, this, &MainWindow::OnVersionPage);
-    m_fetcher->Fetch(m_context.env.versionAddress, m_context.env.versionTimeoutMs);
+    m_fetcher->Fetch(m_env.versionAddress, m_env.versionTimeoutMs);
 }
 
 void MainWindow::OnVersionPage(const QByteArray& body)
@@ -255,26 +257,26 @@ void MainWindow::OnVersionPage(const QByteArray& body)
     bool closeWindow = false;
     switch (page.verdict) {
     case VersionVerdict::Unreadable:
-        goOn = m_context.dialogs().Message(this, QString::fromUtf8(kUnreadableQuestion), title,
-                                           MessageIcon::Question,
-                                           MessageButtons::YesNo) == MessageAnswer::Yes;
+        goOn = m_env.dialogs.Message(this, QString::fromUtf8(kUnreadableQuestion), title,
+                                     MessageIcon::Question,
+                                     MessageButtons::YesNo) == MessageAnswer::Yes;
         closeWindow = !goOn;
         break;
     case VersionVerdict::UpToDate:
         break;
     case VersionVerdict::NewerAvailable:
-        if (m_context.dialogs().Message(
-                this, QString::fromStdString(NewVersionQuestion(page.newest)), title,
-                MessageIcon::Question, MessageButtons::YesNo) == MessageAnswer::Yes) {
+        if (m_env.dialogs.Message(this, QString::fromStdString(NewVersionQuestion(page.newest)),
+                                  title, MessageIcon::Question,
+                                  MessageButtons::YesNo) == MessageAnswer::Yes) {
             goOn = false;
             // The window closes only once the browser has the address; an address that
             // cannot be opened is said so, and the operator keeps the program.
             if (const std::optional<std::string> address = WebAddressToOpen(page.address)) {
-                m_context.dialogs().OpenAddress(QString::fromStdString(*address));
+                m_env.dialogs.OpenAddress(QString::fromStdString(*address));
                 closeWindow = true;
             } else {
-                m_context.dialogs().Message(this, QString::fromUtf8(kAddressRefusedText), title,
-                                            MessageIcon::Warning, MessageButtons::Ok);
+                m_env.dialogs.Message(this, QString::fromUtf8(kAddressRefusedText), title,
+                                      MessageIcon::Warning, MessageButtons::Ok);
             }
         }
         break;

@@ -42,14 +42,13 @@ protected:
 
     virtual AppEnvironment Environment()
     {
-        AppEnvironment env;
+        AppEnvironment env(dialogs);
         env.configPath = ConfigPath();
         env.cataloguePath = Folder() / "goods.jat.json";
         env.auditLogPath = Folder() / "mrvn-audit.log";
         // Nothing listens on the discard port of the loopback: the page is unreadable.
         env.versionAddress = QStringLiteral("http://127.0.0.1:9/version.html");
         env.versionTimeoutMs = 2000;
-        env.dialogs = &dialogs;
         // Size, position and page of the window stay in the test's own folder.
         env.windowStatePath = Folder() / "window.ini";
         env.startupDialog = [this] {

@@ -349,7 +349,7 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
             // In range: a connect is tried (nothing listens there).
             EXPECT_EQ(shown.text, QStringLiteral("mysql连接错误！请检查连接参数！"));
         }
-        EXPECT_FALSE(Window().Context().db.IsOpen());
+        EXPECT_FALSE(Find<QTimer>("时钟1")->isActive());
         EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
         EXPECT_TRUE(Find<QPushButton>("按钮1")->isEnabled());
         EXPECT_FALSE(std::filesystem::exists(ConfigPath()));

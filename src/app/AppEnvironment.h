@@ -1,15 +1,12 @@
 #pragma once
 
 #include "app/Texts.h"
-#include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 
 #include <QString>
 
 #include <filesystem>
 #include <functional>
-
-class QWidget;
 
 namespace mrvn {
 
@@ -19,12 +16,16 @@ class Dialogs;
 // defaults, tests point them at temporary folders and scripted dialogs.
 struct AppEnvironment
 {
+    explicit AppEnvironment(Dialogs& operatorDialogs) : dialogs(operatorDialogs) {}
+
     std::filesystem::path configPath;
     std::filesystem::path cataloguePath;
     std::filesystem::path auditLogPath;
     QString versionAddress;
     int versionTimeoutMs = 10000;
-    Dialogs* dialogs = nullptr;
+    Dialogs& dialogs;
+    // Time-outs of the database connection.
+    ConnectOptions connectOptions;
     // Shows the start-up dialog; false when the operator chose to end the program.
     std::function<bool()> startupDialog;
     // Where the window keeps its size, position and last page between runs (an INI file);
@@ -33,21 +34,6 @@ struct AppEnvironment
     std::filesystem::path windowStatePath;
 
     static AppEnvironment Default(Dialogs& dialogs);
-};
-
-// State shared by the pages of the main window.
-struct AppContext
-{
-    explicit AppContext(AppEnvironment environment)
-        : env(std::move(environment)), config(env.configPath)
-    {
-    }
-    AppEnvironment env;
-    ConfigFile config;
-    DbConnection db;
-    // A failed append to the audit log is shown once per run.
-    bool auditFailureShown = false;
-    Dialogs& dialogs() const { return *env.dialogs; }
 };
 
 // The server's own reason for the last failure, for the details of a message box:
