@@ -27,6 +27,7 @@ constexpr int kResultColumn = 2;
 CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, QWidget* parent)
     : Page(parent), m_db(db), m_dialogs(dialogs), m_audit(audit)
 {
+    setObjectName(QStringLiteral("清理数据"));
     m_tables = new ReportView(QStringLiteral("超级列表框1"),
                               {{QStringLiteral("tid"), 40},
                                {QStringLiteral("TableName"), 150},

@@ -26,8 +26,6 @@ public:
     void LookupRoleByAccount();
     bool CleanupRunning() const { return m_running; }
 
-    ReportView* tableList() const { return m_tables; }
-
 signals:
     void CleanupFinished();
 

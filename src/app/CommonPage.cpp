@@ -32,6 +32,7 @@ constexpr int kFilterBarHeight = 26;
 
 CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dialogs(dialogs)
 {
+    setObjectName(QStringLiteral("常用功能"));
     auto* group1 = Pin(MakeGroupBox(this, QStringLiteral("分组框1"),
                                     QStringLiteral("connect mysql:"), QRect(8, 32, 480, 88)));
     MakeLabel(group1, QStringLiteral("标签3"),
@@ -99,6 +100,7 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     m_roleView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_roleView->SetRowCopy(true);
     m_roleProxy = new RoleListProxy(m_roleView->Model(), m_roleView);
+    m_roleProxy->setObjectName(QStringLiteral("角色列表筛选"));
     m_roleView->SetProxy(m_roleProxy);
     m_roleView->installEventFilter(this);
 
@@ -144,6 +146,9 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     m_filterAction = m_menu->addAction(QStringLiteral("筛选角色\tCtrl+F"));
     m_copyAction = m_menu->addAction(QStringLiteral("复制选中的行\tCtrl+C"));
     m_exportAction = m_menu->addAction(QStringLiteral("导出为 CSV 文件…"));
+    m_filterAction->setObjectName(QStringLiteral("筛选角色"));
+    m_copyAction->setObjectName(QStringLiteral("复制选中的行"));
+    m_exportAction->setObjectName(QStringLiteral("导出角色列表"));
     connect(m_roleView, &ReportView::RightClicked, this, &CommonPage::ShowRoleListMenu);
     connect(m_roleView, &ReportView::KeyboardMenuRequested, this,
             &CommonPage::ShowRoleListMenuFromKeyboard);

@@ -48,6 +48,7 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs,
     : Page(parent), m_db(db), m_config(config), m_dialogs(dialogs),
       m_cataloguePath(std::move(cataloguePath))
 {
+    setObjectName(QStringLiteral("发放邮件"));
     connect(&m_searchWatcher, &QFutureWatcher<QString>::finished, this,
             [this] { ShowSearchResult(m_searchWatcher.result()); });
     QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),

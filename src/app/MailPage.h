@@ -40,10 +40,6 @@ public:
     void LoadArchive(int row);
     // Starts a search in the background; false when one is already running.
     bool SearchItemLibrary();
-    bool SearchRunning() const { return m_searchRunning; }
-
-    ReportView* itemTable() const { return m_items; }
-    ReportView* archiveList() const { return m_archives; }
 
 signals:
     void SearchFinished();

@@ -44,13 +44,6 @@ public:
     // Starts reading the version page; the rest runs when the page has arrived.
     void UpdateCheck();
 
-    QTabWidget* Tabs() const { return m_tabs; }
-    CommonPage* Common() const { return m_common; }
-    MailPage* Mail() const { return m_mail; }
-    CleanupPage* Cleanup() const { return m_cleanup; }
-    QTimer* Timer1() { return &m_timer1; }
-    QTimer* Timer2() { return &m_timer2; }
-
 signals:
     // The version check has ended; false when its verdict was to stop.
     void UpdateCheckFinished(bool goOn);

@@ -325,7 +325,8 @@ TEST_F(CleanupWindow, TheWindowStaysLiveWhileCounting)
     Connect();
     bool ranDuringCount = false;
     QTimer::singleShot(0, &Window(), [&] {
-        ranDuringCount = Window().Cleanup()->CleanupRunning() && dialogs.messages.empty();
+        ranDuringCount =
+            FindIn<CleanupPage>(Window(), "清理数据")->CleanupRunning() && dialogs.messages.empty();
         Find<QPushButton>("按钮2")->click();
     });
     Find<QPushButton>("按钮2")->click();
@@ -333,7 +334,7 @@ TEST_F(CleanupWindow, TheWindowStaysLiveWhileCounting)
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("删除确认"));
     EXPECT_EQ(Contents(), kUntouched);
-    EXPECT_FALSE(Window().Cleanup()->CleanupRunning());
+    EXPECT_FALSE(FindIn<CleanupPage>(Window(), "清理数据")->CleanupRunning());
 }
 
 class CleanupAuditFails : public CleanupWindow

@@ -48,7 +48,8 @@ protected:
     static double Tick(MainWindow& window)
     {
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(QMetaObject::invokeMethod(window.Timer1(), "timeout", Qt::DirectConnection));
+        EXPECT_TRUE(QMetaObject::invokeMethod(FindIn<QTimer>(window, "时钟1"), "timeout",
+                                              Qt::DirectConnection));
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
