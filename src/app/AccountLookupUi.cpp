@@ -1,7 +1,7 @@
 #include "app/AccountLookupUi.h"
 
-#include "app/AppContext.h"
 #include "db/AccountLookup.h"
+#include "db/DbConnection.h"
 
 #include <QLineEdit>
 
@@ -10,10 +10,10 @@
 
 namespace mrvn {
 
-void RunAccountLookup(AppContext& context, QLineEdit* account, QLineEdit* roleId)
+void RunAccountLookup(DbConnection& db, QLineEdit* account, QLineEdit* roleId)
 {
     const std::optional<std::string> found =
-        mrvn::LookupRoleByAccount(context.db, account->text().toStdString());
+        mrvn::LookupRoleByAccount(db, account->text().toStdString());
     if (found)
         roleId->setText(QString::fromStdString(*found));
 }

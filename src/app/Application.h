@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "app/AppEnvironment.h"
 
 #include <QFont>
 

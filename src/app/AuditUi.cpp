@@ -1,7 +1,7 @@
 #include "app/AuditUi.h"
 
-#include "app/AppContext.h"
 #include "app/Dialogs.h"
+#include "app/Texts.h"
 
 #include <QDir>
 
@@ -12,23 +12,34 @@ QString AuditPathText(const std::filesystem::path& path)
     return QDir::toNativeSeparators(QString::fromStdU16String(path.u16string()));
 }
 
-void ReportAuditFailure(AppContext& context, QWidget* parent, const AuditResult& result)
+AuditTrail::AuditTrail(std::filesystem::path logPath, Dialogs& dialogs, QObject* parent)
+    : QObject(parent), m_logPath(std::move(logPath)), m_dialogs(dialogs)
 {
-    if (result || context.auditFailureShown)
-        return;
-    context.auditFailureShown = true;
-    context.dialogs().Message(parent, QString::fromUtf8(kAuditFailedText),
-                              QString::fromUtf8(kAuditFailedTitle), MessageIcon::Warning,
-                              MessageButtons::Ok,
-                              AuditPathText(context.env.auditLogPath) + QLatin1Char('\n') +
-                                  QString::fromStdString(result.error.message()));
+    setObjectName(QStringLiteral("操作记录"));
 }
 
-AuditResult RecordMailSend(AppContext& context, QWidget* parent, const MailAuditRecord& mail)
+void AuditTrail::ReportFailure(QWidget* parent, const AuditResult& result)
 {
-    const AuditResult result = AuditMailSend(context.env.auditLogPath, mail);
-    ReportAuditFailure(context, parent, result);
+    if (result || m_failureShown)
+        return;
+    m_failureShown = true;
+    m_dialogs.Message(parent, QString::fromUtf8(kAuditFailedText),
+                      QString::fromUtf8(kAuditFailedTitle), MessageIcon::Warning,
+                      MessageButtons::Ok,
+                      AuditPathText(m_logPath) + QLatin1Char('\n') +
+                          QString::fromStdString(result.error.message()));
+}
+
+AuditResult AuditTrail::RecordMailSend(QWidget* parent, const MailAuditRecord& mail)
+{
+    const AuditResult result = AuditMailSend(m_logPath, mail);
+    ReportFailure(parent, result);
     return result;
+}
+
+AuditResult AuditTrail::RecordCleanupStatement(const CleanupAuditRecord& record)
+{
+    return AuditCleanupStatement(m_logPath, record);
 }
 
 } // namespace mrvn

@@ -1,12 +1,13 @@
 #include "app/CleanupPage.h"
 
 #include "app/AccountLookupUi.h"
-#include "app/AppContext.h"
 #include "app/AuditUi.h"
 #include "app/CleanupQuestion.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
+#include "app/Texts.h"
 #include "cleanup/TableCleanup.h"
+#include "db/DbConnection.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -23,8 +24,10 @@ constexpr int kNameColumn = 1;
 constexpr int kResultColumn = 2;
 } // namespace
 
-CleanupPage::CleanupPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
+CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, QWidget* parent)
+    : Page(parent), m_db(db), m_dialogs(dialogs), m_audit(audit)
 {
+    setObjectName(QStringLiteral("清理数据"));
     m_tables = new ReportView(QStringLiteral("超级列表框1"),
                               {{QStringLiteral("tid"), 40},
                                {QStringLiteral("TableName"), 150},
@@ -71,12 +74,12 @@ CleanupPage::CleanupPage(AppContext& context, QWidget* parent) : Page(parent), m
 
 void CleanupPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_context, m_account, m_roleId);
+    RunAccountLookup(m_db, m_account, m_roleId);
 }
 
 void CleanupPage::FillTableList()
 {
-    const std::optional<std::vector<std::string>> tables = ListTables(m_context.db);
+    const std::optional<std::vector<std::string>> tables = ListTables(m_db);
     if (!tables)
         return;
     std::vector<std::vector<std::string>> rows;
@@ -89,7 +92,7 @@ void CleanupPage::FillTableList()
 
 void CleanupPage::RunOne(int row, const std::optional<CleanupStatement>& statement)
 {
-    const CleanupOutcome outcome = RunCleanupStatement(m_context.db, statement);
+    const CleanupOutcome outcome = RunCleanupStatement(m_db, statement);
     m_tables->Model().SetCell(row, kResultColumn, CleanupResultText(outcome.affected));
     if (!outcome.sent)
         return;
@@ -100,16 +103,15 @@ void CleanupPage::RunOne(int row, const std::optional<CleanupStatement>& stateme
     record.affected = outcome.affected;
     record.errorNumber = outcome.errorNumber;
     record.error = outcome.error;
-    const AuditResult audited = AuditCleanupStatement(m_context.env.auditLogPath, record);
+    const AuditResult audited = m_audit.RecordCleanupStatement(record);
     if (!audited && !m_auditFailure)
         m_auditFailure = audited;
 }
 
 void CleanupPage::Finish()
 {
-    m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDoneText),
-                                QString::fromUtf8(kCleanupDoneTitle), MessageIcon::Information,
-                                MessageButtons::Ok);
+    m_dialogs.Message(this, QString::fromUtf8(kCleanupDoneText), QString::fromUtf8(kMessageTitle),
+                      MessageIcon::Information, MessageButtons::Ok);
 }
 
 void CleanupPage::EndRun()
@@ -118,7 +120,7 @@ void CleanupPage::EndRun()
     if (m_auditFailure) {
         const AuditResult failure = *m_auditFailure;
         m_auditFailure.reset();
-        ReportAuditFailure(m_context, this, failure);
+        m_audit.ReportFailure(this, failure);
     }
     m_running = false;
     m_start->setEnabled(true);
@@ -147,9 +149,8 @@ void CleanupPage::CleanTables()
                            (which == CleanupCase::EveryTable && !options.emptyAll);
     const std::string days = m_days->text().toStdString();
     if (olderRows && !IsDayCount(days)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kCleanupDayCountText),
-                                    QString::fromUtf8(kCheckMessageTitle), MessageIcon::Warning,
-                                    MessageButtons::Ok);
+        m_dialogs.Message(this, QString::fromUtf8(kCleanupDayCountText),
+                          QString::fromUtf8(kCheckTitle), MessageIcon::Warning, MessageButtons::Ok);
         return;
     }
 
@@ -168,7 +169,7 @@ void CleanupPage::CleanTables()
     for (int row = first; row < end; ++row) {
         Planned planned{row, m_tables->Model().Cell(row, kNameColumn), std::nullopt};
         if (which == CleanupCase::RoleInEvery || which == CleanupCase::RoleInSelected)
-            planned.statement = RoleStatement(m_context.db, planned.table, roleId);
+            planned.statement = RoleStatement(m_db, planned.table, roleId);
         else if (olderRows)
             planned.statement = OlderRowsStatement(planned.table, days);
         else
@@ -184,16 +185,15 @@ void CleanupPage::CleanTables()
     // between tables as the deletes do, so a large server does not freeze the window.
     CleanupPreview preview;
     for (const Planned& planned : plan) {
-        preview.Add(planned.table, planned.statement
-                                       ? CountCleanupRows(m_context.db, *planned.statement)
-                                       : std::nullopt);
+        preview.Add(planned.table,
+                    planned.statement ? CountCleanupRows(m_db, *planned.statement) : std::nullopt);
         if (everyTable) {
             QCoreApplication::processEvents();
             if (!self)
                 return;
         }
     }
-    const bool yes = m_context.dialogs().Show(this, CleanupQuestion(preview)) == MessageAnswer::Yes;
+    const bool yes = m_dialogs.Show(this, CleanupQuestion(preview)) == MessageAnswer::Yes;
     if (!self)
         return;
     if (!yes) {

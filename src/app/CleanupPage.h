@@ -7,8 +7,10 @@
 
 namespace mrvn {
 
-struct AppContext;
+class AuditTrail;
 struct CleanupStatement;
+class DbConnection;
+class Dialogs;
 class ReportView;
 
 // Page 2 "清理数据": the table list and the delete statements.
@@ -16,14 +18,13 @@ class CleanupPage : public Page
 {
     Q_OBJECT
 public:
-    explicit CleanupPage(AppContext& context, QWidget* parent = nullptr);
+    // Each statement sent goes into `audit`.
+    CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, QWidget* parent = nullptr);
 
     void FillTableList();
     void CleanTables();
     void LookupRoleByAccount();
     bool CleanupRunning() const { return m_running; }
-
-    ReportView* tableList() const { return m_tables; }
 
 signals:
     void CleanupFinished();
@@ -36,7 +37,9 @@ private:
     // button again and lets the window close if that was asked meanwhile.
     void EndRun();
 
-    AppContext& m_context;
+    DbConnection& m_db;
+    Dialogs& m_dialogs;
+    AuditTrail& m_audit;
     ReportView* m_tables;
     QLineEdit* m_days;
     QCheckBox* m_emptyAll;

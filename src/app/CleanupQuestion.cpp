@@ -1,5 +1,6 @@
 #include "app/CleanupQuestion.h"
 
+#include "app/Texts.h"
 #include "cleanup/TableCleanup.h"
 
 #include <QStringList>
@@ -12,6 +13,11 @@ namespace {
 constexpr int kListedTables = 12;
 constexpr int kListedFailures = 6;
 
+QString Text(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
 QString Name(const CleanupPreview::Table& table)
 {
     return QString::fromStdString(table.name);
@@ -19,7 +25,7 @@ QString Name(const CleanupPreview::Table& table)
 
 QString RowsLine(const CleanupPreview::Table& table)
 {
-    return QStringLiteral("%1：%2 行").arg(Name(table)).arg(*table.rows);
+    return Text(kCleanupQuestionRows).arg(Name(table)).arg(*table.rows);
 }
 
 } // namespace
@@ -34,7 +40,7 @@ MessageRequest CleanupQuestion(const CleanupPreview& preview)
     std::int64_t unlistedRows = 0;
     for (const CleanupPreview::Table& table : preview.tables) {
         if (!table.rows) {
-            details << QStringLiteral("%1：语句无法执行").arg(Name(table));
+            details << Text(kCleanupQuestionFails).arg(Name(table));
             failing << Name(table);
             continue;
         }
@@ -51,28 +57,27 @@ MessageRequest CleanupQuestion(const CleanupPreview& preview)
     }
 
     QStringList lines;
-    lines << QStringLiteral("以下数据表的数据将被删除，且无法恢复！");
+    lines << Text(kCleanupQuestionHead);
     lines << text;
     if (unlisted > 0) {
-        lines << QStringLiteral("另有 %1 张表共 %2 行（详见详细信息）。")
-                     .arg(unlisted)
-                     .arg(unlistedRows);
+        lines << Text(kCleanupQuestionUnlisted).arg(unlisted).arg(unlistedRows);
     }
     if (listed == 0)
-        lines << QStringLiteral("没有可删除的数据。");
+        lines << Text(kCleanupQuestionNothing);
     if (preview.empty > 0)
-        lines << QStringLiteral("另有 %1 张表没有可删除的数据。").arg(preview.empty);
+        lines << Text(kCleanupQuestionEmpty).arg(preview.empty);
     if (!failing.isEmpty()) {
-        QString names = QStringList(failing.mid(0, kListedFailures)).join(QStringLiteral("、"));
+        QString names =
+            QStringList(failing.mid(0, kListedFailures)).join(Text(kCleanupQuestionNameSeparator));
         if (failing.size() > kListedFailures)
-            names += QStringLiteral(" 等 %1 张表").arg(failing.size());
-        lines << QStringLiteral("语句无法执行，不会删除：%1。").arg(names);
+            names += Text(kCleanupQuestionMoreFailing).arg(failing.size());
+        lines << Text(kCleanupQuestionFailing).arg(names);
     }
-    lines << QStringLiteral("共计删除 %1 行，是否继续？").arg(preview.total);
+    lines << Text(kCleanupQuestionTotal).arg(preview.total);
 
     MessageRequest request;
     request.text = lines.join(QLatin1Char('\n'));
-    request.title = QString::fromUtf8(kCleanupQuestionTitle);
+    request.title = Text(kDeleteConfirmTitle);
     request.icon = MessageIcon::Question;
     request.buttons = MessageButtons::YesNoDefaultNo;
     request.details = details.join(QLatin1Char('\n'));

@@ -8,10 +8,6 @@ namespace mrvn {
 
 struct CleanupPreview;
 
-inline constexpr char kCleanupQuestionTitle[] = "删除确认";
-inline constexpr char kCleanupDayCountText[] = "删除之前天数输入错误，请填写0或正整数！";
-inline constexpr char kCheckMessageTitle[] = "检测消息";
-
 // The question asked before a cleanup deletes anything: the tables with rows to delete
 // and their counts (the first few; the rest summed up), how many tables have nothing to
 // delete, the tables whose statement would fail, and the total. The full list, table by

@@ -1,9 +1,10 @@
 #include "app/CommonPage.h"
 
-#include "app/AppContext.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/RoleListProxy.h"
+#include "app/Texts.h"
+#include "config/ConfigFile.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 
@@ -29,8 +30,9 @@ constexpr int kOnlineColumn = ColumnIndex(RoleColumn::Online);
 constexpr int kFilterBarHeight = 26;
 } // namespace
 
-CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
+CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dialogs(dialogs)
 {
+    setObjectName(QStringLiteral("常用功能"));
     auto* group1 = Pin(MakeGroupBox(this, QStringLiteral("分组框1"),
                                     QStringLiteral("connect mysql:"), QRect(8, 32, 480, 88)));
     MakeLabel(group1, QStringLiteral("标签3"),
@@ -49,7 +51,7 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
     m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     m_database =
         MakeEdit(group1, QStringLiteral("编辑框6"), QStringLiteral("mrvn"), QRect(64, 56, 112, 20));
-    m_status = MakeLabel(group1, QStringLiteral("标签4"), QStringLiteral(" 连接状态：未连接"),
+    m_status = MakeLabel(group1, QStringLiteral("标签4"), QString::fromUtf8(kStatusNotConnected),
                          QRect(184, 56, 192, 20));
     m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_connect = MakeButton(group1, QStringLiteral("按钮1"), QStringLiteral("连接mysql"),
@@ -99,6 +101,7 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
     m_roleView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_roleView->SetRowCopy(true);
     m_roleProxy = new RoleListProxy(m_roleView->Model(), m_roleView);
+    m_roleProxy->setObjectName(QStringLiteral("角色列表筛选"));
     m_roleView->SetProxy(m_roleProxy);
     m_roleView->installEventFilter(this);
 
@@ -112,7 +115,7 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
     filterLayout->setContentsMargins(3, 2, 6, 2);
     m_filterEdit = new QLineEdit(m_filterBar);
     m_filterEdit->setObjectName(QStringLiteral("角色筛选框"));
-    m_filterEdit->setPlaceholderText(QStringLiteral("名称、roleid 或帐号，Esc 关闭"));
+    m_filterEdit->setPlaceholderText(QString::fromUtf8(kRoleFilterPlaceholder));
     m_filterEdit->installEventFilter(this);
     m_filterCount = new QLabel(m_filterBar);
     m_filterCount->setObjectName(QStringLiteral("角色筛选计数"));
@@ -144,6 +147,9 @@ CommonPage::CommonPage(AppContext& context, QWidget* parent) : Page(parent), m_c
     m_filterAction = m_menu->addAction(QStringLiteral("筛选角色\tCtrl+F"));
     m_copyAction = m_menu->addAction(QStringLiteral("复制选中的行\tCtrl+C"));
     m_exportAction = m_menu->addAction(QStringLiteral("导出为 CSV 文件…"));
+    m_filterAction->setObjectName(QStringLiteral("筛选角色"));
+    m_copyAction->setObjectName(QStringLiteral("复制选中的行"));
+    m_exportAction->setObjectName(QStringLiteral("导出角色列表"));
     connect(m_roleView, &ReportView::RightClicked, this, &CommonPage::ShowRoleListMenu);
     connect(m_roleView, &ReportView::KeyboardMenuRequested, this,
             &CommonPage::ShowRoleListMenuFromKeyboard);
@@ -179,14 +185,14 @@ ConnectionSettings CommonPage::TypedSettings() const
 
 void CommonPage::ShowConnected()
 {
-    m_status->setText(QStringLiteral(" 连接状态：已连接"));
+    m_status->setText(QString::fromUtf8(kStatusConnected));
     static_cast<DesignLabel*>(m_status)->SetTextColor(QColor(0, 128, 0));
     m_connect->setEnabled(false);
 }
 
 void CommonPage::ShowDisconnected()
 {
-    m_status->setText(QStringLiteral(" 连接状态：已断开"));
+    m_status->setText(QString::fromUtf8(kStatusDisconnected));
     static_cast<DesignLabel*>(m_status)->SetTextColor(QColor(255, 0, 0));
 }
 
@@ -298,16 +304,16 @@ void CommonPage::PlaceFilterBar()
 
 void CommonPage::UpdateFilterCount()
 {
-    m_filterCount->setText(QStringLiteral("显示 %1 / %2")
+    m_filterCount->setText(QString::fromUtf8(kRoleFilterCount)
                                .arg(m_roleView->RowCount())
                                .arg(m_roleView->Model().RowCount()));
 }
 
 void CommonPage::ExportRoleList()
 {
-    const std::optional<QString> file = m_context.dialogs().SaveFileName(
-        this, QStringLiteral("导出角色列表"), QStringLiteral("角色列表.csv"),
-        QStringLiteral("CSV 文件 (*.csv)"));
+    const std::optional<QString> file = m_dialogs.SaveFileName(
+        this, QString::fromUtf8(kExportTitle), QString::fromUtf8(kExportSuggestedName),
+        QString::fromUtf8(kExportFilter));
     if (!file)
         return;
     std::vector<int> rows(static_cast<std::size_t>(m_roleView->RowCount()));
@@ -315,12 +321,14 @@ void CommonPage::ExportRoleList()
     const QByteArray bytes = m_roleView->RowsAsCsv(rows);
     QSaveFile out(*file);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        m_context.dialogs().Message(this, QStringLiteral("导出失败！"), QStringLiteral("导出消息"),
-                                    MessageIcon::Error, MessageButtons::Ok, out.errorString());
+        m_dialogs.Message(this, QString::fromUtf8(kExportFailedText),
+                          QString::fromUtf8(kExportMessageTitle), MessageIcon::Error,
+                          MessageButtons::Ok, out.errorString());
         return;
     }
-    m_context.dialogs().Message(this, QStringLiteral("导出完成！"), QStringLiteral("导出消息"),
-                                MessageIcon::Information, MessageButtons::Ok);
+    m_dialogs.Message(this, QString::fromUtf8(kExportDoneText),
+                      QString::fromUtf8(kExportMessageTitle), MessageIcon::Information,
+                      MessageButtons::Ok);
 }
 
 bool CommonPage::eventFilter(QObject* watched, QEvent* event)

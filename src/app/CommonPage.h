@@ -11,7 +11,7 @@ class QFrame;
 
 namespace mrvn {
 
-struct AppContext;
+class Dialogs;
 struct ConnectionSettings;
 struct OnlineStatsRow;
 class ReportView;
@@ -22,7 +22,7 @@ class CommonPage : public Page
 {
     Q_OBJECT
 public:
-    explicit CommonPage(AppContext& context, QWidget* parent = nullptr);
+    explicit CommonPage(Dialogs& dialogs, QWidget* parent = nullptr);
 
     void LoadSettings(const ConnectionSettings& settings);
     ConnectionSettings TypedSettings() const;
@@ -36,22 +36,6 @@ public:
     // selected when they are still listed.
     void ShowRoles(std::vector<std::vector<std::string>> rows);
 
-    ReportView* statsView() const { return m_statsView; }
-    ReportView* roleView() const { return m_roleView; }
-    QPushButton* connectButton() const { return m_connect; }
-    QLabel* statusLabel() const { return m_status; }
-    RoleListProxy* roleProxy() const { return m_roleProxy; }
-    QMenu* roleMenu() const { return m_menu; }
-    QAction* sendMailAction() const { return m_sendMail; }
-    QAction* sendSelectedAction() const { return m_sendSelected; }
-    QAction* sendOnlineAction() const { return m_sendOnline; }
-    QAction* filterAction() const { return m_filterAction; }
-    QAction* copyAction() const { return m_copyAction; }
-    QAction* exportAction() const { return m_exportAction; }
-    QFrame* filterBar() const { return m_filterBar; }
-    QLineEdit* filterEdit() const { return m_filterEdit; }
-    QLabel* filterCount() const { return m_filterCount; }
-
     // Shows the filter line over the bottom of the role list and puts the cursor in it.
     void ShowRoleFilter();
     // Empties the filter line and hides it: every role is listed again.
@@ -64,8 +48,6 @@ public:
     void ShowRoleListMenu(const QPoint& globalPos);
     // Opens the menu at the current row, as the menu key and Shift+F10 do.
     void ShowRoleListMenuFromKeyboard(const QPoint& globalPos);
-    // The role id remembered when the menu was opened.
-    const QString& MenuRoleId() const { return m_menuRoleId; }
     // Prepares the menu as a right click does, without showing it (for the window tests).
     void PrepareRoleListMenu();
 
@@ -77,7 +59,7 @@ signals:
     void SendMailToRole(const QString& roleId);
 
 private:
-    AppContext& m_context;
+    Dialogs& m_dialogs;
     QLineEdit* m_host;
     QLineEdit* m_port;
     QLineEdit* m_user;

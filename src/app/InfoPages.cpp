@@ -1,6 +1,7 @@
 #include "app/InfoPages.h"
 
 #include "app/AuditUi.h"
+#include "app/Texts.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -11,7 +12,7 @@ AboutPage::AboutPage(const std::filesystem::path& auditLogPath, QWidget* parent)
 {
     auto* about =
         Pin(MakeLabel(this, QStringLiteral("标签5"),
-                      FromDesignText("MorvaneOL 数据工具 1.5\r\n\r\n"
+                      FromDesignText("MorvaneOL 数据工具 " MRVN_VERSION_TEXT "\r\n\r\n"
                                      "本工具供私服运营者管理自己的游戏数据库使用：\r\n"
                                      "查看在线统计与全部角色、发放系统邮件、保存邮件存档、\r\n"
                                      "查询物品库以及清理过期数据。\r\n\r\n"

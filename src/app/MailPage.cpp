@@ -1,10 +1,13 @@
 #include "app/MailPage.h"
 
 #include "app/AccountLookupUi.h"
-#include "app/AppContext.h"
+#include "app/AppEnvironment.h"
 #include "app/AuditUi.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
+#include "app/Texts.h"
+#include "config/ConfigFile.h"
+#include "db/DbConnection.h"
 #include "items/ItemSearch.h"
 #include "mail/MailArchive.h"
 #include "mail/MailItem.h"
@@ -42,8 +45,12 @@ std::string Std(const QString& text)
 
 } // namespace
 
-MailPage::MailPage(AppContext& context, QWidget* parent) : Page(parent), m_context(context)
+MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
+                   std::filesystem::path cataloguePath, Clock clock, QWidget* parent)
+    : Page(parent), m_db(db), m_config(config), m_dialogs(dialogs), m_audit(audit),
+      m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock))
 {
+    setObjectName(QStringLiteral("发放邮件"));
     connect(&m_searchWatcher, &QFutureWatcher<QString>::finished, this,
             [this] { ShowSearchResult(m_searchWatcher.result()); });
     QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),
@@ -175,13 +182,13 @@ void MailPage::ResetCombos()
 
 void MailPage::Warn(const char* text)
 {
-    m_context.dialogs().Message(this, Text(text), Text(kCheckTitle), MessageIcon::Warning,
-                                MessageButtons::Ok);
+    m_dialogs.Message(this, Text(text), Text(kCheckTitle), MessageIcon::Warning,
+                      MessageButtons::Ok);
 }
 
 void MailPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_context, m_account, m_roleId);
+    RunAccountLookup(m_db, m_account, m_roleId);
 }
 
 void MailPage::AddMailItem()
@@ -213,11 +220,11 @@ void MailPage::AddMailItem()
         Warn(kMailItemsFullText);
         return;
     }
-    const std::string code = AttachmentJson(fields, m_context.env.clock());
+    const std::string code = AttachmentJson(fields, m_clock());
 
     const std::optional<QString> name =
-        m_context.dialogs().Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
-                                  QString::fromStdString(RemoveAllSpaces(fields.itemId)));
+        m_dialogs.Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
+                        QString::fromStdString(RemoveAllSpaces(fields.itemId)));
     if (!name)
         return;
     switch (CheckItemName(Std(*name))) {
@@ -260,18 +267,18 @@ void MailPage::SendMail()
         SendToManyRoles(fields, codes, ids);
         return;
     }
-    const SendMailResult result = mrvn::SendMail(m_context.db, fields, codes, m_context.env.clock(),
+    const SendMailResult result = mrvn::SendMail(m_db, fields, codes, m_clock(),
                                                  AuditObserver(fields, codes));
     if (ReportRefusal(result))
         return;
     if (result == SendMailResult::Sent) {
-        m_context.dialogs().Message(this, Text(kMailSentText), Text(kMailTitle),
+        m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle),
                                     MessageIcon::Information, MessageButtons::Ok);
         return;
     }
     // Without a connection there is no server reason to show.
-    const QString reason = m_context.db.LastError() != 0 ? ServerReason(m_context.db) : QString();
-    m_context.dialogs().Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
+    const QString reason = m_db.LastError() != 0 ? ServerReason(m_db) : QString();
+    m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
                                 MessageButtons::Ok, reason);
 }
 
@@ -293,7 +300,7 @@ MailRowObserver MailPage::AuditObserver(const MailFields& fields,
         mail.sent = row.inserted;
         mail.errorNumber = row.errorNumber;
         mail.error = row.error;
-        RecordMailSend(m_context, this, mail);
+        m_audit.RecordMailSend(this, mail);
     };
 }
 
@@ -331,7 +338,7 @@ QString IdList(const std::vector<std::string>& ids, std::size_t shown = 20)
     for (std::size_t i = 0; i < ids.size() && i < shown; ++i)
         texts << QString::fromStdString(ids[i]);
     if (ids.size() > shown)
-        texts << QStringLiteral("……");
+        texts << Text(kIdListMore);
     return texts.join(QLatin1Char(','));
 }
 
@@ -348,17 +355,17 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     const std::vector<std::string> shownIds(
         ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), kNamesShown)));
     const std::vector<std::string> names =
-        QueryRoleNames(m_context.db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
+        QueryRoleNames(m_db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
     QString question = Text(kManyConfirmText).arg(ids.size());
     for (std::size_t i = 0; i < shownIds.size(); ++i) {
         const QString name =
             names[i].empty() ? Text(kManyUnknownRole) : QString::fromStdString(names[i]);
-        question += QStringLiteral("\r\n  %1（%2）").arg(name, QString::fromStdString(shownIds[i]));
+        question += Text(kManyConfirmRole).arg(name, QString::fromStdString(shownIds[i]));
     }
     if (ids.size() > shownIds.size())
-        question += QStringLiteral("\r\n  ……");
-    if (m_context.dialogs().Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
-                                    MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
+        question += Text(kManyConfirmMore);
+    if (m_dialogs.Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
+                          MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
         return;
 
     const int total = static_cast<int>(ids.size());
@@ -370,7 +377,7 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     const SendManyResult outcome = SendMailToRoles(
-        m_context.db, fields, codes, m_context.env.clock(),
+        m_db, fields, codes, m_clock(),
         [this, &progress, total](std::size_t done, std::size_t) {
             progress.setValue(static_cast<int>(done));
             emit SendProgress(static_cast<int>(done), total);
@@ -387,8 +394,8 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     const QString sent = QString::number(outcome.sent.size());
     const QString notSent = QString::number(outcome.notSent.size());
     if (outcome.notSent.empty()) {
-        m_context.dialogs().Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
-                                    MessageIcon::Information, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
+                          MessageIcon::Information, MessageButtons::Ok);
         return;
     }
     const bool failed = outcome.result == SendMailResult::Failed;
@@ -401,30 +408,30 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
                       IdList(outcome.notSent, outcome.notSent.size());
     if (failed && !outcome.serverError.empty())
         details += QLatin1Char('\n') + QString::fromStdString(outcome.serverError);
-    m_context.dialogs().Message(this, text, Text(kMailTitle),
-                                failed ? MessageIcon::Error : MessageIcon::Warning,
-                                MessageButtons::Ok, details);
+    m_dialogs.Message(this, text, Text(kMailTitle),
+                      failed ? MessageIcon::Error : MessageIcon::Warning, MessageButtons::Ok,
+                      details);
 }
 
 void MailPage::ShowMailHelp()
 {
-    m_context.dialogs().Message(this, Text(kMailHelpText), Text(kMailHelpTitle), MessageIcon::None,
-                                MessageButtons::Ok);
+    m_dialogs.Message(this, Text(kMailHelpText), Text(kMailHelpTitle), MessageIcon::None,
+                      MessageButtons::Ok);
 }
 
 void MailPage::RefreshArchiveList()
 {
     std::vector<std::vector<std::string>> rows;
     int tid = 0;
-    for (std::string& name : ReadArchiveNames(m_context.config))
+    for (std::string& name : ReadArchiveNames(m_config))
         rows.push_back({std::to_string(++tid), std::move(name)});
     m_archives->Model().ResetRows(std::move(rows));
 }
 
 void MailPage::AddArchive()
 {
-    const std::optional<QString> typed = m_context.dialogs().Input(
-        this, Text(kArchiveNamePrompt), Text(kArchiveNameTitle), QString());
+    const std::optional<QString> typed =
+        m_dialogs.Input(this, Text(kArchiveNamePrompt), Text(kArchiveNameTitle), QString());
     if (!typed)
         return;
     ArchiveContent page;
@@ -436,7 +443,7 @@ void MailPage::AddArchive()
     for (int row = 0; row < items.RowCount(); ++row)
         page.items.push_back({items.Cell(row, 1), items.Cell(row, 2)});
 
-    switch (mrvn::AddArchive(m_context.config, Std(*typed), page)) {
+    switch (mrvn::AddArchive(m_config, Std(*typed), page)) {
     case AddArchiveResult::Forbidden:
         Warn(kForbiddenCharText);
         return;
@@ -463,13 +470,12 @@ void MailPage::DeleteArchive()
     const int row = m_archives->Selection();
     if (row == -1)
         return;
-    if (m_context.dialogs().Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteArchiveTitle),
-                                    MessageIcon::Question,
-                                    MessageButtons::YesNo) != MessageAnswer::Yes)
+    if (m_dialogs.Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteConfirmTitle),
+                          MessageIcon::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
     // A row without an archive of its own (an empty or reserved name from a hand-edited
     // list) just leaves the list, as the refresh shows.
-    if (mrvn::DeleteArchive(m_context.config, row, m_archives->Model().Cell(row, 1)) ==
+    if (mrvn::DeleteArchive(m_config, row, m_archives->Model().Cell(row, 1)) ==
         DeleteArchiveResult::WriteFailed)
         Warn(kArchiveWriteFailedText);
     RefreshArchiveList();
@@ -477,8 +483,7 @@ void MailPage::DeleteArchive()
 
 void MailPage::LoadArchive(int row)
 {
-    const ArchiveContent archive =
-        mrvn::LoadArchive(m_context.config, m_archives->Model().Cell(row, 1));
+    const ArchiveContent archive = mrvn::LoadArchive(m_config, m_archives->Model().Cell(row, 1));
     m_items->DeleteAll();
     m_title->setText(QString::fromStdString(archive.title));
     m_content->setPlainText(QString::fromStdString(archive.content));
@@ -495,11 +500,11 @@ bool MailPage::SearchItemLibrary()
 {
     if (m_searchRunning)
         return false;
-    const std::filesystem::path catalogue = m_context.env.cataloguePath;
+    const std::filesystem::path catalogue = m_cataloguePath;
     std::error_code error;
     if (!std::filesystem::is_regular_file(catalogue, error)) {
-        m_context.dialogs().Message(this, Text(kCatalogueMissingText), Text(kCatalogueErrorTitle),
-                                    MessageIcon::Error, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kCatalogueMissingText), Text(kCatalogueErrorTitle),
+                          MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
     m_searchRunning = true;

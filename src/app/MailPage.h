@@ -5,11 +5,18 @@
 
 #include <QFutureWatcher>
 
+#include <ctime>
+#include <filesystem>
+#include <functional>
+
 class QGroupBox;
 
 namespace mrvn {
 
-struct AppContext;
+class ConfigFile;
+class DbConnection;
+class AuditTrail;
+class Dialogs;
 class ReportView;
 
 // Page 1 "发放邮件": account lookup, item search, attachment table, archives and sending.
@@ -17,7 +24,11 @@ class MailPage : public Page
 {
     Q_OBJECT
 public:
-    explicit MailPage(AppContext& context, QWidget* parent = nullptr);
+    // The time a mail and its items are stamped with.
+    using Clock = std::function<std::time_t()>;
+    // `cataloguePath`: the item catalogue the search reads.
+    MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
+             std::filesystem::path cataloguePath, Clock clock, QWidget* parent = nullptr);
     ~MailPage() override;
 
     void SetReceiver(const QString& roleId);
@@ -34,10 +45,6 @@ public:
     void LoadArchive(int row);
     // Starts a search in the background; false when one is already running.
     bool SearchItemLibrary();
-    bool SearchRunning() const { return m_searchRunning; }
-
-    ReportView* itemTable() const { return m_items; }
-    ReportView* archiveList() const { return m_archives; }
 
 signals:
     void SearchFinished();
@@ -55,7 +62,12 @@ private:
     void AppendResultChunk();
     void Warn(const char* text);
 
-    AppContext& m_context;
+    DbConnection& m_db;
+    ConfigFile& m_config;
+    Dialogs& m_dialogs;
+    AuditTrail& m_audit;
+    const std::filesystem::path m_cataloguePath;
+    const Clock m_clock;
     QLineEdit* m_account;
     QPushButton* m_lookup;
     QLineEdit* m_roleId;

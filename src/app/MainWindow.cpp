@@ -1,12 +1,14 @@
 #include "app/MainWindow.h"
 
 #include "app/Application.h"
+#include "app/AuditUi.h"
 #include "app/CleanupPage.h"
 #include "app/CommonPage.h"
 #include "app/Dialogs.h"
 #include "app/InfoPages.h"
 #include "app/MailPage.h"
 #include "app/StartupDialog.h"
+#include "app/Texts.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 #include "text/TextUtil.h"
@@ -25,11 +27,6 @@ namespace {
 constexpr int kRefreshIntervalMs = 60000;
 constexpr int kUpdateCheckDelayMs = 1000;
 constexpr int kMailPage = 1;
-
-const char* const kPortOutOfRange =
-    "端口号超出范围！请填写1到65535之间的数字（不填为默认端口）。";
-const char* const kSettingsNotSaved =
-    "已连接，但连接参数未能保存到config.dat，下次启动需要重新填写！";
 
 std::unique_ptr<QSettings> OpenWindowState(const std::filesystem::path& path)
 {
@@ -51,12 +48,11 @@ void SetTimerInterval(QTimer& timer, int milliseconds)
 
 AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
 {
-    AppEnvironment env;
+    AppEnvironment env(dialogs);
     env.configPath = ProgramDirectory() / "config.dat";
     env.cataloguePath = ProgramDirectory() / "goods.jat.json";
     env.auditLogPath = ProgramDirectory() / "mrvn-audit.log";
     env.versionAddress = QString::fromStdString(VersionPageAddress());
-    env.dialogs = &dialogs;
     env.startupDialog = [] {
         StartupDialog dialog;
         dialog.exec();
@@ -66,10 +62,14 @@ AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
 }
 
 MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
-    : QWidget(parent), m_context(std::move(environment))
+    : QWidget(parent), m_env(std::move(environment)), m_config(m_env.configPath),
+      m_audit(new AuditTrail(m_env.auditLogPath, m_env.dialogs, this))
 {
+    m_db.SetConnectOptions(m_env.connectOptions);
+    m_db.SetStatementObserver(m_env.statementObserver);
     setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
+    setWindowTitle(
+        QStringLiteral("MorvaneOL 数据工具 " MRVN_VERSION_TEXT " [20140629]  -  by Tobrel"));
     // The designed 500 x 470 is the outer size on Windows; its client area is the tab control.
     // The window may grow beyond it (the lists grow with it), never shrink below it.
     setMinimumSize(Page::kDesignTabSize);
@@ -78,13 +78,13 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("选择夹1"));
     m_tabs->setGeometry(QRect(QPoint(0, 0), Page::kDesignTabSize));
-    m_common = new CommonPage(m_context);
-    m_mail = new MailPage(m_context);
-    m_cleanup = new CleanupPage(m_context);
+    m_common = new CommonPage(m_env.dialogs);
+    m_mail = new MailPage(m_db, m_config, m_env.dialogs, *m_audit, m_env.cataloguePath, m_env.clock);
+    m_cleanup = new CleanupPage(m_db, m_env.dialogs, *m_audit);
     m_tabs->addTab(m_common, QStringLiteral("常用功能"));
     m_tabs->addTab(m_mail, QStringLiteral("发放邮件"));
     m_tabs->addTab(m_cleanup, QStringLiteral("清理数据"));
-    m_tabs->addTab(new AboutPage(m_context.env.auditLogPath), QStringLiteral("关于授权"));
+    m_tabs->addTab(new AboutPage(m_env.auditLogPath), QStringLiteral("关于授权"));
     m_tabs->addTab(new ChangeLogPage, QStringLiteral("更新说明"));
     for (int index = 0; index < m_tabs->count(); ++index) {
         if (auto* page = qobject_cast<Page*>(m_tabs->widget(index)))
@@ -98,7 +98,7 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
         // A server the statistics could not reach is not asked again in the same tick: each
         // further statement would wait out another connect time-out. The list empties as it
         // does when its own query fails.
-        if (m_connectionLost && m_context.db.ConnectionLost()) {
+        if (m_connectionLost && m_db.ConnectionLost()) {
             m_common->ShowRoles(RoleRows{});
             return;
         }
@@ -124,11 +124,11 @@ MainWindow::~MainWindow()
 
 bool MainWindow::OnMainWindowCreated()
 {
-    if (m_context.env.startupDialog && !m_context.env.startupDialog())
+    if (m_env.startupDialog && !m_env.startupDialog())
         return false;
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
         ApplyAppearance(*app);
-    m_common->LoadSettings(LoadConnectionSettings(m_context.config));
+    m_common->LoadSettings(LoadConnectionSettings(m_config));
     m_mail->ResetCombos();
     m_mail->RefreshArchiveList();
     SetTimerInterval(m_timer2, kUpdateCheckDelayMs);
@@ -138,7 +138,7 @@ bool MainWindow::OnMainWindowCreated()
 
 void MainWindow::RestoreWindowState()
 {
-    const std::unique_ptr<QSettings> state = OpenWindowState(m_context.env.windowStatePath);
+    const std::unique_ptr<QSettings> state = OpenWindowState(m_env.windowStatePath);
     const QSize size = state->value(QStringLiteral("window/size")).toSize();
     if (size.isValid())
         resize(size.expandedTo(minimumSize()));
@@ -153,7 +153,7 @@ void MainWindow::RestoreWindowState()
 
 void MainWindow::SaveWindowState()
 {
-    const std::unique_ptr<QSettings> state = OpenWindowState(m_context.env.windowStatePath);
+    const std::unique_ptr<QSettings> state = OpenWindowState(m_env.windowStatePath);
     state->setValue(QStringLiteral("window/size"), size());
     state->setValue(QStringLiteral("window/position"), pos());
     state->setValue(QStringLiteral("window/page"), m_tabs->currentIndex());
@@ -178,26 +178,26 @@ void MainWindow::ConnectDatabase()
     const bool defaultPort = RemoveAllSpaces(typed.port).empty();
     const std::int64_t port = defaultPort ? 0 : TextToInt64(typed.port);
     if (!defaultPort && (port < 1 || port > 65535)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kPortOutOfRange),
-                                    QStringLiteral("检测消息"), MessageIcon::Warning,
-                                    MessageButtons::Ok);
+        m_env.dialogs.Message(this, QString::fromUtf8(kPortOutOfRangeText),
+                              QString::fromUtf8(kCheckTitle), MessageIcon::Warning,
+                              MessageButtons::Ok);
         return;
     }
     params.port = static_cast<unsigned>(port);
 
-    if (!m_context.db.Connect(params)) {
-        m_context.dialogs().Message(this, QStringLiteral("mysql连接错误！请检查连接参数！"),
-                                    QStringLiteral("消息"), MessageIcon::Error, MessageButtons::Ok,
-                                    ServerReason(m_context.db));
+    if (!m_db.Connect(params)) {
+        m_env.dialogs.Message(this, QString::fromUtf8(kConnectFailedText),
+                              QString::fromUtf8(kMessageTitle), MessageIcon::Error,
+                              MessageButtons::Ok, ServerReason(m_db));
         return;
     }
     m_common->ShowConnected();
     m_connectionLost = false;
-    if (!SaveConnectionSettings(m_context.config, typed)) {
-        m_context.dialogs().Message(this, QString::fromUtf8(kSettingsNotSaved),
-                                    QStringLiteral("消息"), MessageIcon::Warning,
-                                    MessageButtons::Ok,
-                                    QString::fromStdString(m_context.env.configPath.string()));
+    if (!SaveConnectionSettings(m_config, typed)) {
+        m_env.dialogs.Message(this, QString::fromUtf8(kSettingsNotSavedText),
+                              QString::fromUtf8(kMessageTitle), MessageIcon::Warning,
+                              MessageButtons::Ok,
+                              QString::fromStdString(m_env.configPath.string()));
     }
     SetTimerInterval(m_timer1, kRefreshIntervalMs);
     RefreshOnlineStats();
@@ -207,20 +207,20 @@ void MainWindow::ConnectDatabase()
 
 void MainWindow::CloseDatabase()
 {
-    m_context.db.Close();
+    m_db.Close();
 }
 
 void MainWindow::RefreshOnlineStats()
 {
     // A failed query shows empty cells, as an empty table does.
-    const std::optional<OnlineStatsRow> stats = QueryOnlineStats(m_context.db);
+    const std::optional<OnlineStatsRow> stats = QueryOnlineStats(m_db);
     m_common->ShowOnlineStats(stats.value_or(OnlineStatsRow{}));
     NoteConnection(stats.has_value());
 }
 
 void MainWindow::RefreshRoleList()
 {
-    std::optional<RoleRows> roles = QueryRoleList(m_context.db);
+    std::optional<RoleRows> roles = QueryRoleList(m_db);
     const bool succeeded = roles.has_value();
     m_common->ShowRoles(std::move(roles).value_or(RoleRows{}));
     NoteConnection(succeeded);
@@ -230,7 +230,7 @@ void MainWindow::NoteConnection(bool statementSucceeded)
 {
     // The client reconnects by itself on the next statement once the server is back; the
     // label follows what the last refresh statement found.
-    if (!statementSucceeded && m_context.db.ConnectionLost()) {
+    if (!statementSucceeded && m_db.ConnectionLost()) {
         if (!m_connectionLost)
             m_common->ShowDisconnected();
         m_connectionLost = true;
@@ -252,7 +252,7 @@ void MainWindow::UpdateCheck()
         return;
     m_fetcher = std::make_unique<VersionPageFetcher>();
     connect(m_fetcher.get(), &VersionPageFetcher::Finished, this, &MainWindow::OnVersionPage);
-    m_fetcher->Fetch(m_context.env.versionAddress, m_context.env.versionTimeoutMs);
+    m_fetcher->Fetch(m_env.versionAddress, m_env.versionTimeoutMs);
 }
 
 void MainWindow::OnVersionPage(const QByteArray& body)
@@ -265,26 +265,26 @@ void MainWindow::OnVersionPage(const QByteArray& body)
     bool closeWindow = false;
     switch (page.verdict) {
     case VersionVerdict::Unreadable:
-        goOn = m_context.dialogs().Message(this, QString::fromUtf8(kUnreadableQuestion), title,
-                                           MessageIcon::Question,
-                                           MessageButtons::YesNo) == MessageAnswer::Yes;
+        goOn = m_env.dialogs.Message(this, QString::fromUtf8(kUnreadableQuestion), title,
+                                     MessageIcon::Question,
+                                     MessageButtons::YesNo) == MessageAnswer::Yes;
         closeWindow = !goOn;
         break;
     case VersionVerdict::UpToDate:
         break;
     case VersionVerdict::NewerAvailable:
-        if (m_context.dialogs().Message(
-                this, QString::fromStdString(NewVersionQuestion(page.newest)), title,
-                MessageIcon::Question, MessageButtons::YesNo) == MessageAnswer::Yes) {
+        if (m_env.dialogs.Message(this, QString::fromStdString(NewVersionQuestion(page.newest)),
+                                  title, MessageIcon::Question,
+                                  MessageButtons::YesNo) == MessageAnswer::Yes) {
             goOn = false;
             // The window closes only once the browser has the address; an address that
             // cannot be opened is said so, and the operator keeps the program.
             if (const std::optional<std::string> address = WebAddressToOpen(page.address)) {
-                m_context.dialogs().OpenAddress(QString::fromStdString(*address));
+                m_env.dialogs.OpenAddress(QString::fromStdString(*address));
                 closeWindow = true;
             } else {
-                m_context.dialogs().Message(this, QString::fromUtf8(kAddressRefusedText), title,
-                                            MessageIcon::Warning, MessageButtons::Ok);
+                m_env.dialogs.Message(this, QString::fromUtf8(kAddressRefusedText), title,
+                                      MessageIcon::Warning, MessageButtons::Ok);
             }
         }
         break;

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "app/AppEnvironment.h"
+#include "config/ConfigFile.h"
+#include "db/DbConnection.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -11,12 +13,18 @@ class QTabWidget;
 
 namespace mrvn {
 
+class AuditTrail;
 class CommonPage;
 class MailPage;
 class CleanupPage;
 class VersionPageFetcher;
 
-// The tool's one window: the tab control with its five pages and the two timers.
+// The tool's one window: the tab control with its five pages and the two timers. It owns
+// config.dat, the database connection and the audit log, and hands each page what it uses.
+// Handlers on the window: the connect (the common page's button asks, the window connects
+// and starts the refresh), 时钟1's refresh of the statistics and the role list, 时钟2's
+// version check once after start-up, and the move of a role from the role list's menu to
+// the mail page. Every other button and menu item is handled by the page that shows it.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -36,14 +44,6 @@ public:
     // Starts reading the version page; the rest runs when the page has arrived.
     void UpdateCheck();
 
-    AppContext& Context() { return m_context; }
-    QTabWidget* Tabs() const { return m_tabs; }
-    CommonPage* Common() const { return m_common; }
-    MailPage* Mail() const { return m_mail; }
-    CleanupPage* Cleanup() const { return m_cleanup; }
-    QTimer* Timer1() { return &m_timer1; }
-    QTimer* Timer2() { return &m_timer2; }
-
 signals:
     // The version check has ended; false when its verdict was to stop.
     void UpdateCheckFinished(bool goOn);
@@ -61,13 +61,16 @@ private:
     void OnVersionPage(const QByteArray& body);
     void SendToSelectedRole(const QString& roleId);
 
-    AppContext m_context;
+    AppEnvironment m_env;
+    ConfigFile m_config;
+    DbConnection m_db;
+    AuditTrail* m_audit;
     QTabWidget* m_tabs;
     CommonPage* m_common;
     MailPage* m_mail;
     CleanupPage* m_cleanup;
-    QTimer m_timer1;
-    QTimer m_timer2;
+    QTimer m_timer1{this};
+    QTimer m_timer2{this};
     std::unique_ptr<VersionPageFetcher> m_fetcher;
     bool m_closeRequested = false;
     bool m_connectionLost = false;

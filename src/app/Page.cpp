@@ -21,12 +21,6 @@ namespace {
 const char* const kDesignRect = "designRect";
 }
 
-void Page::Place(QWidget* widget, int x, int y, int width, int height)
-{
-    widget->setProperty(kDesignRect, QRect(x, y, width, height));
-    widget->setGeometry(x, y, width, height);
-}
-
 void Page::PinGeometry(QWidget* widget)
 {
     widget->setProperty(kDesignRect, widget->geometry());

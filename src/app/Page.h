@@ -46,8 +46,6 @@ protected:
     // control has grown beyond its designed size; everything else keeps its place and size.
     void DeclareGrowth(std::initializer_list<GrowingControl> controls);
 
-    // Direct children of the page: design positions relative to the tab control.
-    void Place(QWidget* widget, int x, int y, int width, int height);
     // Takes the widget's current geometry as its design position.
     template <typename W> W* Pin(W* widget)
     {

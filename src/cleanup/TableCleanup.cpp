@@ -123,9 +123,4 @@ void CleanupPreview::Add(std::string name, std::optional<std::int64_t> rows)
     tables.push_back({std::move(name), rows});
 }
 
-std::string CleanupResultText(std::int64_t affected)
-{
-    return kCleanupResultPrefix + std::to_string(affected);
-}
-
 } // namespace mrvn

@@ -23,10 +23,6 @@ namespace mrvn {
 
 class DbConnection;
 
-inline constexpr char kCleanupDoneText[] = "清理完成！";
-inline constexpr char kCleanupDoneTitle[] = "消息";
-inline constexpr char kCleanupResultPrefix[] = "影响行数：";
-
 // The tables of the connected database in the server's order; nullopt when "show tables"
 // failed.
 std::optional<std::vector<std::string>> ListTables(DbConnection& db);
@@ -112,8 +108,5 @@ struct CleanupPreview
 
     void Add(std::string name, std::optional<std::int64_t> rows);
 };
-
-// "影响行数：" followed by the count.
-std::string CleanupResultText(std::int64_t affected);
 
 } // namespace mrvn

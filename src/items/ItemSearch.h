@@ -20,13 +20,6 @@
 //   line break when the chunk holds one and inside the line otherwise.
 namespace mrvn {
 
-inline constexpr char kCatalogueMissingText[] =
-    "goods.jat.json 物品库不存在，请手动转换goods.jat文件后，放入本程序目录下即可！";
-inline constexpr char kCatalogueErrorTitle[] = "物品库错误";
-inline constexpr char kSearchStatusWaiting[] = "查询状态：等待";
-inline constexpr char kSearchStatusRunning[] = "查询状态：检索中";
-inline constexpr char kSearchStatusDone[] = "查询状态：完成";
-
 // The most bytes of one field shown in a result line, its cut marker included.
 inline constexpr std::size_t kMaxFieldBytes = 256;
 inline constexpr char kCutMarker[] = "…";

@@ -14,16 +14,7 @@ class ConfigFile;
 inline constexpr char kArchiveListSection[] = "itemlist";
 inline constexpr char kArchiveListKey[] = "list";
 
-inline constexpr char kArchiveNamePrompt[] = "请输入存档的名称！自定义！自己能看懂即可！";
-inline constexpr char kArchiveNameTitle[] = "输入存档名称";
-inline constexpr char kArchiveForbiddenText[] = "含有被禁止的字符，请返回修改！";
-inline constexpr char kArchiveEmptyNameText[] = "输入错误，请返回修改！";
-inline constexpr char kArchiveDuplicateText[] = "已有相同存档名称，请返回修改！";
-inline constexpr char kArchiveWriteFailedText[] = "存档写入失败，config.dat 未能保存！";
-inline constexpr char kArchiveListFullText[] = "存档数量已达上限，请先删除不用的存档！";
-inline constexpr char kDeleteArchiveQuestion[] = "是否要删除该存档？";
-inline constexpr char kDeleteArchiveTitle[] = "删除确认";
-
+// What an archive without its own title or content loads (it goes into the mail).
 inline constexpr char kDefaultArchiveTitle[] = "系统邮件";
 inline constexpr char kDefaultArchiveContent[] = "系统邮件请勿回复！(内容不可用回车)";
 

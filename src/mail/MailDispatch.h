@@ -36,39 +36,6 @@ namespace mrvn {
 
 class DbConnection;
 
-inline constexpr char kMailTitle[] = "邮件消息";
-inline constexpr char kMailSentText[] = "邮件发送成功！";
-inline constexpr char kMailFailedText[] = "邮件发送失败！";
-inline constexpr char kMailIncompleteText[] = "请填写完整后再发送！";
-inline constexpr char kMailControlCharText[] = "邮件标题和内容不可含有回车或制表符，请返回修改！";
-inline constexpr char kMailBadAttachmentsText[] = "邮件物品表的数据有误，请清空物品表后重新加入！";
-inline constexpr char kMailDuplicateRoleText[] = "收件角色ID有重复，请返回修改！";
-// Several receivers: the question before, the progress while and the outcome after.
-inline constexpr char kManyConfirmTitle[] = "发送确认";
-inline constexpr char kManyConfirmText[] = "确定要给以下%1个角色发送这封邮件吗？";
-inline constexpr char kManyUnknownRole[] = "（无此角色）";
-inline constexpr char kManyProgressText[] = "正在发送邮件……";
-inline constexpr char kManyCancelButton[] = "取消";
-inline constexpr char kManySentText[] = "%1个角色的邮件全部发送成功！";
-inline constexpr char kManyCancelledText[] = "发送已取消：%1个角色已发送，%2个角色未发送！";
-inline constexpr char kManyFailedText[] = "邮件发送失败：%1个角色已发送，%2个角色未发送！";
-inline constexpr char kManySentList[] = "已发送：";
-inline constexpr char kManyNotSentList[] = "未发送：";
-inline constexpr char kMailHelpTitle[] = "使用帮助";
-inline constexpr char kMailHelpText[] =
-    "帮助说明：\r\n"
-    "1.发送邮件失败？\r\n"
-    "  请清空“role_email”和“system_email”的全部数据即可。\r\n"
-    "\r\n"
-    "2.发送邮件后收不到？\r\n"
-    "  我们已经尽力通过封闭的代码环境解决此问题，如果还有，\r\n"
-    "  请清空指定角色的“role_email”和“system_email”的全部数据即可。\r\n"
-    "\r\n"
-    "3.物品库查出来的ID不能使用？\r\n"
-    "  可能是由于程序自带的goods.jat.json物品库与您游戏版本不符合，请\r\n"
-    "  将您自己Server\\config\\game\\sys_config\\goods.jat 手动解开\r\n"
-    "  并将解开的goods.jat.json 覆盖程序目录下原件即可。";
-
 // The INSERT of one mail. `spaceless` comes from SpacelessMailFields of checked fields;
 // title, content, role id and the attachments column text are escaped, jb and yb are the
 // integer texts themselves.

@@ -11,15 +11,6 @@ namespace mrvn {
 
 inline constexpr int kMaxMailItems = 6;
 
-inline constexpr char kCheckTitle[] = "检测消息";
-inline constexpr char kMailItemIncompleteText[] = "请填写完整后再提交！";
-inline constexpr char kMailItemsFullText[] = "本次邮件的物品栏已满！";
-inline constexpr char kForbiddenCharText[] = "含有被禁止的字符，请返回修改！";
-inline constexpr char kInputErrorText[] = "输入错误，请返回修改！";
-inline constexpr char kNegativeNumberText[] = "数值不能为负数，请返回修改！";
-inline constexpr char kItemNamePrompt[] = "请输入此物品的名称！自定义！自己能看懂即可！";
-inline constexpr char kItemNameTitle[] = "输入物品名称";
-
 // The entry's JSON with every JSON `"` preceded by a backslash and every JSON `\` doubled,
 // so the database stores plain JSON once the literal has been read.
 extern const std::string_view kEquipmentTemplate;

@@ -1,5 +1,6 @@
 #include "update/VersionCheck.h"
 
+#include "Version.h"
 #include "text/TextUtil.h"
 
 #include <QNetworkProxy>
@@ -40,20 +41,10 @@ VersionPageInfo ParseVersionPage(std::string_view bodyBytes)
     info.newest = pieces[1];
     info.address = ReplaceAll(ReplaceAll(pieces[3], "</p>", "\r\n"), "<p>", "");
     // The published number must exceed ours by more than rounding noise.
-    info.verdict = kProgramVersion - TextToDouble(info.newest) < -0.0000001
+    info.verdict = TextToDouble(MRVN_VERSION_TEXT) - TextToDouble(info.newest) < -0.0000001
                        ? VersionVerdict::NewerAvailable
                        : VersionVerdict::UpToDate;
     return info;
-}
-
-std::string NewVersionQuestion(std::string_view newest)
-{
-    std::string text = "发现新版本！\r\n软件当前版本：";
-    text += kProgramVersionText;
-    text += "　最新版本：";
-    text += newest;
-    text += "　是否要更新？";
-    return text;
 }
 
 std::optional<std::string> WebAddressToOpen(std::string_view address)

@@ -21,13 +21,6 @@
 //   or a file on the machine.
 namespace mrvn {
 
-inline constexpr double kProgramVersion = 1.5;
-inline constexpr char kProgramVersionText[] = "1.5";
-inline constexpr char kUpdateTitle[] = "自动更新";
-inline constexpr char kAddressRefusedText[] = "更新地址无法打开，请手动下载新版本！";
-inline constexpr char kUnreadableQuestion[] =
-    "程序无法获取版本信息，您的程序将无法得到更新。\r\n是否跳过更新检测？直接启动程序？";
-
 // The version page's address, fixed when the program is built.
 std::string VersionPageAddress();
 
@@ -40,9 +33,8 @@ struct VersionPageInfo
     std::string address; // the update address with its paragraph tags dealt with
 };
 
+// NewerAvailable when the page's version exceeds the program's own (MRVN_VERSION_TEXT).
 VersionPageInfo ParseVersionPage(std::string_view bodyBytes);
-
-std::string NewVersionQuestion(std::string_view newest);
 
 // The update address as it may be opened: only an http or https address with a host,
 // never a local program or file.

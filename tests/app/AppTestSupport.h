@@ -25,6 +25,19 @@ inline bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000)
     return done();
 }
 
+// The child of `root` with this object name (a control, a page, a timer, an action); fails the
+// test when there is none.
+template <typename T> T* FindIn(const QObject& root, const char* name)
+{
+    T* child = root.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+template <typename T> T* FindIn(const QObject* root, const char* name)
+{
+    return FindIn<T>(*root, name);
+}
+
 // A main window over a fresh temporary folder with scripted dialogs; nothing is shown.
 class WindowTest : public ::testing::Test
 {
@@ -42,14 +55,13 @@ protected:
 
     virtual AppEnvironment Environment()
     {
-        AppEnvironment env;
+        AppEnvironment env(dialogs);
         env.configPath = ConfigPath();
         env.cataloguePath = Folder() / "goods.jat.json";
         env.auditLogPath = Folder() / "mrvn-audit.log";
         // Nothing listens on the discard port of the loopback: the page is unreadable.
         env.versionAddress = QStringLiteral("http://127.0.0.1:9/version.html");
         env.versionTimeoutMs = 2000;
-        env.dialogs = &dialogs;
         // Size, position and page of the window stay in the test's own folder.
         env.windowStatePath = Folder() / "window.ini";
         env.startupDialog = [this] {
@@ -74,12 +86,7 @@ protected:
         return *m_window;
     }
 
-    template <typename T> T* Find(const char* name)
-    {
-        T* child = Window().findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
+    template <typename T> T* Find(const char* name) { return FindIn<T>(Window(), name); }
 
     ScriptedDialogs dialogs;
     bool startupAnswer = true;

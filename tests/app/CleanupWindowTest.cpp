@@ -103,7 +103,7 @@ protected:
             cells.push_back(Tables()->Cell(row, 2));
         return cells;
     }
-    std::filesystem::path AuditPath() { return Window().Context().env.auditLogPath; }
+    std::filesystem::path AuditPath() { return Find<AuditTrail>("操作记录")->LogPath(); }
 
     ScratchDatabase m_db{false};
 };
@@ -325,7 +325,8 @@ TEST_F(CleanupWindow, TheWindowStaysLiveWhileCounting)
     Connect();
     bool ranDuringCount = false;
     QTimer::singleShot(0, &Window(), [&] {
-        ranDuringCount = Window().Cleanup()->CleanupRunning() && dialogs.messages.empty();
+        ranDuringCount =
+            FindIn<CleanupPage>(Window(), "清理数据")->CleanupRunning() && dialogs.messages.empty();
         Find<QPushButton>("按钮2")->click();
     });
     Find<QPushButton>("按钮2")->click();
@@ -333,7 +334,7 @@ TEST_F(CleanupWindow, TheWindowStaysLiveWhileCounting)
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("删除确认"));
     EXPECT_EQ(Contents(), kUntouched);
-    EXPECT_FALSE(Window().Cleanup()->CleanupRunning());
+    EXPECT_FALSE(FindIn<CleanupPage>(Window(), "清理数据")->CleanupRunning());
 }
 
 class CleanupAuditFails : public CleanupWindow
@@ -374,7 +375,7 @@ TEST_F(CleanupAuditFails, TheOperatorIsToldOncePerRun)
     EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("清理完成！"));
     MailAuditRecord mail;
     mail.receiver = "7";
-    EXPECT_FALSE(RecordMailSend(Window().Context(), &Window(), mail));
+    EXPECT_FALSE(Find<AuditTrail>("操作记录")->RecordMailSend(&Window(), mail));
     EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
@@ -393,9 +394,9 @@ TEST_F(CleanupAudit, AMailRecordGoesToTheLogAndAFailureIsToldOnce)
     mail.attachments = {"{\\\"goodsId\\\":\\\"1\\\"}"};
     mail.id = 5;
     mail.sent = true;
-    AppContext& context = Window().Context();
-    ASSERT_TRUE(RecordMailSend(context, &Window(), mail));
-    const std::vector<json> lines = AuditLines(context.env.auditLogPath);
+    AuditTrail& audit = *Find<AuditTrail>("操作记录");
+    ASSERT_TRUE(audit.RecordMailSend(&Window(), mail));
+    const std::vector<json> lines = AuditLines(audit.LogPath());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].at("kind"), "mail");
     EXPECT_EQ(lines[0].at("receiver"), "100001");
@@ -403,9 +404,11 @@ TEST_F(CleanupAudit, AMailRecordGoesToTheLogAndAFailureIsToldOnce)
     EXPECT_EQ(lines[0].at("id"), 5);
     EXPECT_TRUE(dialogs.messages.empty());
 
-    context.env.auditLogPath = Folder();
-    EXPECT_FALSE(RecordMailSend(context, &Window(), mail));
-    EXPECT_FALSE(RecordMailSend(context, &Window(), mail));
+    // A folder where the log was: every append fails.
+    std::filesystem::remove(audit.LogPath());
+    std::filesystem::create_directory(audit.LogPath());
+    EXPECT_FALSE(audit.RecordMailSend(&Window(), mail));
+    EXPECT_FALSE(audit.RecordMailSend(&Window(), mail));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text,
               QStringLiteral("操作记录写入失败，mrvn-audit.log 未能保存！"));

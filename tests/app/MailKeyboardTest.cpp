@@ -53,7 +53,7 @@ TEST_F(MailKeyboard, AfterASearchTheFocusIsInTheQueryBox)
     auto* button = Find<QPushButton>("按钮11");
     auto* copper = Find<QLineEdit>("编辑框13");
     query->setText(QString::fromStdString(catalogue::RecordId(7)));
-    QSignalSpy finished(window.Mail(), &MailPage::SearchFinished);
+    QSignalSpy finished(FindIn<MailPage>(window, "发放邮件"), &MailPage::SearchFinished);
     // Tab from the query box to the button, and Space presses it, as the operator does.
     query->setFocus();
     ASSERT_TRUE(WaitFor([&] { return query->hasFocus(); }));

@@ -88,11 +88,14 @@ TEST_F(MailMany, ASingleIdSendsAsAlwaysWithoutAQuestion)
 TEST_F(MailMany, CancellingAfterTheFirstLeavesOneRowAndSaysSo)
 {
     MainWindow& window = Connected();
-    QObject::connect(window.Mail(), &MailPage::SendProgress, [&](int done, int total) {
-        EXPECT_EQ(total, 3);
-        if (done == 1)
-            window.Mail()->findChild<QProgressDialog*>(QStringLiteral("发送进度"))->cancel();
-    });
+    QObject::connect(FindIn<MailPage>(window, "发放邮件"), &MailPage::SendProgress,
+                     [&](int done, int total) {
+                         EXPECT_EQ(total, 3);
+                         if (done == 1)
+                             FindIn<MailPage>(window, "发放邮件")
+                                 ->findChild<QProgressDialog*>(QStringLiteral("发送进度"))
+                                 ->cancel();
+                     });
     dialogs.answers = {MessageAnswer::Yes};
     Send("11,12,13");
     ASSERT_EQ(dialogs.messages.size(), 2u);
@@ -101,7 +104,7 @@ TEST_F(MailMany, CancellingAfterTheFirstLeavesOneRowAndSaysSo)
                                            "已发送：11\r\n未发送：12,13"));
     EXPECT_EQ(outcome.icon, MessageIcon::Warning);
     EXPECT_EQ(Receivers(), "1:11");
-    EXPECT_EQ(window.Mail()->findChild<QProgressDialog*>(), nullptr);
+    EXPECT_EQ(FindIn<MailPage>(window, "发放邮件")->findChild<QProgressDialog*>(), nullptr);
 }
 
 TEST_F(MailMany, AServerErrorOnTheSecondRowNamesWhatWasAndWasNotSent)

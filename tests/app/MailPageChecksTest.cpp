@@ -35,7 +35,8 @@ TEST_F(MailPageChecks, NegativeItemNumbersAreRefusedBeforeTheNameIsAsked)
         EXPECT_TRUE(dialogs.inputs.empty());
         box->setText(before);
     }
-    EXPECT_EQ(Window().Mail()->itemTable()->RowCount(), 0);
+    EXPECT_EQ(FindIn<ReportView>(FindIn<MailPage>(Window(), "发放邮件"), "超级列表框5")->RowCount(),
+              0);
 }
 
 TEST_F(MailPageChecks, DeletingARowWithoutAnArchiveOfItsOwnSaysNothingFalse)

@@ -5,6 +5,8 @@
 #include "app/ReportView.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -16,7 +18,15 @@ namespace {
 class PortableSql : public WindowTest
 {
 protected:
+    AppEnvironment Environment() override
+    {
+        AppEnvironment env = WindowTest::Environment();
+        env.statementObserver = [this](std::string_view sql) { m_sent.emplace_back(sql); };
+        return env;
+    }
+
     ScratchDatabase m_db;
+    std::vector<std::string> m_sent;
 };
 
 TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
@@ -26,7 +36,6 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
     demo.logRowsPerTable = 5;
     ASSERT_TRUE(demo::FillDemoData(m_db.Db(), demo));
     MainWindow& window = Started();
-    StatementRecorder recorder(window.Context().db);
 
     // Connect: statistics, role list, table list; then one tick of the refresh.
     const ConnectParams params = m_db.Params();
@@ -36,8 +45,9 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
     Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
     Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
     Find<QPushButton>("按钮1")->click();
-    ASSERT_TRUE(window.Context().db.IsOpen());
-    ASSERT_TRUE(QMetaObject::invokeMethod(window.Timer1(), "timeout", Qt::DirectConnection));
+    ASSERT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
+    ASSERT_TRUE(QMetaObject::invokeMethod(FindIn<QTimer>(window, "时钟1"), "timeout",
+                                          Qt::DirectConnection));
 
     // The account lookups of both pages.
     const std::string account = m_db.Scalar("SELECT user_id FROM user_role LIMIT 1");
@@ -77,7 +87,7 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
         ASSERT_TRUE(WaitFor([&] { return Find<QPushButton>("按钮2")->isEnabled(); }, 30000));
     }
 
-    const std::vector<std::string>& sent = recorder.Statements();
+    const std::vector<std::string>& sent = m_sent;
     const auto sentWith = [&sent](const char* start) {
         return std::count_if(sent.begin(), sent.end(), [start](const std::string& sql) {
             return sql.rfind(start, 0) == 0;

@@ -8,6 +8,7 @@
 #include "app/RoleListProxy.h"
 #include "db/RoleList.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QFile>
 #include <QFrame>
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 
@@ -75,10 +77,10 @@ protected:
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-        return *window.Common();
+        return *FindIn<CommonPage>(window, "常用功能");
     }
 
-    ReportView& View() { return *Window().Common()->roleView(); }
+    ReportView& View() { return *FindIn<ReportView>(Window(), "超级列表框4"); }
 
     std::vector<std::string> Column(int column)
     {
@@ -103,7 +105,7 @@ protected:
 
     void CloseMenu()
     {
-        Window().Common()->roleMenu()->close();
+        FindIn<QMenu>(FindIn<CommonPage>(Window(), "常用功能"), "角色列表菜单")->close();
         QCoreApplication::processEvents();
     }
 };
@@ -112,7 +114,7 @@ TEST_F(RoleListView, HeaderClicksSortAndASecondClickReverses)
 {
     CommonPage& page = Page();
     ModelTesterFindings findings;
-    QAbstractItemModelTester tester(page.roleProxy(),
+    QAbstractItemModelTester tester(FindIn<RoleListProxy>(page, "角色列表筛选"),
                                     QAbstractItemModelTester::FailureReportingMode::Warning);
     page.ShowRoles(Rows(FiveRoles()));
     EXPECT_EQ(Ids(), (std::vector<std::string>{"3", "7", "9", "5", "1"}));
@@ -173,21 +175,21 @@ TEST_F(RoleListView, FilterNarrowsByNameOrIdAndSurvivesARefresh)
 {
     CommonPage& page = Page();
     page.ShowRoles(Rows(FiveRoles()));
-    EXPECT_FALSE(page.filterBar()->isVisible());
+    EXPECT_FALSE(FindIn<QFrame>(page, "角色筛选栏")->isVisible());
     View().setFocus();
     QTest::keyClick(&View(), Qt::Key_F, Qt::ControlModifier);
-    ASSERT_TRUE(page.filterBar()->isVisible());
-    EXPECT_TRUE(page.filterEdit()->hasFocus());
-    EXPECT_EQ(page.filterCount()->text(), QStringLiteral("显示 5 / 5"));
+    ASSERT_TRUE(FindIn<QFrame>(page, "角色筛选栏")->isVisible());
+    EXPECT_TRUE(FindIn<QLineEdit>(page, "角色筛选框")->hasFocus());
+    EXPECT_EQ(FindIn<QLabel>(page, "角色筛选计数")->text(), QStringLiteral("显示 5 / 5"));
     // The filter line lies over the list; nothing designed moves.
-    EXPECT_TRUE(View().geometry().contains(page.filterBar()->geometry()));
+    EXPECT_TRUE(View().geometry().contains(FindIn<QFrame>(page, "角色筛选栏")->geometry()));
     EXPECT_EQ(View().geometry(), QRect(8, 16, 464, 208));
 
-    QTest::keyClicks(page.filterEdit(), QStringLiteral("Z"));
+    QTest::keyClicks(FindIn<QLineEdit>(page, "角色筛选框"), QStringLiteral("Z"));
     EXPECT_EQ(Ids(), (std::vector<std::string>{"5", "1"}));
-    EXPECT_EQ(page.filterCount()->text(), QStringLiteral("显示 2 / 5"));
+    EXPECT_EQ(FindIn<QLabel>(page, "角色筛选计数")->text(), QStringLiteral("显示 2 / 5"));
 
-    page.filterEdit()->setText(QStringLiteral("7"));
+    FindIn<QLineEdit>(page, "角色筛选框")->setText(QStringLiteral("7"));
     EXPECT_EQ(Ids(), (std::vector<std::string>{"7"}));
 
     // The minute's refresh brings more roles; the filter stays and the count follows.
@@ -196,18 +198,18 @@ TEST_F(RoleListView, FilterNarrowsByNameOrIdAndSurvivesARefresh)
     next.push_back({"27", "八", "1", "1", false});
     page.ShowRoles(Rows(next));
     EXPECT_EQ(Ids(), (std::vector<std::string>{"7", "17", "27"}));
-    EXPECT_EQ(page.filterCount()->text(), QStringLiteral("显示 3 / 7"));
-    EXPECT_EQ(page.filterEdit()->text(), QStringLiteral("7"));
+    EXPECT_EQ(FindIn<QLabel>(page, "角色筛选计数")->text(), QStringLiteral("显示 3 / 7"));
+    EXPECT_EQ(FindIn<QLineEdit>(page, "角色筛选框")->text(), QStringLiteral("7"));
 
-    QTest::keyClick(page.filterEdit(), Qt::Key_Escape);
-    EXPECT_FALSE(page.filterBar()->isVisible());
-    EXPECT_TRUE(page.filterEdit()->text().isEmpty());
+    QTest::keyClick(FindIn<QLineEdit>(page, "角色筛选框"), Qt::Key_Escape);
+    EXPECT_FALSE(FindIn<QFrame>(page, "角色筛选栏")->isVisible());
+    EXPECT_TRUE(FindIn<QLineEdit>(page, "角色筛选框")->text().isEmpty());
     EXPECT_EQ(View().RowCount(), 7);
 
     // The menu item opens the same line.
     page.PrepareRoleListMenu();
-    page.filterAction()->trigger();
-    EXPECT_TRUE(page.filterBar()->isVisible());
+    FindIn<QAction>(page, "筛选角色")->trigger();
+    EXPECT_TRUE(FindIn<QFrame>(page, "角色筛选栏")->isVisible());
 }
 
 TEST_F(RoleListView, CtrlCCopiesTheSelectedRowsWithAHeaderAndTheHiddenId)
@@ -246,14 +248,14 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
     page.ShowRoles(Rows(roles));
     ClickHeader(kLevel);
     ClickHeader(kLevel);
-    page.filterEdit()->setText(QStringLiteral("a")); // "say", "a,b", "zhao"
+    FindIn<QLineEdit>(page, "角色筛选框")->setText(QStringLiteral("a")); // "say", "a,b", "zhao"
     ASSERT_EQ(Ids(), (std::vector<std::string>{"7", "1", "3"}));
 
     const QString file = QString::fromStdString((Folder() / "roles.csv").string());
     dialogs.savePaths = {file};
     page.PrepareRoleListMenu();
-    ASSERT_TRUE(page.exportAction()->isEnabled());
-    page.exportAction()->trigger();
+    ASSERT_TRUE(FindIn<QAction>(page, "导出角色列表")->isEnabled());
+    FindIn<QAction>(page, "导出角色列表")->trigger();
 
     ASSERT_EQ(dialogs.saveAsked.size(), 1u);
     EXPECT_EQ(dialogs.saveAsked[0].title, QStringLiteral("导出角色列表"));
@@ -273,9 +275,9 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
     EXPECT_EQ(bytes, expected);
 
     // Without a filter every role goes out, the line break kept inside its quotes.
-    page.filterEdit()->clear();
+    FindIn<QLineEdit>(page, "角色筛选框")->clear();
     dialogs.savePaths = {file};
-    page.exportAction()->trigger();
+    FindIn<QAction>(page, "导出角色列表")->trigger();
     csv.close();
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QByteArray all = csv.readAll();
@@ -284,10 +286,10 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
 
     // A cancelled dialog writes nothing and says nothing; a folder that is not there fails.
     dialogs.messages.clear();
-    page.exportAction()->trigger();
+    FindIn<QAction>(page, "导出角色列表")->trigger();
     EXPECT_TRUE(dialogs.messages.empty());
     dialogs.savePaths = {QString::fromStdString((Folder() / "missing" / "x.csv").string())};
-    page.exportAction()->trigger();
+    FindIn<QAction>(page, "导出角色列表")->trigger();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("导出失败！"));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
@@ -298,9 +300,9 @@ TEST_F(RoleListView, MenuKeyAndShiftF10OpenTheMenuOnTheSelectedRow)
 {
     CommonPage& page = Page();
     page.ShowRoles(Rows(FiveRoles()));
-    QMenu* menu = page.roleMenu();
+    QMenu* menu = FindIn<QMenu>(page, "角色列表菜单");
     ASSERT_FALSE(menu->actions().isEmpty());
-    EXPECT_EQ(menu->actions().first(), page.sendMailAction());
+    EXPECT_EQ(menu->actions().first(), FindIn<QAction>(page, "发送在线邮件"));
 
     struct Case
     {
@@ -316,8 +318,13 @@ TEST_F(RoleListView, MenuKeyAndShiftF10OpenTheMenuOnTheSelectedRow)
         View().setFocus();
         QTest::keyClick(&View(), c.key, c.modifiers);
         ASSERT_TRUE(menu->isVisible());
-        EXPECT_EQ(page.MenuRoleId(), View().Cell(c.row, kRoleId));
-        EXPECT_TRUE(page.sendMailAction()->isEnabled());
+        EXPECT_TRUE(FindIn<QAction>(page, "发送在线邮件")->isEnabled());
+        // The menu's mail goes to the row it was opened on.
+        QSignalSpy sent(&page, &CommonPage::SendMailToRole);
+        FindIn<QAction>(page, "发送在线邮件")->trigger();
+        ASSERT_EQ(sent.size(), 1);
+        EXPECT_EQ(sent[0][0].toString(), View().Cell(c.row, kRoleId));
+        FindIn<QTabWidget>(Window(), "选择夹1")->setCurrentIndex(0);
         const QRect row = View().visualRect(View().model()->index(c.row, kName));
         const QPoint rowTop = View().viewport()->mapToGlobal(row.topLeft());
         EXPECT_GE(menu->pos().y(), rowTop.y());
@@ -328,8 +335,8 @@ TEST_F(RoleListView, MenuKeyAndShiftF10OpenTheMenuOnTheSelectedRow)
     View().SetSelection(-1);
     QTest::keyClick(&View(), Qt::Key_Menu);
     ASSERT_TRUE(menu->isVisible());
-    EXPECT_FALSE(page.sendMailAction()->isEnabled());
-    EXPECT_FALSE(page.sendSelectedAction()->isEnabled());
+    EXPECT_FALSE(FindIn<QAction>(page, "发送在线邮件")->isEnabled());
+    EXPECT_FALSE(FindIn<QAction>(page, "发送给选中的角色")->isEnabled());
     CloseMenu();
 }
 
@@ -342,27 +349,27 @@ TEST_F(RoleListView, SendToSelectedAndToEveryOnlineRoleFillTheReceiverBox)
     ClickHeader(kPower);
     ASSERT_EQ(Ids(), (std::vector<std::string>{"1", "7", "3", "5", "9"}));
     // The filter hides role 3; the online items still count it.
-    page.filterEdit()->setText(QStringLiteral("z"));
+    FindIn<QLineEdit>(page, "角色筛选框")->setText(QStringLiteral("z"));
     View().SetSelectedRows({0, 1});
     ASSERT_EQ(Ids(), (std::vector<std::string>{"1", "5"}));
 
     page.PrepareRoleListMenu();
-    ASSERT_TRUE(page.sendSelectedAction()->isEnabled());
-    page.sendSelectedAction()->trigger();
+    ASSERT_TRUE(FindIn<QAction>(page, "发送给选中的角色")->isEnabled());
+    FindIn<QAction>(page, "发送给选中的角色")->trigger();
     EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QStringLiteral("1,5"));
-    EXPECT_EQ(Window().Tabs()->currentIndex(), 1);
+    EXPECT_EQ(FindIn<QTabWidget>(Window(), "选择夹1")->currentIndex(), 1);
 
-    Window().Tabs()->setCurrentIndex(0);
+    FindIn<QTabWidget>(Window(), "选择夹1")->setCurrentIndex(0);
     page.PrepareRoleListMenu();
-    ASSERT_TRUE(page.sendOnlineAction()->isEnabled());
-    page.sendOnlineAction()->trigger();
+    ASSERT_TRUE(FindIn<QAction>(page, "发送给全部在线角色")->isEnabled());
+    FindIn<QAction>(page, "发送给全部在线角色")->trigger();
     EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QStringLiteral("3,7,1"));
-    EXPECT_EQ(Window().Tabs()->currentIndex(), 1);
+    EXPECT_EQ(FindIn<QTabWidget>(Window(), "选择夹1")->currentIndex(), 1);
 
     // No one online: the item is greyed out.
     page.ShowRoles(Rows({{"4", "x", "1", "1", false}}));
     page.PrepareRoleListMenu();
-    EXPECT_FALSE(page.sendOnlineAction()->isEnabled());
+    EXPECT_FALSE(FindIn<QAction>(page, "发送给全部在线角色")->isEnabled());
 }
 
 // The same road over the demo database and the window's own refresh.
@@ -402,36 +409,35 @@ TEST_F(RoleListDatabase, SortedFilteredListSurvivesTheTimersRefresh)
     const QString selectedId = View().Cell(10, kRoleId);
 
     m_db.Exec("UPDATE user_role SET level = 500 WHERE id = " + selectedId.toStdString());
-    Window().Timer1()->start(10);
+    FindIn<QTimer>(Window(), "时钟1")->start(10);
     ASSERT_TRUE(WaitFor([&] { return View().Cell(0, kRoleId) == selectedId; }));
-    Window().Timer1()->stop();
+    FindIn<QTimer>(Window(), "时钟1")->stop();
     shown = levels();
     EXPECT_TRUE(std::is_sorted(shown.rbegin(), shown.rend()));
     EXPECT_EQ(View().Selection(), 0);
 
-    page.filterEdit()->setText(selectedId);
+    FindIn<QLineEdit>(page, "角色筛选框")->setText(selectedId);
     EXPECT_EQ(Ids(), std::vector<std::string>{selectedId.toStdString()});
-    Window().Timer1()->start(10);
+    FindIn<QTimer>(Window(), "时钟1")->start(10);
     QTest::qWait(200);
-    Window().Timer1()->stop();
+    FindIn<QTimer>(Window(), "时钟1")->stop();
     EXPECT_EQ(Ids(), std::vector<std::string>{selectedId.toStdString()});
-    EXPECT_EQ(page.filterCount()->text(), QStringLiteral("显示 1 / 300"));
+    EXPECT_EQ(FindIn<QLabel>(page, "角色筛选计数")->text(), QStringLiteral("显示 1 / 300"));
 
     // The account the role belongs to narrows the list to that account's roles, in any case.
     const std::string account =
         m_db.Scalar("SELECT user_id FROM user_role GROUP BY user_id HAVING COUNT(*) > 1 LIMIT 1");
     ASSERT_FALSE(account.empty());
-    page.filterEdit()->setText(QString::fromStdString(account).toUpper());
+    FindIn<QLineEdit>(page, "角色筛选框")->setText(QString::fromStdString(account).toUpper());
     std::vector<std::string> ids = Ids();
     std::sort(ids.begin(), ids.end());
     std::vector<std::string> expected;
-    for (const std::string& id :
-         {m_db.Scalar("SELECT GROUP_CONCAT(id ORDER BY id) FROM user_role WHERE user_id LIKE '%" +
-                      account + "%'")}) {
-        for (const QString& part : QString::fromStdString(id).split(QLatin1Char(',')))
-            expected.push_back(part.toStdString());
-    }
+    const QString listed = QString::fromStdString(m_db.Scalar(
+        "SELECT GROUP_CONCAT(id) FROM user_role WHERE user_id LIKE '%" + account + "%'"));
+    for (const QString& id : listed.split(QLatin1Char(',')))
+        expected.push_back(id.toStdString());
     std::sort(expected.begin(), expected.end());
+    EXPECT_GT(expected.size(), 1u);
     EXPECT_EQ(ids, expected);
 }
 

@@ -22,8 +22,8 @@ TEST_F(WindowTest, PicturesOfEveryPage)
     MainWindow& window = Started();
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    for (int page = 0; page < window.Tabs()->count(); ++page) {
-        window.Tabs()->setCurrentIndex(page);
+    for (int page = 0; page < FindIn<QTabWidget>(window, "选择夹1")->count(); ++page) {
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(page);
         QCoreApplication::processEvents();
         const QString file = folder + QStringLiteral("/page%1.png").arg(page);
         EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
@@ -31,7 +31,7 @@ TEST_F(WindowTest, PicturesOfEveryPage)
     // Enlarged: the lists grow, the rest stays where it was designed.
     window.resize(window.size() + QSize(200, 150));
     for (int page : {0, 1, 2}) {
-        window.Tabs()->setCurrentIndex(page);
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(page);
         QCoreApplication::processEvents();
         const QString file = folder + QStringLiteral("/page%1-enlarged.png").arg(page);
         EXPECT_TRUE(window.grab().save(file)) << file.toStdString();

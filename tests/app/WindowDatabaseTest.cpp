@@ -180,7 +180,7 @@ TEST_F(WindowDatabase, FailedConnectChangesNothing)
               QApplication::palette().color(QPalette::WindowText));
     EXPECT_TRUE(Find<QPushButton>("按钮1")->isEnabled());
     EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
-    EXPECT_FALSE(Window().Timer1()->isActive());
+    EXPECT_FALSE(FindIn<QTimer>(Window(), "时钟1")->isActive());
     EXPECT_EQ(Find<ReportView>("超级列表框4")->RowCount(), 0);
 }
 
@@ -190,8 +190,8 @@ TEST_F(WindowDatabase, ConnectFillsEveryViewAndRemembersTheBoxes)
     EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
     EXPECT_EQ(Find<QLabel>("标签4")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     EXPECT_FALSE(Find<QPushButton>("按钮1")->isEnabled());
-    EXPECT_TRUE(window.Timer1()->isActive());
-    EXPECT_EQ(window.Timer1()->interval(), 60000);
+    EXPECT_TRUE(FindIn<QTimer>(window, "时钟1")->isActive());
+    EXPECT_EQ(FindIn<QTimer>(window, "时钟1")->interval(), 60000);
 
     const ConnectionSettings saved = LoadConnectionSettings(ConfigFile(ConfigPath()));
     const ConnectParams params = m_db.Params();
@@ -211,7 +211,7 @@ TEST_F(WindowDatabase, ConnectFillsEveryViewAndRemembersTheBoxes)
 
     // A timer tick refreshes both views in place.
     m_db.Exec("DELETE FROM user_role WHERE id = " + std::to_string(demo::kFirstRoleId));
-    window.Timer1()->start(10);
+    FindIn<QTimer>(window, "时钟1")->start(10);
     EXPECT_TRUE(WaitFor([&] { return Find<ReportView>("超级列表框4")->RowCount() == 39; }));
     EXPECT_EQ(Find<ReportView>("超级列表框2")->RowCount(), 1);
 }
@@ -244,13 +244,14 @@ TEST_F(WindowDatabase, LookupWritesOnlyItsOwnPagesBox)
 TEST_F(WindowDatabase, MailRoadFromTheRoleListToTheMailTable)
 {
     MainWindow& window = Connected(m_db, 12);
-    CommonPage* common = window.Common();
-    common->roleView()->SetSelection(2);
-    const QString roleId = common->roleView()->Cell(2, ColumnIndex(RoleColumn::RoleId));
+    CommonPage* common = FindIn<CommonPage>(window, "常用功能");
+    ReportView* roles = FindIn<ReportView>(common, "超级列表框4");
+    roles->SetSelection(2);
+    const QString roleId = roles->Cell(2, ColumnIndex(RoleColumn::RoleId));
     common->PrepareRoleListMenu();
-    common->sendMailAction()->trigger();
+    FindIn<QAction>(common, "发送在线邮件")->trigger();
     EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), roleId);
-    EXPECT_EQ(window.Tabs()->currentIndex(), 1);
+    EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->currentIndex(), 1);
 
     Find<QLineEdit>("编辑框15")->setText(QStringLiteral("100 01"));
     Find<QLineEdit>("编辑框16")->setText(QStringLiteral("5"));
@@ -350,7 +351,7 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
             // In range: a connect is tried (nothing listens there).
             EXPECT_EQ(shown.text, QStringLiteral("mysql连接错误！请检查连接参数！"));
         }
-        EXPECT_FALSE(Window().Context().db.IsOpen());
+        EXPECT_FALSE(Find<QTimer>("时钟1")->isActive());
         EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
         EXPECT_TRUE(Find<QPushButton>("按钮1")->isEnabled());
         EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
@@ -370,7 +371,7 @@ TEST_F(WindowDatabase, AFailedSaveAfterConnectingIsReported)
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("消息"));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
     EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
-    EXPECT_TRUE(window.Timer1()->isActive());
+    EXPECT_TRUE(FindIn<QTimer>(window, "时钟1")->isActive());
 }
 
 TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
@@ -394,9 +395,9 @@ TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
     ASSERT_EQ(roles->RowCount(), 20);
 
     const auto tick = [&] {
-        window.Timer1()->start(0);
+        FindIn<QTimer>(window, "时钟1")->start(0);
         QCoreApplication::processEvents();
-        window.Timer1()->stop();
+        FindIn<QTimer>(window, "时钟1")->stop();
     };
     relay.Stop();
     tick();

@@ -103,11 +103,11 @@ TEST_F(WindowFeatures, SearchRunsInTheBackgroundAndShowsTheLines)
     MainWindow& window = Started();
     const QString id = QString::fromStdString(catalogue::RecordId(1234));
     Find<QLineEdit>("编辑框19")->setText(id);
-    QSignalSpy finished(window.Mail(), &MailPage::SearchFinished);
-    EXPECT_TRUE(window.Mail()->SearchItemLibrary());
+    QSignalSpy finished(FindIn<MailPage>(window, "发放邮件"), &MailPage::SearchFinished);
+    EXPECT_TRUE(FindIn<MailPage>(window, "发放邮件")->SearchItemLibrary());
     // A second press while the scan runs starts nothing.
     EXPECT_FALSE(Find<QPushButton>("按钮11")->isEnabled());
-    EXPECT_FALSE(window.Mail()->SearchItemLibrary());
+    EXPECT_FALSE(FindIn<MailPage>(window, "发放邮件")->SearchItemLibrary());
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_EQ(Find<QLabel>("标签22")->text(), QStringLiteral("查询状态：完成"));
     const QString text = Find<QPlainTextEdit>("编辑框20")->toPlainText();
@@ -121,8 +121,8 @@ TEST_F(WindowFeatures, AResultOfEveryRecordArrivesWholeInSlices)
     ASSERT_TRUE(catalogue::WriteCatalogue(file, 20000));
     MainWindow& window = Started();
     Find<QLineEdit>("编辑框19")->setText(QStringLiteral("\"id\""));
-    QSignalSpy finished(window.Mail(), &MailPage::SearchFinished);
-    ASSERT_TRUE(window.Mail()->SearchItemLibrary());
+    QSignalSpy finished(FindIn<MailPage>(window, "发放邮件"), &MailPage::SearchFinished);
+    ASSERT_TRUE(FindIn<MailPage>(window, "发放邮件")->SearchItemLibrary());
     ASSERT_TRUE(finished.wait(20000));
     const ItemSearchResult expected = SearchItemLibrary(file, "\"id\"");
     ASSERT_GT(expected.text.size(), 1000000u);
@@ -186,8 +186,8 @@ TEST_F(WindowFeatures, SendingWithoutAConnectionFailsAndIncompleteFieldsAreRefus
 TEST_F(WindowFeatures, ArchivesSaveLoadAndDeleteThroughTheButtons)
 {
     MainWindow& window = Started();
-    MailPage* mail = window.Mail();
-    TextTableModel& items = mail->itemTable()->Model();
+    MailPage* mail = FindIn<MailPage>(window, "发放邮件");
+    TextTableModel& items = FindIn<ReportView>(mail, "超级列表框5")->Model();
     for (int i = 0; i < 2; ++i) {
         const int row = items.AppendRow();
         items.SetCell(row, 0, std::to_string(row + 1));
@@ -298,7 +298,7 @@ TEST_F(WindowFeatures, TimerRunsTheCheckOnceAboutASecondAfterStart)
     EXPECT_TRUE(dialogs.messages.empty());
     ASSERT_TRUE(WaitFor([&] { return !dialogs.messages.empty(); }, 8000));
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("自动更新"));
-    EXPECT_FALSE(window.Timer2()->isActive());
+    EXPECT_FALSE(FindIn<QTimer>(window, "时钟2")->isActive());
     QTest::qWait(1500);
     EXPECT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(window.isVisible());

@@ -43,8 +43,8 @@ TEST_F(Layout, EveryPageControlStandsWhereDesigned)
 {
     MainWindow& window = Window();
     window.show();
-    for (int page = 0; page < window.Tabs()->count(); ++page) {
-        window.Tabs()->setCurrentIndex(page);
+    for (int page = 0; page < FindIn<QTabWidget>(window, "选择夹1")->count(); ++page) {
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(page);
         QCoreApplication::processEvents();
     }
     struct Case
@@ -67,14 +67,14 @@ TEST_F(Layout, EveryPageControlStandsWhereDesigned)
         {"编辑框21", 4, {8, 32, 480, 392}},
     };
     for (const Case& c : cases) {
-        window.Tabs()->setCurrentIndex(c.page);
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(c.page);
         QCoreApplication::processEvents();
         auto* control = Find<QWidget>(c.name);
         ASSERT_NE(control, nullptr);
-        EXPECT_EQ(DesignedRect(control, window.Tabs()), c.rect) << c.name;
+        EXPECT_EQ(DesignedRect(control, FindIn<QTabWidget>(window, "选择夹1")), c.rect) << c.name;
     }
     // The first control of a page (y = 32) sits just below the tab strip.
-    EXPECT_LE(window.Tabs()->tabBar()->height(), 32);
+    EXPECT_LE(FindIn<QTabWidget>(window, "选择夹1")->tabBar()->height(), 32);
     EXPECT_EQ(window.size(), QSize(496, 448));
     EXPECT_EQ(window.windowTitle(),
               QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
@@ -233,16 +233,16 @@ TEST_F(Layout, EveryCaptionIsReadableInTheDesignFont)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     int checked = 0;
-    for (int page = 0; page < window.Tabs()->count(); ++page) {
-        window.Tabs()->setCurrentIndex(page);
+    for (int page = 0; page < FindIn<QTabWidget>(window, "选择夹1")->count(); ++page) {
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(page);
         QCoreApplication::processEvents();
-        checked +=
-            ExpectCaptionsReadable(window.Tabs()->widget(page), window.Tabs()->tabText(page));
+        checked += ExpectCaptionsReadable(FindIn<QTabWidget>(window, "选择夹1")->widget(page),
+                                          FindIn<QTabWidget>(window, "选择夹1")->tabText(page));
     }
     // Labels, check boxes and buttons of pages 0 to 3.
     EXPECT_GE(checked, 30);
-    EXPECT_EQ(window.Tabs()->tabBar()->fontInfo().family(), DesignFamily());
-    EXPECT_EQ(window.Tabs()->tabBar()->fontInfo().pixelSize(), 12);
+    EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->tabBar()->fontInfo().family(), DesignFamily());
+    EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->tabBar()->fontInfo().pixelSize(), 12);
     // The start-up dialog comes before the skin step; a window built after it gets the
     // design font as well.
     StartupDialog dialog;
@@ -255,9 +255,10 @@ TEST_F(Layout, EveryCaptionIsReadableInTheDesignFont)
     ASSERT_TRUE(later->OnMainWindowCreated());
     later->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(later.get()));
-    later->Tabs()->setCurrentIndex(1);
+    FindIn<QTabWidget>(*later, "选择夹1")->setCurrentIndex(1);
     QCoreApplication::processEvents();
-    ExpectCaptionsReadable(later->Tabs()->widget(1), QStringLiteral("second window"));
+    ExpectCaptionsReadable(FindIn<QTabWidget>(*later, "选择夹1")->widget(1),
+                           QStringLiteral("second window"));
 }
 
 TEST_F(Layout, PagesCaptionsAndDefaults)
@@ -266,9 +267,9 @@ TEST_F(Layout, PagesCaptionsAndDefaults)
     const QStringList pages = {QStringLiteral("常用功能"), QStringLiteral("发放邮件"),
                                QStringLiteral("清理数据"), QStringLiteral("关于授权"),
                                QStringLiteral("更新说明")};
-    ASSERT_EQ(window.Tabs()->count(), pages.size());
+    ASSERT_EQ(FindIn<QTabWidget>(window, "选择夹1")->count(), pages.size());
     for (int i = 0; i < pages.size(); ++i)
-        EXPECT_EQ(window.Tabs()->tabText(i), pages[i]);
+        EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->tabText(i), pages[i]);
 
     EXPECT_EQ(Find<QLineEdit>("编辑框5")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
@@ -389,9 +390,9 @@ TEST_F(Layout, StartWithoutConfigShowsDefaultsAndCreatesNothing)
     for (const char* name : {"组合框1", "组合框2", "组合框3"})
         EXPECT_EQ(Find<QComboBox>(name)->currentIndex(), 0) << name;
     EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
-    EXPECT_TRUE(window.Timer2()->isActive());
-    EXPECT_EQ(window.Timer2()->interval(), 1000);
-    EXPECT_FALSE(window.Timer1()->isActive());
+    EXPECT_TRUE(FindIn<QTimer>(window, "时钟2")->isActive());
+    EXPECT_EQ(FindIn<QTimer>(window, "时钟2")->interval(), 1000);
+    EXPECT_FALSE(FindIn<QTimer>(window, "时钟1")->isActive());
     EXPECT_EQ(Find<ReportView>("超级列表框4")->RowCount(), 0);
     EXPECT_EQ(Find<ReportView>("超级列表框2")->RowCount(), 0);
 }
@@ -426,7 +427,7 @@ TEST_F(Layout, EndingInTheStartupDialogReadsAndWritesNothing)
     MainWindow& window = Window();
     EXPECT_FALSE(window.OnMainWindowCreated());
     EXPECT_EQ(Find<QLineEdit>("编辑框2")->text(), QStringLiteral("127.0.0.1"));
-    EXPECT_FALSE(window.Timer2()->isActive());
+    EXPECT_FALSE(FindIn<QTimer>(window, "时钟2")->isActive());
     EXPECT_EQ(Find<ReportView>("超级列表框6")->RowCount(), 0);
 }
 
@@ -462,32 +463,32 @@ TEST(StartupDialogTest, OnlyItsButtonsCloseIt)
 TEST_F(Layout, RoleMenuFollowsTheSelection)
 {
     MainWindow& window = Started();
-    CommonPage* page = window.Common();
+    CommonPage* page = FindIn<CommonPage>(window, "常用功能");
     page->PrepareRoleListMenu();
-    EXPECT_FALSE(page->sendMailAction()->isEnabled());
-    EXPECT_EQ(page->sendMailAction()->text(), QStringLiteral("发送在线邮件"));
+    EXPECT_FALSE(FindIn<QAction>(page, "发送在线邮件")->isEnabled());
+    EXPECT_EQ(FindIn<QAction>(page, "发送在线邮件")->text(), QStringLiteral("发送在线邮件"));
 
     std::vector<std::vector<std::string>> rows(2, std::vector<std::string>(15));
     rows[0][14] = "7";
     rows[1][14] = "3";
     page->ShowRoles(rows);
-    page->roleView()->SetSelection(1);
+    FindIn<ReportView>(page, "超级列表框4")->SetSelection(1);
     page->PrepareRoleListMenu();
-    EXPECT_TRUE(page->sendMailAction()->isEnabled());
+    EXPECT_TRUE(FindIn<QAction>(page, "发送在线邮件")->isEnabled());
 
     // A refresh keeps the selection on the same role, wherever its row went.
     std::swap(rows[0], rows[1]);
     page->ShowRoles(rows);
-    EXPECT_EQ(page->roleView()->Selection(), 0);
+    EXPECT_EQ(FindIn<ReportView>(page, "超级列表框4")->Selection(), 0);
 
     // A refresh that falls while the menu is open changes the rows, not the receiver.
     rows[0][14] = "9";
     rows[1][14] = "7";
     page->ShowRoles(rows);
-    EXPECT_EQ(page->roleView()->Selection(), -1);
-    page->sendMailAction()->trigger();
+    EXPECT_EQ(FindIn<ReportView>(page, "超级列表框4")->Selection(), -1);
+    FindIn<QAction>(page, "发送在线邮件")->trigger();
     EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QStringLiteral("3"));
-    EXPECT_EQ(window.Tabs()->currentIndex(), 1);
+    EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->currentIndex(), 1);
 }
 
 } // namespace

@@ -58,8 +58,8 @@ TEST_F(WindowShell, TabFollowsTheReadingOrderOfEveryPage)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     for (const Case& c : cases) {
-        SCOPED_TRACE(window.Tabs()->tabText(c.page).toStdString());
-        window.Tabs()->setCurrentIndex(c.page);
+        SCOPED_TRACE(FindIn<QTabWidget>(window, "选择夹1")->tabText(c.page).toStdString());
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(c.page);
         QStringList expected;
         for (const char* name : c.order)
             expected << QString::fromUtf8(name);
@@ -69,7 +69,7 @@ TEST_F(WindowShell, TabFollowsTheReadingOrderOfEveryPage)
                   expected.join(QLatin1Char(' ')).toStdString());
     }
     // The real key: from the host box, Tab reaches the port box, then the user box.
-    window.Tabs()->setCurrentIndex(0);
+    FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(0);
     window.activateWindow();
     Find<QWidget>("编辑框2")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -82,13 +82,15 @@ TEST_F(WindowShell, TabFollowsTheReadingOrderOfEveryPage)
 std::map<QString, QRect> Positions(MainWindow& window)
 {
     std::map<QString, QRect> positions;
-    for (int page = 0; page < window.Tabs()->count(); ++page) {
-        for (QWidget* widget : window.Tabs()->widget(page)->findChildren<QWidget*>()) {
+    for (int page = 0; page < FindIn<QTabWidget>(window, "选择夹1")->count(); ++page) {
+        for (QWidget* widget :
+             FindIn<QTabWidget>(window, "选择夹1")->widget(page)->findChildren<QWidget*>()) {
             const QString name = widget->objectName();
             if (name.isEmpty() || name.startsWith(QStringLiteral("qt_")) ||
                 qobject_cast<ReportView*>(widget->parentWidget()))
                 continue;
-            positions[name] = QRect(widget->mapTo(window.Tabs(), QPoint(0, 0)), widget->size());
+            positions[name] = QRect(
+                widget->mapTo(FindIn<QTabWidget>(window, "选择夹1"), QPoint(0, 0)), widget->size());
         }
     }
     return positions;
@@ -96,12 +98,12 @@ std::map<QString, QRect> Positions(MainWindow& window)
 
 void ShowEveryPage(MainWindow& window)
 {
-    const int current = window.Tabs()->currentIndex();
-    for (int page = 0; page < window.Tabs()->count(); ++page) {
-        window.Tabs()->setCurrentIndex(page);
+    const int current = FindIn<QTabWidget>(window, "选择夹1")->currentIndex();
+    for (int page = 0; page < FindIn<QTabWidget>(window, "选择夹1")->count(); ++page) {
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(page);
         QCoreApplication::processEvents();
     }
-    window.Tabs()->setCurrentIndex(current);
+    FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(current);
     QCoreApplication::processEvents();
 }
 
@@ -117,7 +119,7 @@ TEST_F(WindowShell, EnlargingGrowsTheListsAndLeavesEverythingElse)
     const QSize grown(204, 152);
     window.resize(window.size() + grown);
     ShowEveryPage(window);
-    EXPECT_EQ(window.Tabs()->size(), QSize(496, 448) + grown);
+    EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->size(), QSize(496, 448) + grown);
     const std::map<QString, QRect> after = Positions(window);
 
     struct Growing
@@ -169,12 +171,12 @@ TEST_F(WindowShell, SizePositionAndPageComeBackAfterARestart)
     {
         MainWindow& window = Started();
         EXPECT_EQ(window.size(), QSize(496, 448));
-        EXPECT_EQ(window.Tabs()->currentIndex(), 0);
+        EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->currentIndex(), 0);
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         window.resize(640, 520);
         window.move(30, 40);
-        window.Tabs()->setCurrentIndex(2);
+        FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(2);
         QCoreApplication::processEvents();
         ASSERT_TRUE(window.close());
     }
@@ -185,7 +187,7 @@ TEST_F(WindowShell, SizePositionAndPageComeBackAfterARestart)
     ASSERT_TRUE(again->OnMainWindowCreated());
     EXPECT_EQ(again->size(), QSize(640, 520));
     EXPECT_EQ(again->pos(), QPoint(30, 40));
-    EXPECT_EQ(again->Tabs()->currentIndex(), 2);
+    EXPECT_EQ(FindIn<QTabWidget>(*again, "选择夹1")->currentIndex(), 2);
     again->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(again.get()));
     EXPECT_EQ(Find<QWidget>("超级列表框1")->height(), 400 + 520 - 448);
@@ -201,7 +203,7 @@ TEST_F(WindowShell, AStoredSizeBelowTheDesignAndAMissingPageAreIgnored)
     }
     MainWindow& window = Started();
     EXPECT_EQ(window.size(), QSize(496, 448));
-    EXPECT_EQ(window.Tabs()->currentIndex(), 0);
+    EXPECT_EQ(FindIn<QTabWidget>(window, "选择夹1")->currentIndex(), 0);
 }
 
 // Message boxes say 是 / 否 / 确定 / 取消 with Qt's own Chinese translation.

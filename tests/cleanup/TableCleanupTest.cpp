@@ -2,6 +2,7 @@
 
 #include "CaseRows.h"
 #include "TestDb.h"
+#include "app/Texts.h"
 #include "db/DbConnection.h"
 
 #include <gtest/gtest.h>

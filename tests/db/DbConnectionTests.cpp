@@ -581,6 +581,7 @@ TEST(HungServer, DefaultReadTimeoutIsThirtySeconds)
     DbConnection db;
     ASSERT_TRUE(db.Connect({"127.0.0.1", "root", "739215", "", port}));
     kill(pid, SIGSTOP);
+    EXPECT_TRUE(test::WaitUntilStopped(pid));
     const auto start = Clock::now();
     const bool answered = db.ExecSql("SELECT 1");
     const double seconds = SecondsSince(start);

@@ -4,6 +4,7 @@
 
 #include "CaseRows.h"
 #include "TestDb.h"
+#include "app/Texts.h"
 #include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 

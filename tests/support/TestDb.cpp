@@ -154,18 +154,24 @@ PausedServer::PausedServer(int maxSeconds)
         return;
     }
     m_pid = pid;
-    // The signal takes effect asynchronously: wait until the process is really stopped, so
-    // that no statement sent after this gets an answer.
+    if (!WaitUntilStopped(static_cast<int>(pid)))
+        ADD_FAILURE() << "the test server (pid " << pid << ") did not stop";
+}
+
+bool WaitUntilStopped(int pid)
+{
+    // A stop signal takes effect asynchronously: wait until the process really is stopped,
+    // so that no statement sent after this gets an answer.
     for (int i = 0; i < 200; ++i) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string line;
         std::getline(stat, line);
         const std::size_t close = line.rfind(')');
         if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'T')
-            return;
+            return true;
         usleep(10000);
     }
-    ADD_FAILURE() << "the test server (pid " << pid << ") did not stop";
+    return false;
 }
 
 PausedServer::~PausedServer()

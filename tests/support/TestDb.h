@@ -57,6 +57,9 @@ private:
 // supported server documents (db/SqlPortability.h), naming the statement and the functions.
 void ExpectPortableSql(const std::vector<std::string>& statements);
 
+// Waits (up to 2 s) until the process has really stopped after a SIGSTOP.
+bool WaitUntilStopped(int pid);
+
 // Stops the test server's process (SIGSTOP) so that it accepts connections and statements but
 // never answers, as a hung server does; the destructor always lets it go on (SIGCONT), also
 // when the test fails. A watchdog process lets it go on after `maxSeconds` in any case, so a

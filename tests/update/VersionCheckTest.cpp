@@ -1,6 +1,8 @@
 #include "update/VersionCheck.h"
 #include "CaseRows.h"
 
+#include "app/Texts.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>

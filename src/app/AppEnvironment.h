@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/ConfigFile.h"
+#include "app/Texts.h"
 #include "db/DbConnection.h"
 
 #include <QString>
@@ -8,8 +8,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-
-class QWidget;
 
 namespace mrvn {
 
@@ -19,12 +17,18 @@ class Dialogs;
 // defaults, tests point them at temporary folders and scripted dialogs.
 struct AppEnvironment
 {
+    explicit AppEnvironment(Dialogs& operatorDialogs) : dialogs(operatorDialogs) {}
+
     std::filesystem::path configPath;
     std::filesystem::path cataloguePath;
     std::filesystem::path auditLogPath;
     QString versionAddress;
     int versionTimeoutMs = 10000;
-    Dialogs* dialogs = nullptr;
+    Dialogs& dialogs;
+    // Time-outs of the database connection.
+    ConnectOptions connectOptions;
+    // Hears every statement the window sends (tests check them); empty: nobody listens.
+    DbConnection::StatementObserver statementObserver;
     // Shows the start-up dialog; false when the operator chose to end the program.
     std::function<bool()> startupDialog;
     // Where the window keeps its size, position and last page between runs (an INI file);
@@ -38,30 +42,16 @@ struct AppEnvironment
     static AppEnvironment Default(Dialogs& dialogs);
 };
 
-// State shared by the pages of the main window.
-struct AppContext
-{
-    explicit AppContext(AppEnvironment environment)
-        : env(std::move(environment)), config(env.configPath)
-    {
-    }
-    AppEnvironment env;
-    ConfigFile config;
-    DbConnection db;
-    // A failed append to the audit log is shown once per run.
-    bool auditFailureShown = false;
-    Dialogs& dialogs() const { return *env.dialogs; }
-};
-
 // The server's own reason for the last failure, for the details of a message box:
 // "错误号 1045：Access denied for user ...", or the number alone when the text is gone.
 inline QString ServerReason(const DbConnection& db)
 {
-    const QString number = QStringLiteral("错误号 %1").arg(db.LastError());
+    const QString number = QString::fromUtf8(kServerErrorNumber).arg(db.LastError());
     const std::string text = db.LastErrorText();
     if (text.empty())
         return number;
-    return number + QStringLiteral("：") + QString::fromUtf8(text.data(), qsizetype(text.size()));
+    return number + QString::fromUtf8(kServerErrorSeparator) +
+           QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 } // namespace mrvn
