@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -87,6 +89,22 @@ protected:
     }
 
     template <typename T> T* Find(const char* name) { return FindIn<T>(Window(), name); }
+
+    // Types the connection parameters into the common page's boxes, as the operator does.
+    void FillConnectionBoxes(const ConnectParams& params)
+    {
+        Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
+        Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
+        Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
+        Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
+        Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
+    }
+    // Types the parameters and presses "连接mysql".
+    void ConnectThroughTheWindow(const ConnectParams& params)
+    {
+        FillConnectionBoxes(params);
+        Find<QPushButton>("按钮1")->click();
+    }
 
     ScriptedDialogs dialogs;
     bool startupAnswer = true;

@@ -65,12 +65,7 @@ protected:
     {
         Started();
         const ConnectParams params = m_db.Params();
-        Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
-        Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
-        Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
-        Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
-        Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
-        Find<QPushButton>("按钮1")->click();
+        ConnectThroughTheWindow(params);
         dialogs.messages.clear();
         ASSERT_EQ(Tables()->RowCount(), 4);
     }

@@ -23,12 +23,7 @@ protected:
         m_db.Exec("INSERT INTO user_role (id, name) VALUES (11, '甲一'), (12, '乙二')");
         Started();
         const ConnectParams params = m_db.Params();
-        Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
-        Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
-        Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
-        Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
-        Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
-        Find<QPushButton>("按钮1")->click();
+        ConnectThroughTheWindow(params);
         ASSERT_TRUE(dialogs.messages.empty());
     }
     void Send(const char* roleIds)

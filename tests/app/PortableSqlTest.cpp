@@ -6,9 +6,9 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 namespace mrvn::test {
 namespace {
@@ -39,12 +39,7 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
 
     // Connect: statistics, role list, table list; then one tick of the refresh.
     const ConnectParams params = m_db.Params();
-    Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
-    Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
-    Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
-    Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
-    Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
-    Find<QPushButton>("按钮1")->click();
+    ConnectThroughTheWindow(params);
     ASSERT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
     ASSERT_TRUE(QMetaObject::invokeMethod(FindIn<QTimer>(window, "时钟1"), "timeout",
                                           Qt::DirectConnection));
@@ -89,9 +84,8 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
 
     const std::vector<std::string>& sent = m_sent;
     const auto sentWith = [&sent](const char* start) {
-        return std::count_if(sent.begin(), sent.end(), [start](const std::string& sql) {
-            return sql.rfind(start, 0) == 0;
-        });
+        return std::count_if(sent.begin(), sent.end(),
+                             [start](const std::string& sql) { return sql.rfind(start, 0) == 0; });
     };
     // The roads above were really taken.
     EXPECT_GE(sentWith("INSERT INTO system_email"), 3);

@@ -387,12 +387,7 @@ TEST_F(RoleListDatabase, SortedFilteredListSurvivesTheTimersRefresh)
     ASSERT_TRUE(demo::FillDemoData(m_db.Db(), options));
     CommonPage& page = Page();
     const ConnectParams params = m_db.Params();
-    Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
-    Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
-    Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
-    Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
-    Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
-    Find<QPushButton>("按钮1")->click();
+    ConnectThroughTheWindow(params);
     ASSERT_EQ(View().RowCount(), 300);
 
     ClickHeader(kLevel);

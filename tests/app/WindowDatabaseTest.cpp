@@ -137,15 +137,6 @@ private:
 class WindowDatabase : public WindowTest
 {
 protected:
-    void FillConnectionBoxes(const ConnectParams& params)
-    {
-        Find<QLineEdit>("编辑框2")->setText(QString::fromStdString(params.host));
-        Find<QLineEdit>("编辑框3")->setText(QString::number(params.port));
-        Find<QLineEdit>("编辑框4")->setText(QString::fromStdString(params.user));
-        Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
-        Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
-    }
-
     // Starts the window and connects it to a scratch database filled with demo roles.
     MainWindow& Connected(ScratchDatabase& db, int roles = 40)
     {
@@ -330,7 +321,7 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
         const char* port;
         bool refused;
     };
-    const Case cases[] = {{"-1", true},         {"0", true},  {"65536", true},
+    const Case cases[] = {{"-1", true},          {"0", true},  {"65536", true},
                           {"99999999999", true}, {"1", false}, {"65535", false}};
     Started();
     for (const Case& c : cases) {
@@ -343,8 +334,9 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
         ASSERT_EQ(dialogs.messages.size(), 1u);
         const MessageRequest& shown = dialogs.messages[0];
         if (c.refused) {
-            EXPECT_EQ(shown.text, QStringLiteral("端口号超出范围！请填写1到65535之间的数字（不填为默"
-                                                 "认端口）。"));
+            EXPECT_EQ(shown.text,
+                      QStringLiteral("端口号超出范围！请填写1到65535之间的数字（不填为默"
+                                     "认端口）。"));
             EXPECT_EQ(shown.title, QStringLiteral("检测消息"));
             EXPECT_EQ(shown.icon, MessageIcon::Warning);
         } else {
