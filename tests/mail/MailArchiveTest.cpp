@@ -2,7 +2,8 @@
 
 #include "config/ConfigFile.h"
 
-#include <QTemporaryDir>
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,8 +29,8 @@ std::string ReadBytes(const std::filesystem::path& path)
 class MailArchiveFile : public ::testing::Test
 {
 protected:
-    QTemporaryDir m_dir;
-    std::filesystem::path m_path{m_dir.path().toStdString() + "/config.dat"};
+    test::TempDir m_dir;
+    std::filesystem::path m_path{m_dir.Path() / "config.dat"};
     ConfigFile m_file{m_path};
 
     static ArchiveContent Page()
@@ -333,7 +334,7 @@ TEST_F(MailArchiveFile, HandWrittenGbkFileLoadsWhole)
 
 TEST_F(MailArchiveFile, AFailedWriteIsReported)
 {
-    ConfigFile unwritable(m_dir.path().toStdString() + "/missing/config.dat");
+    ConfigFile unwritable(m_dir.Path() / "missing" / "config.dat");
     EXPECT_EQ(AddArchive(unwritable, "A", Page()), AddArchiveResult::WriteFailed);
     EXPECT_FALSE(std::filesystem::exists(unwritable.Path()));
     EXPECT_EQ(DeleteArchive(unwritable, 0, "A"), DeleteArchiveResult::WriteFailed);
