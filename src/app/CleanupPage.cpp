@@ -19,11 +19,6 @@
 
 namespace mrvn {
 
-namespace {
-constexpr int kNameColumn = 1;
-constexpr int kResultColumn = 2;
-} // namespace
-
 CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, QWidget* parent)
     : Page(parent), m_db(db), m_dialogs(dialogs), m_audit(audit)
 {
@@ -93,7 +88,8 @@ void CleanupPage::FillTableList()
 void CleanupPage::RunOne(int row, const std::optional<CleanupStatement>& statement)
 {
     const CleanupOutcome outcome = RunCleanupStatement(m_db, statement);
-    m_tables->Model().SetCell(row, kResultColumn, CleanupResultText(outcome.affected));
+    m_tables->Model().SetCell(row, ColumnIndex(TableColumn::Result),
+                              CleanupResultText(outcome.affected));
     if (!outcome.sent)
         return;
     CleanupAuditRecord record;
@@ -167,7 +163,8 @@ void CleanupPage::CleanTables()
     const int first = everyTable ? 0 : selected;
     const int end = everyTable ? rowCount : selected + 1;
     for (int row = first; row < end; ++row) {
-        Planned planned{row, m_tables->Model().Cell(row, kNameColumn), std::nullopt};
+        Planned planned{row, m_tables->Model().Cell(row, ColumnIndex(TableColumn::Name)),
+                        std::nullopt};
         if (which == CleanupCase::RoleInEvery || which == CleanupCase::RoleInSelected)
             planned.statement = RoleStatement(m_db, planned.table, roleId);
         else if (olderRows)

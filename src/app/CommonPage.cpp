@@ -201,11 +201,11 @@ void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)
     if (m_statsView->RowCount() == 0)
         m_statsView->AppendRow();
     TextTableModel& model = m_statsView->Model();
-    model.SetCell(0, 0, stats.todayCreate);
-    model.SetCell(0, 1, stats.todayLogin);
-    model.SetCell(0, 2, stats.onlineCount);
-    model.SetCell(0, 3, stats.updateTime);
-    model.SetCell(0, 4, stats.id);
+    model.SetCell(0, ColumnIndex(StatsColumn::TodayCreate), stats.todayCreate);
+    model.SetCell(0, ColumnIndex(StatsColumn::TodayLogin), stats.todayLogin);
+    model.SetCell(0, ColumnIndex(StatsColumn::OnlineCount), stats.onlineCount);
+    model.SetCell(0, ColumnIndex(StatsColumn::UpdateTime), stats.updateTime);
+    model.SetCell(0, ColumnIndex(StatsColumn::Id), stats.id);
 }
 
 void CommonPage::ShowRoles(std::vector<std::vector<std::string>> rows)

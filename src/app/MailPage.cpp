@@ -239,9 +239,9 @@ void MailPage::AddMailItem()
     }
     TextTableModel& model = m_items->Model();
     const int row = model.AppendRow();
-    model.SetCell(row, 0, std::to_string(row + 1));
-    model.SetCell(row, 1, RemoveAllSpaces(Std(*name)));
-    model.SetCell(row, 2, code);
+    model.SetCell(row, ColumnIndex(MailItemColumn::Tid), std::to_string(row + 1));
+    model.SetCell(row, ColumnIndex(MailItemColumn::Name), RemoveAllSpaces(Std(*name)));
+    model.SetCell(row, ColumnIndex(MailItemColumn::Code), code);
 }
 
 void MailPage::ClearMailItems()
@@ -260,26 +260,26 @@ void MailPage::SendMail()
     std::vector<std::string> codes;
     const TextTableModel& items = m_items->Model();
     for (int row = 0; row < items.RowCount(); ++row)
-        codes.push_back(items.Cell(row, 2));
+        codes.push_back(items.Cell(row, ColumnIndex(MailItemColumn::Code)));
 
     const std::vector<std::string> ids = SplitRoleIds(fields.roleId);
     if (ids.size() > 1) {
         SendToManyRoles(fields, codes, ids);
         return;
     }
-    const SendMailResult result = mrvn::SendMail(m_db, fields, codes, m_clock(),
-                                                 AuditObserver(fields, codes));
+    const SendMailResult result =
+        mrvn::SendMail(m_db, fields, codes, m_clock(), AuditObserver(fields, codes));
     if (ReportRefusal(result))
         return;
     if (result == SendMailResult::Sent) {
-        m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle),
-                                    MessageIcon::Information, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle), MessageIcon::Information,
+                          MessageButtons::Ok);
         return;
     }
     // Without a connection there is no server reason to show.
     const QString reason = m_db.LastError() != 0 ? ServerReason(m_db) : QString();
     m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
-                                MessageButtons::Ok, reason);
+                      MessageButtons::Ok, reason);
 }
 
 MailRowObserver MailPage::AuditObserver(const MailFields& fields,
@@ -441,7 +441,8 @@ void MailPage::AddArchive()
     page.yuanbao = Std(m_yuanbao->text());
     const TextTableModel& items = m_items->Model();
     for (int row = 0; row < items.RowCount(); ++row)
-        page.items.push_back({items.Cell(row, 1), items.Cell(row, 2)});
+        page.items.push_back({items.Cell(row, ColumnIndex(MailItemColumn::Name)),
+                              items.Cell(row, ColumnIndex(MailItemColumn::Code))});
 
     switch (mrvn::AddArchive(m_config, Std(*typed), page)) {
     case AddArchiveResult::Forbidden:
@@ -475,7 +476,8 @@ void MailPage::DeleteArchive()
         return;
     // A row without an archive of its own (an empty or reserved name from a hand-edited
     // list) just leaves the list, as the refresh shows.
-    if (mrvn::DeleteArchive(m_config, row, m_archives->Model().Cell(row, 1)) ==
+    if (mrvn::DeleteArchive(m_config, row,
+                            m_archives->Model().Cell(row, ColumnIndex(ArchiveColumn::Name))) ==
         DeleteArchiveResult::WriteFailed)
         Warn(kArchiveWriteFailedText);
     RefreshArchiveList();
@@ -483,7 +485,8 @@ void MailPage::DeleteArchive()
 
 void MailPage::LoadArchive(int row)
 {
-    const ArchiveContent archive = mrvn::LoadArchive(m_config, m_archives->Model().Cell(row, 1));
+    const ArchiveContent archive = mrvn::LoadArchive(
+        m_config, m_archives->Model().Cell(row, ColumnIndex(ArchiveColumn::Name)));
     m_items->DeleteAll();
     m_title->setText(QString::fromStdString(archive.title));
     m_content->setPlainText(QString::fromStdString(archive.content));

@@ -79,7 +79,8 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs->setObjectName(QStringLiteral("选择夹1"));
     m_tabs->setGeometry(QRect(QPoint(0, 0), Page::kDesignTabSize));
     m_common = new CommonPage(m_env.dialogs);
-    m_mail = new MailPage(m_db, m_config, m_env.dialogs, *m_audit, m_env.cataloguePath, m_env.clock);
+    m_mail =
+        new MailPage(m_db, m_config, m_env.dialogs, *m_audit, m_env.cataloguePath, m_env.clock);
     m_cleanup = new CleanupPage(m_db, m_env.dialogs, *m_audit);
     m_tabs->addTab(m_common, QStringLiteral("常用功能"));
     m_tabs->addTab(m_mail, QStringLiteral("发放邮件"));

@@ -21,6 +21,13 @@
 //   operator sees is decided by the window.
 namespace mrvn {
 
+// The columns of the table list: the row's number, the table's name and the last result.
+enum class TableColumn : int { Tid, Name, Result };
+constexpr int ColumnIndex(TableColumn column)
+{
+    return static_cast<int>(column);
+}
+
 class DbConnection;
 
 // The tables of the connected database in the server's order; nullopt when "show tables"

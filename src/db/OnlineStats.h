@@ -7,6 +7,13 @@
 
 namespace mrvn {
 
+// The columns of the statistics line, in display order; the snapshot's id is hidden.
+enum class StatsColumn : int { TodayCreate, TodayLogin, OnlineCount, UpdateTime, Id };
+constexpr int ColumnIndex(StatsColumn column)
+{
+    return static_cast<int>(column);
+}
+
 // The newest statistics snapshot dated yesterday or today by the server's clock, each value
 // as the server sends it.
 struct OnlineStatsRow

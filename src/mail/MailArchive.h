@@ -12,6 +12,13 @@ namespace mrvn {
 class ConfigFile;
 
 inline constexpr char kArchiveListSection[] = "itemlist";
+
+// The columns of the archive list: the row's number and the archive's name.
+enum class ArchiveColumn : int { Tid, Name };
+constexpr int ColumnIndex(ArchiveColumn column)
+{
+    return static_cast<int>(column);
+}
 inline constexpr char kArchiveListKey[] = "list";
 
 // What an archive without its own title or content loads (it goes into the mail).

@@ -11,6 +11,14 @@ namespace mrvn {
 
 inline constexpr int kMaxMailItems = 6;
 
+// The columns of the attachment table: its number, the name the operator gave, and the
+// entry's code in the escaped form of a single-quoted literal (hidden).
+enum class MailItemColumn : int { Tid, Name, Code };
+constexpr int ColumnIndex(MailItemColumn column)
+{
+    return static_cast<int>(column);
+}
+
 // The entry's JSON with every JSON `"` preceded by a backslash and every JSON `\` doubled,
 // so the database stores plain JSON once the literal has been read.
 extern const std::string_view kEquipmentTemplate;
