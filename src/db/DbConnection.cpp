@@ -1,5 +1,7 @@
 #include "db/DbConnection.h"
 
+#include "text/TextUtil.h"
+
 #include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
@@ -17,17 +19,14 @@ const char* OrNull(const std::string& text)
     return text.empty() ? nullptr : text.c_str();
 }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // The leading decimal number of a cell: white space, sign, digits; saturates at the limits
-// of the target instead of wrapping, so a huge value never turns negative.
+// of the target instead of wrapping, so a huge value never turns negative. Unlike the text
+// boxes' TextToInt64, a server's value never holds full-width digits, and each target type
+// saturates at its own limits.
 template <typename T> T LeadingInteger(const char* text, std::size_t length)
 {
     std::size_t i = 0;
-    while (i < length && IsSpace(text[i]))
+    while (i < length && IsAsciiSpace(text[i]))
         ++i;
     bool negative = false;
     if (i < length && (text[i] == '+' || text[i] == '-')) {
@@ -54,7 +53,7 @@ template <typename T> T LeadingInteger(const char* text, std::size_t length)
 double LeadingDouble(const char* text, std::size_t length)
 {
     std::size_t i = 0;
-    while (i < length && IsSpace(text[i]))
+    while (i < length && IsAsciiSpace(text[i]))
         ++i;
     bool negative = false;
     if (i < length && (text[i] == '+' || text[i] == '-')) {
