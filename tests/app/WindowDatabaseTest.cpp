@@ -83,6 +83,8 @@ private:
             }
             if (::poll(fds.data(), fds.size(), -1) < 0 || fds[0].revents)
                 break;
+            // Only the pairs that were polled have events; one accepted now waits a round.
+            const std::size_t polled = pairs.size();
             if (fds[1].revents & POLLIN) {
                 const int client = ::accept(m_listen, nullptr, nullptr);
                 const int server = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -100,6 +102,10 @@ private:
             std::vector<std::pair<int, int>> open;
             for (std::size_t i = 0; i < pairs.size(); ++i) {
                 const auto [client, server] = pairs[i];
+                if (i >= polled) {
+                    open.emplace_back(client, server);
+                    continue;
+                }
                 bool alive = true;
                 for (const auto& [from, to] :
                      {std::pair{client, server}, std::pair{server, client}}) {
