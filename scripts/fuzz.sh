@@ -16,8 +16,9 @@ trap 'rm -rf "$scratch"' EXIT
 for target in fuzz_config fuzz_item_search; do
     corpus="$build/corpus/$target"
     mkdir -p "$corpus"
+    # A fixed seed makes the test command's runs repeatable; MRVN_FUZZ_SEED=0 picks a new one.
     (cd "$build" && TMPDIR="$scratch" "$build/bin/$target" -max_total_time="$seconds" \
-        -print_final_stats=1 "$corpus" "$root/fuzz/seeds/$target" 2>"$build/$target.log") || {
+        -seed="${MRVN_FUZZ_SEED:-1}" -print_final_stats=1 "$corpus" "$root/fuzz/seeds/$target" 2>"$build/$target.log") || {
         tail -n 40 "$build/$target.log" >&2
         exit 1
     }
