@@ -111,26 +111,15 @@ ReadResult ReadRegularFile(const fs::path& path, std::string& bytes)
     return result;
 }
 
-std::size_t RemoveStaleTemporaries(const fs::path& target)
+namespace {
+
+// A writer holds its file open without delete sharing, so this fails while it runs.
+bool RemoveUnlessHeld(const fs::path& temporary)
 {
-    std::size_t removed = 0;
-    std::error_code error;
-    const fs::path folder = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
-    const auto prefix = TemporaryPrefix(target);
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const fs::path& candidate = it->path();
-        if (!candidate.filename().native().starts_with(prefix))
-            continue;
-        std::error_code statusError;
-        if (!fs::is_regular_file(fs::symlink_status(candidate, statusError)) ||
-            !IsOldEnough(candidate))
-            continue;
-        // A writer holds its file open without delete sharing, so this fails while it runs.
-        if (DeleteFileW(candidate.c_str()))
-            ++removed;
-    }
-    return removed;
+    return DeleteFileW(temporary.c_str()) != 0;
 }
+
+} // namespace
 
 AtomicFileWriter::AtomicFileWriter(fs::path target) : m_target(std::move(target))
 {
@@ -234,30 +223,20 @@ ReadResult ReadRegularFile(const fs::path& path, std::string& bytes)
     return ReadResult::Loaded;
 }
 
-std::size_t RemoveStaleTemporaries(const fs::path& target)
+namespace {
+
+// A running writer holds the lock until its file has become the target.
+bool RemoveUnlessHeld(const fs::path& temporary)
 {
-    std::size_t removed = 0;
-    std::error_code error;
-    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    const auto prefix = TemporaryPrefix(target);
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const fs::path& candidate = it->path();
-        if (!candidate.filename().native().starts_with(prefix))
-            continue;
-        std::error_code statusError;
-        if (!fs::is_regular_file(fs::symlink_status(candidate, statusError)) ||
-            !IsOldEnough(candidate))
-            continue;
-        const int fd = ::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        // A running writer holds the lock until its file has become the target.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(candidate.c_str()) == 0)
-            ++removed;
-        ::close(fd);
-    }
+    const int fd = ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(temporary.c_str()) == 0;
+    ::close(fd);
     return removed;
 }
+
+} // namespace
 
 AtomicFileWriter::AtomicFileWriter(fs::path target) : m_target(std::move(target))
 {
@@ -345,6 +324,24 @@ void AtomicFileWriter::AbandonAsIfKilled()
 }
 
 #endif
+
+std::size_t RemoveStaleTemporaries(const fs::path& target)
+{
+    std::size_t removed = 0;
+    std::error_code error;
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const auto prefix = TemporaryPrefix(target);
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const fs::path& candidate = it->path();
+        if (!candidate.filename().native().starts_with(prefix))
+            continue;
+        std::error_code statusError;
+        if (fs::is_regular_file(fs::symlink_status(candidate, statusError)) &&
+            IsOldEnough(candidate) && RemoveUnlessHeld(candidate))
+            ++removed;
+    }
+    return removed;
+}
 
 bool ReplaceFileContent(const fs::path& path, std::string_view bytes)
 {
