@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
+#   deps.sh                 what the build, the test suite and the demo need
+#   deps.sh --all           also clang for the fuzz targets (scripts/test.sh --all)
+#   deps.sh --only P...     just the packages named
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config git
+    cmake ninja-build g++ make pkg-config git
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libmariadb-dev mariadb-server mariadb-client
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei python3 xvfb xauth ccache
     qt6-translations-l10n nlohmann-json3-dev
-    clang libclang-rt-14-dev
 )
+case "${1:-}" in
+--all) packages+=(clang libclang-rt-14-dev) ;;
+--only)
+    shift
+    packages=("$@")
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "TcpRelay.h"
 #include "TestDb.h"
 
 #include "DemoData.h"
@@ -17,128 +18,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <thread>
-
 namespace mrvn::test {
 namespace {
-
-// A TCP relay in front of the test server, on a thread of its own (the window blocks in its
-// statements). Stop() is the server going away: the port closes and every relayed
-// connection drops; Start() again brings it back on the same port.
-class TcpRelay
-{
-public:
-    explicit TcpRelay(unsigned targetPort) : m_target(targetPort) {}
-    ~TcpRelay() { Stop(); }
-
-    bool Start()
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int yes = 1;
-        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(m_port));
-        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_listen, 8) != 0 || ::pipe(m_wake) != 0) {
-            ::close(m_listen);
-            return false;
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Run(); });
-        return true;
-    }
-
-    void Stop()
-    {
-        if (!m_thread.joinable())
-            return;
-        const char byte = 0;
-        (void)!::write(m_wake[1], &byte, 1);
-        m_thread.join();
-        ::close(m_wake[0]);
-        ::close(m_wake[1]);
-    }
-
-    unsigned Port() const { return m_port; }
-
-private:
-    void Run()
-    {
-        std::vector<std::pair<int, int>> pairs;
-        for (;;) {
-            std::vector<pollfd> fds = {{m_wake[0], POLLIN, 0}, {m_listen, POLLIN, 0}};
-            for (const auto& [client, server] : pairs) {
-                fds.push_back({client, POLLIN, 0});
-                fds.push_back({server, POLLIN, 0});
-            }
-            if (::poll(fds.data(), fds.size(), -1) < 0 || fds[0].revents)
-                break;
-            // Only the pairs that were polled have events; one accepted now waits a round.
-            const std::size_t polled = pairs.size();
-            if (fds[1].revents & POLLIN) {
-                const int client = ::accept(m_listen, nullptr, nullptr);
-                const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-                sockaddr_in address{};
-                address.sin_family = AF_INET;
-                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                address.sin_port = htons(static_cast<std::uint16_t>(m_target));
-                if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                    pairs.emplace_back(client, server);
-                } else {
-                    ::close(client);
-                    ::close(server);
-                }
-            }
-            std::vector<std::pair<int, int>> open;
-            for (std::size_t i = 0; i < pairs.size(); ++i) {
-                const auto [client, server] = pairs[i];
-                if (i >= polled) {
-                    open.emplace_back(client, server);
-                    continue;
-                }
-                bool alive = true;
-                for (const auto& [from, to] :
-                     {std::pair{client, server}, std::pair{server, client}}) {
-                    const short events = fds[2 + 2 * i + (from == client ? 0 : 1)].revents;
-                    if (!alive || !events)
-                        continue;
-                    char buffer[16384];
-                    const ssize_t got = ::read(from, buffer, sizeof buffer);
-                    alive = got > 0 &&
-                            ::send(to, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) == got;
-                }
-                if (alive) {
-                    open.emplace_back(client, server);
-                } else {
-                    ::close(client);
-                    ::close(server);
-                }
-            }
-            pairs = std::move(open);
-        }
-        for (const auto& [client, server] : pairs) {
-            ::close(client);
-            ::close(server);
-        }
-        ::close(m_listen);
-    }
-
-    unsigned m_target;
-    unsigned m_port = 0;
-    int m_listen = -1;
-    int m_wake[2] = {-1, -1};
-    std::thread m_thread;
-};
 
 class WindowDatabase : public WindowTest
 {
