@@ -82,7 +82,7 @@ export WINEPREFIX="$check/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,
 unset WINEPATH
 wine=/usr/lib/wine/wine64
 command -v wine64 >/dev/null && wine="$(command -v wine64)"
-DISPLAY= "$wine" wineboot --init >/dev/null 2>&1 || true
-DISPLAY= WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR='Z:/usr/share/fonts/truetype/wqy' \
+DISPLAY='' "$wine" wineboot --init >/dev/null 2>&1 || true
+DISPLAY='' WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR='Z:/usr/share/fonts/truetype/wqy' \
     "$root/scripts/smoke.sh" "$wine" "$check/$name/mrvntool.exe"
 echo "The zip's program starts in a fresh wine prefix."

@@ -35,7 +35,7 @@ trap cleanup EXIT
 # beside the program.
 port="$("$root/scripts/db-server.sh" start "$build/demo-db" | tail -n 1)"
 run_tool() {
-    DISPLAY= WINEPREFIX="$build/wine-prefix" "$wine" "$tools/$1.exe" "${@:2}"
+    DISPLAY='' WINEPREFIX="$build/wine-prefix" "$wine" "$tools/$1.exe" "${@:2}"
 }
 if [ ! -f "$build/demo-db/filled" ]; then
     run_tool mrvn-demo-fill --host 127.0.0.1 --port "$port" --user root --password 739215 \

@@ -423,7 +423,8 @@ TEST(Reconnect, ServerRestartedWhileConnected)
         std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
         "scripts" / "db-server.sh";
     const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("mrvn-restart-" + std::to_string(QCoreApplication::applicationPid()));
+        std::filesystem::temp_directory_path() /
+        ("mrvn-restart-" + std::to_string(QCoreApplication::applicationPid()));
     const auto run = [&](const std::string& arguments) {
         const std::string command = "'" + script.string() + "' " + arguments + " >/dev/null";
         return std::system(command.c_str());
@@ -587,7 +588,8 @@ TEST(HungServer, DefaultReadTimeoutIsThirtySeconds)
         std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
         "scripts" / "db-server.sh";
     const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("mrvn-hung-" + std::to_string(QCoreApplication::applicationPid()));
+        std::filesystem::temp_directory_path() /
+        ("mrvn-hung-" + std::to_string(QCoreApplication::applicationPid()));
     const auto run = [&](const std::string& arguments) {
         const std::string command = "'" + script.string() + "' " + arguments + " >/dev/null";
         return std::system(command.c_str());

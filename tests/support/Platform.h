@@ -13,6 +13,6 @@ bool ChineseCollatorSortsByPinyin();
 
 // Skips a test of the Chinese sort order where the platform's collator is seen not to sort
 // by pinyin; only under wine, so that a real Windows or ICU keeps the test.
-#define MRVN_SKIP_WITHOUT_PINYIN_COLLATION()                                                   \
-    if (::mrvn::test::RunningUnderWine() && !::mrvn::test::ChineseCollatorSortsByPinyin())     \
+#define MRVN_SKIP_WITHOUT_PINYIN_COLLATION()                                                       \
+    if (::mrvn::test::RunningUnderWine() && !::mrvn::test::ChineseCollatorSortsByPinyin())         \
     GTEST_SKIP() << "the platform's collator does not sort Chinese by pinyin (wine)"

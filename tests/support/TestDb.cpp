@@ -47,7 +47,8 @@ namespace {
 std::string UniqueName()
 {
     static std::atomic<int> counter{0};
-    return "t_" + std::to_string(QCoreApplication::applicationPid()) + "_" + std::to_string(++counter);
+    return "t_" + std::to_string(QCoreApplication::applicationPid()) + "_" +
+           std::to_string(++counter);
 }
 
 } // namespace
