@@ -137,7 +137,9 @@ inline std::string CleanupResultText(std::int64_t affected)
 // About page and the audit log.
 inline constexpr char kAuditFailedText[] = "操作记录写入失败，mrvn-audit.log 未能保存！";
 inline constexpr char kAuditFailedTitle[] = "操作记录";
-inline constexpr char kAuditPathLabel[] = "操作记录文件：";
+inline constexpr char kAuditFolderLabel[] = "操作记录文件夹：";
+inline constexpr char kAuditRotationNote[] =
+    "mrvn-audit.log 每满 16 MiB 依次改名为 mrvn-audit.log.1 至 .9";
 
 // The version check at start-up.
 inline constexpr char kUpdateTitle[] = "自动更新";

@@ -3,6 +3,7 @@
 #include "Version.h"
 #include "text/TextUtil.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -150,15 +151,19 @@ private:
     // limit or a head beyond its own limit ends the reply before its body is read.
     bool CheckHead()
     {
-        if (m_over || m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+        if (m_over)
             return true;
-        const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // A redirect is Qt's to follow or refuse; Done judges where it ended.
+        if (status >= 300 && status <= 399)
+            return true;
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        // Qt joins repeated headers with ", ": two lengths make one it cannot read, and an
-        // answer that says two lengths is not believed.
-        const bool unreadableLength = !length.isValid() && m_reply->hasRawHeader("Content-Length");
-        if (HeadBytes(*m_reply) > kMaxHeadBytes || unreadableLength ||
-            (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) ||
+        // An answer that gives two lengths is not believed, whichever Qt would take.
+        qsizetype lengths = 0;
+        for (const QNetworkReply::RawHeaderPair& header : m_reply->rawHeaderPairs())
+            lengths += header.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+        if (HeadBytes(*m_reply) > kMaxHeadBytes || lengths > 1 ||
+            (lengths == 1 && !length.isValid()) || status < 200 || status > 299 ||
             (length.isValid() && length.toLongLong() > kMaxVersionPageBytes)) {
             Fail();
             return false;
@@ -229,18 +234,33 @@ private:
     bool m_over = false;
 };
 
-VersionPageFetcher::VersionPageFetcher(QObject* parent)
-    : QObject(parent), m_manager(new QNetworkAccessManager(this))
+namespace {
+
+// One manager for the program's life. Qt waits up to 5 s for a manager's network thread when
+// the manager goes, and that thread may be busy reading a head that never ends (Qt hands a
+// head over only once it is whole): dropping a fetch must not wait for it.
+QNetworkAccessManager* SharedManager()
 {
-    // The page has always been read directly, whatever proxy the system names.
-    m_manager->setProxy(QNetworkProxy::NoProxy);
-    m_manager->setCache(nullptr);
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        // The page has always been read directly, whatever proxy the system names.
+        manager->setProxy(QNetworkProxy::NoProxy);
+        manager->setCache(nullptr);
+    }
+    return manager;
+}
+
+} // namespace
+
+VersionPageFetcher::VersionPageFetcher(QObject* parent)
+    : QObject(parent), m_manager(SharedManager())
+{
 }
 
 VersionPageFetcher::~VersionPageFetcher()
 {
-    // Download has no meta-object of its own, so it is told from the manager by its type.
-    // Every reply goes before the manager that made it.
+    // Download has no meta-object of its own, so it is told from other children by its type.
     const QObjectList all = children();
     for (QObject* child : all) {
         if (auto* download = dynamic_cast<Download*>(child)) {

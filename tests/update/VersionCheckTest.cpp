@@ -413,15 +413,19 @@ TEST(VersionPageFetcher, SilentServerTimesOut)
 
 TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
 {
+    // The time-out is far off for a body: only the size limits can end those early. Qt's
+    // HTTP client hands a head over only once it is whole, so a head without end is ended by
+    // the time-out.
     struct Case
     {
         const char* what;
         PageServer::Mode mode;
+        int timeoutMs;
     };
     const Case cases[] = {
-        {"a body announced as 1 GB", PageServer::Mode::EndlessBody},
-        {"chunks without end", PageServer::Mode::EndlessChunks},
-        {"header lines without end", PageServer::Mode::EndlessHeaders},
+        {"a body announced as 1 GB", PageServer::Mode::EndlessBody, 15000},
+        {"chunks without end", PageServer::Mode::EndlessChunks, 15000},
+        {"header lines without end", PageServer::Mode::EndlessHeaders, 2000},
     };
     mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         PageServer server(c.mode);
@@ -434,8 +438,7 @@ TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
                              loop.quit();
                          });
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-        // The time-out is far off: only the size limits can end these answers early.
-        fetcher->Fetch(server.Address(), 15000);
+        fetcher->Fetch(server.Address(), c.timeoutMs);
         QElapsedTimer clock;
         clock.start();
         loop.exec();
@@ -470,8 +473,8 @@ TEST(VersionPageFetcher, DestroyingItMidAnswerIsQuickAndSilent)
         fetcher.reset();
         // The bound the window's teardown must meet with a server that never finishes.
         EXPECT_LT(clock.elapsed(), 1000);
-        // A fetch still running ends without a verdict; one that ended had given one.
-        EXPECT_EQ(finished, mode == PageServer::Mode::Silent ? 0 : 1);
+        // A fetch still running ends without a verdict.
+        EXPECT_EQ(finished, 0);
     }
 }
 
