@@ -8,6 +8,7 @@
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 
+#include <QDir>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -100,6 +101,9 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     DeclareGrowth({{group4, Growth::RightAndDown}, {m_roleView, Growth::RightAndDown}});
     m_roleView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_roleView->SetRowCopy(true);
+    m_roleView->SetNumericColumns([](int column) {
+        return RoleListProxy::KindOf(column) == RoleListProxy::SortKind::Number;
+    });
     m_roleProxy = new RoleListProxy(m_roleView->Model(), m_roleView);
     m_roleProxy->setObjectName(QStringLiteral("角色列表筛选"));
     m_roleView->SetProxy(m_roleProxy);
@@ -326,7 +330,11 @@ void CommonPage::ExportRoleList()
                           MessageButtons::Ok, out.errorString());
         return;
     }
-    m_dialogs.Message(this, QString::fromUtf8(kExportDoneText),
+    m_dialogs.Message(this,
+                      QString::fromUtf8(kExportDoneText) + QStringLiteral("\r\n") +
+                          QString::fromUtf8(kExportDoneWhere)
+                              .arg(static_cast<qulonglong>(rows.size()))
+                              .arg(QDir::toNativeSeparators(*file)),
                       QString::fromUtf8(kExportMessageTitle), MessageIcon::Information,
                       MessageButtons::Ok);
 }

@@ -2,17 +2,32 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
 
 namespace mrvn {
 
+void KeepTitleWhole(QMessageBox& box, const QString& title)
+{
+    // A box is as wide as its text; a short text under a longer title would cut the title
+    // ("导…"). The title bar also holds the window's icon and buttons: room for them too.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr)
+        return;
+    const int width = box.fontMetrics().horizontalAdvance(title) + 160;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 MessageAnswer QtDialogs::Show(QWidget* parent, const MessageRequest& request)
 {
     QMessageBox box(parent);
     box.setWindowTitle(request.title);
     box.setText(request.text);
+    if (!request.informative.isEmpty())
+        box.setInformativeText(request.informative);
     if (!request.details.isEmpty())
         box.setDetailedText(request.details);
     switch (request.icon) {
@@ -37,9 +52,11 @@ MessageAnswer QtDialogs::Show(QWidget* parent, const MessageRequest& request)
         box.setDefaultButton(request.buttons == MessageButtons::YesNo ? QMessageBox::Yes
                                                                       : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
+        KeepTitleWhole(box, request.title);
         return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    KeepTitleWhole(box, request.title);
     box.exec();
     return MessageAnswer::Ok;
 }
@@ -54,9 +71,9 @@ std::optional<QString> QtDialogs::Input(QWidget* parent, const QString& prompt,
     return text;
 }
 
-void QtDialogs::OpenAddress(const QString& address)
+bool QtDialogs::OpenAddress(const QString& address)
 {
-    QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
+    return QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
 }
 
 std::optional<QString> QtDialogs::SaveFileName(QWidget* parent, const QString& title,

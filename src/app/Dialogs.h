@@ -4,6 +4,7 @@
 
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace mrvn {
@@ -23,6 +24,8 @@ struct MessageRequest
     // Shown behind the box's "details" button (the server's own reason, for example); the
     // visible text stays as it is.
     QString details;
+    // A second, smaller text under the first (what the question is about, for example).
+    QString informative;
 };
 
 // Every message box, input box and shell-open of the tool goes through this interface, so
@@ -35,20 +38,23 @@ public:
                           MessageIcon icon, MessageButtons buttons,
                           const QString& details = QString())
     {
-        return Show(parent, MessageRequest{text, title, icon, buttons, details});
+        return Show(parent, MessageRequest{text, title, icon, buttons, details, QString()});
     }
     virtual MessageAnswer Show(QWidget* parent, const MessageRequest& request) = 0;
     // The text entered, or nothing when the operator cancelled.
     virtual std::optional<QString> Input(QWidget* parent, const QString& prompt,
                                          const QString& title, const QString& initial) = 0;
-    // Hands a web address to the desktop's browser.
-    virtual void OpenAddress(const QString& address) = 0;
+    // Hands a web address to the desktop's browser; false when no browser took it.
+    virtual bool OpenAddress(const QString& address) = 0;
     // The file chosen in a save dialog (title, suggested name, name filter such as
     // "CSV 文件 (*.csv)"), or nothing when the operator cancelled.
     virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
                                                 const QString& suggested,
                                                 const QString& filter) = 0;
 };
+
+// Widens `box` so that its title bar shows `title` whole.
+void KeepTitleWhole(QMessageBox& box, const QString& title);
 
 // The real dialogs.
 class QtDialogs final : public Dialogs
@@ -57,7 +63,7 @@ public:
     MessageAnswer Show(QWidget* parent, const MessageRequest& request) override;
     std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& initial) override;
-    void OpenAddress(const QString& address) override;
+    bool OpenAddress(const QString& address) override;
     std::optional<QString> SaveFileName(QWidget* parent, const QString& title,
                                         const QString& suggested, const QString& filter) override;
 };

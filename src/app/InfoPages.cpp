@@ -28,8 +28,11 @@ AboutPage::AboutPage(const std::filesystem::path& auditLogPath, QWidget* parent)
 
     // Inside the about label's empty lower part, clear of its last line on any font the
     // window uses; selectable, so the operator can copy the path.
+    // The folder, where the rotated logs lie too.
     auto* audit = Pin(MakeLabel(this, QStringLiteral("标签操作记录"),
-                                QString::fromUtf8(kAuditPathLabel) + AuditPathText(auditLogPath),
+                                QString::fromUtf8(kAuditFolderLabel) +
+                                    AuditPathText(auditLogPath.parent_path()) +
+                                    QStringLiteral("\n") + QString::fromUtf8(kAuditRotationNote),
                                 QRect(16, 300, 464, 32)));
     audit->setWordWrap(true);
     audit->setTextInteractionFlags(Qt::TextSelectableByMouse);

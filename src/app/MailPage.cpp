@@ -448,8 +448,14 @@ void MailPage::AddArchive()
     case AddArchiveResult::Forbidden:
         Warn(kForbiddenCharText);
         return;
+    case AddArchiveResult::NotGbk:
+        Warn(kArchiveNotGbkText);
+        return;
     case AddArchiveResult::Empty:
         Warn(kInputErrorText);
+        return;
+    case AddArchiveResult::Reserved:
+        Warn(kArchiveReservedText);
         return;
     case AddArchiveResult::Duplicate:
         Warn(kArchiveDuplicateText);
@@ -471,14 +477,19 @@ void MailPage::DeleteArchive()
     const int row = m_archives->Selection();
     if (row == -1)
         return;
-    if (m_dialogs.Message(this, Text(kDeleteArchiveQuestion), Text(kDeleteConfirmTitle),
-                          MessageIcon::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
+    const std::string name = m_archives->Model().Cell(row, ColumnIndex(ArchiveColumn::Name));
+    const MessageRequest question{Text(kDeleteArchiveQuestion),
+                                  Text(kDeleteConfirmTitle),
+                                  MessageIcon::Question,
+                                  MessageButtons::YesNoDefaultNo,
+                                  QString(),
+                                  Text(kDeleteArchiveName).arg(QString::fromStdString(name))};
+    if (m_dialogs.Show(this, question) != MessageAnswer::Yes)
         return;
-    // A row without an archive of its own (an empty or reserved name from a hand-edited
+    // By name: the row may stand elsewhere in config.dat by now, if another copy of the tool
+    // changed the list. A name without an archive of its own (reserved, from a hand-edited
     // list) just leaves the list, as the refresh shows.
-    if (mrvn::DeleteArchive(m_config, row,
-                            m_archives->Model().Cell(row, ColumnIndex(ArchiveColumn::Name))) ==
-        DeleteArchiveResult::WriteFailed)
+    if (mrvn::DeleteArchive(m_config, name) == DeleteArchiveResult::WriteFailed)
         Warn(kArchiveWriteFailedText);
     RefreshArchiveList();
 }

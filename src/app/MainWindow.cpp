@@ -9,6 +9,7 @@
 #include "app/MailPage.h"
 #include "app/StartupDialog.h"
 #include "app/Texts.h"
+#include "config/AtomicFile.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 #include "text/TextUtil.h"
@@ -19,7 +20,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTabWidget>
+
+#include <algorithm>
 
 namespace mrvn {
 
@@ -28,8 +32,31 @@ constexpr int kRefreshIntervalMs = 60000;
 constexpr int kUpdateCheckDelayMs = 1000;
 constexpr int kMailPage = 1;
 
+// The state file of `path`, or of the platform's settings store when it is empty (none on
+// Windows, where that store is the registry).
+std::filesystem::path WindowStateFile(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return path;
+#else
+    if (!path.empty())
+        return path;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
+           "/mrvn/mrvntool.conf";
+#endif
+}
+
+// Nothing when the state file exists but is no regular file of its own (a FIFO would hold
+// the start-up until something wrote to it; a link leads elsewhere): the window then
+// starts at its design size and keeps nothing.
 std::unique_ptr<QSettings> OpenWindowState(const std::filesystem::path& path)
 {
+    const std::filesystem::path file = WindowStateFile(path);
+    std::error_code error;
+    const auto type = std::filesystem::symlink_status(file, error).type();
+    if (!file.empty() && type != std::filesystem::file_type::not_found &&
+        type != std::filesystem::file_type::regular)
+        return nullptr;
     if (path.empty())
         return std::make_unique<QSettings>(QStringLiteral("mrvn"), QStringLiteral("mrvntool"));
     return std::make_unique<QSettings>(QString::fromStdString(path.string()), QSettings::IniFormat);
@@ -129,6 +156,8 @@ bool MainWindow::OnMainWindowCreated()
         return false;
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
         ApplyAppearance(*app);
+    // Temporaries of writes killed in an earlier run may hold the password in plain text.
+    RemoveStaleTemporaries(ResolveWriteTarget(m_env.configPath));
     m_common->LoadSettings(LoadConnectionSettings(m_config));
     m_mail->ResetCombos();
     m_mail->RefreshArchiveList();
@@ -140,13 +169,29 @@ bool MainWindow::OnMainWindowCreated()
 void MainWindow::RestoreWindowState()
 {
     const std::unique_ptr<QSettings> state = OpenWindowState(m_env.windowStatePath);
-    const QSize size = state->value(QStringLiteral("window/size")).toSize();
-    if (size.isValid())
-        resize(size.expandedTo(minimumSize()));
+    if (!state)
+        return;
     const QVariant position = state->value(QStringLiteral("window/position"));
     // A position on a screen that is no longer there is forgotten.
-    if (position.isValid() && QGuiApplication::screenAt(position.toPoint()))
-        move(position.toPoint());
+    QScreen* screen = position.isValid() ? QGuiApplication::screenAt(position.toPoint()) : nullptr;
+    const bool placed = screen != nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    // A stored size or place that no longer fits (another screen, a hand-edited file) is
+    // brought inside the screen's free area, never below the design size.
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    QSize size = state->value(QStringLiteral("window/size")).toSize();
+    if (size.isValid()) {
+        if (area.isValid())
+            size = size.boundedTo(area.size());
+        resize(size.expandedTo(minimumSize()));
+    }
+    if (placed) {
+        QPoint at = position.toPoint();
+        at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
+        at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
+        move(at);
+    }
     const int page = state->value(QStringLiteral("window/page"), 0).toInt();
     if (page >= 0 && page < m_tabs->count())
         m_tabs->setCurrentIndex(page);
@@ -155,6 +200,8 @@ void MainWindow::RestoreWindowState()
 void MainWindow::SaveWindowState()
 {
     const std::unique_ptr<QSettings> state = OpenWindowState(m_env.windowStatePath);
+    if (!state)
+        return;
     state->setValue(QStringLiteral("window/size"), size());
     state->setValue(QStringLiteral("window/position"), pos());
     state->setValue(QStringLiteral("window/page"), m_tabs->currentIndex());
@@ -279,9 +326,10 @@ void MainWindow::OnVersionPage(const QByteArray& body)
                                   MessageButtons::YesNo) == MessageAnswer::Yes) {
             goOn = false;
             // The window closes only once the browser has the address; an address that
-            // cannot be opened is said so, and the operator keeps the program.
-            if (const std::optional<std::string> address = WebAddressToOpen(page.address)) {
-                m_env.dialogs.OpenAddress(QString::fromStdString(*address));
+            // cannot be opened, or that no browser took, is said so, and the operator keeps
+            // the program.
+            const std::optional<std::string> address = WebAddressToOpen(page.address);
+            if (address && m_env.dialogs.OpenAddress(QString::fromStdString(*address))) {
                 closeWindow = true;
             } else {
                 m_env.dialogs.Message(this, QString::fromUtf8(kAddressRefusedText), title,

@@ -14,6 +14,40 @@ namespace mrvn {
 
 namespace {
 
+bool IsPlainNumber(const QString& text)
+{
+    qsizetype i = text.startsWith(u'-') ? 1 : 0;
+    const qsizetype digitsFrom = i;
+    while (i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 0x80)
+        ++i;
+    if (i == digitsFrom)
+        return false;
+    if (i < text.size() && text.at(i) == u'.') {
+        const qsizetype fractionFrom = ++i;
+        while (i < text.size() && text.at(i).unicode() >= u'0' && text.at(i).unicode() <= u'9')
+            ++i;
+        if (i == fractionFrom)
+            return false;
+    }
+    return i == text.size();
+}
+
+} // namespace
+
+QString SpreadsheetSafeCell(const QString& text, bool numericColumn)
+{
+    if (text.isEmpty())
+        return text;
+    const QChar first = text.front();
+    const bool formula = first == u'=' || first == u'+' || first == u'-' || first == u'@' ||
+                         first == u'\t' || first == u'\r';
+    if (!formula || (numericColumn && IsPlainNumber(text)))
+        return text;
+    return u'\'' + text;
+}
+
+namespace {
+
 QString TabCell(QString text)
 {
     for (QChar& c : text) {
@@ -210,11 +244,17 @@ QString ReportView::RowsAsTabText(const std::vector<int>& rows) const
         for (int column = 0; column < columns; ++column) {
             if (column > 0)
                 text += u'\t';
-            text += TabCell(QString::fromStdString(m_model->Cell(modelRow, column)));
+            text += TabCell(SafeCell(modelRow, column));
         }
         text += u'\n';
     }
     return text;
+}
+
+QString ReportView::SafeCell(int modelRow, int column) const
+{
+    return SpreadsheetSafeCell(QString::fromStdString(m_model->Cell(modelRow, column)),
+                               m_numericColumn && m_numericColumn(column));
 }
 
 QByteArray ReportView::RowsAsCsv(const std::vector<int>& rows) const
@@ -235,7 +275,7 @@ QByteArray ReportView::RowsAsCsv(const std::vector<int>& rows) const
         for (int column = 0; column < columns; ++column) {
             if (column > 0)
                 text += u',';
-            AppendCsvCell(text, QString::fromStdString(m_model->Cell(modelRow, column)));
+            AppendCsvCell(text, SafeCell(modelRow, column));
         }
         text += u"\r\n";
     }

@@ -4,11 +4,18 @@
 
 #include <QTreeView>
 
+#include <functional>
 #include <vector>
 
 class QSortFilterProxyModel;
 
 namespace mrvn {
+
+// A cell as it may go into a file or the clipboard for a spreadsheet: one that starts with
+// "=", "+", "-", "@", a tab or a carriage return would be taken for a formula there, and gets
+// a leading "'" (shown by the spreadsheet as text). A plain number ("-2", "-0.5") in a
+// numeric column stays a number.
+QString SpreadsheetSafeCell(const QString& text, bool numericColumn);
 
 struct ReportColumn
 {
@@ -65,14 +72,24 @@ public:
 
     // Lets Ctrl+C copy the selected rows with a header line instead of the current cell.
     void SetRowCopy(bool on) { m_rowCopy = on; }
+    // Tells which columns hold numbers: a negative number there is copied and exported as it
+    // is (see SpreadsheetSafeCell). No column does until this is called.
+    void SetNumericColumns(std::function<bool(int column)> numeric)
+    {
+        m_numericColumn = std::move(numeric);
+    }
     // Puts the selected rows on the clipboard (see RowsAsTabText); nothing when none is.
     void CopySelectedRows() const;
     // The header line and the given rows, every column (hidden ones too), cells separated by
-    // tabs, each line ended by "\n"; a tab or line break inside a cell becomes a space.
+    // tabs, each line ended by "\n"; a tab or line break inside a cell becomes a space. Cells
+    // go through SpreadsheetSafeCell first.
     QString RowsAsTabText(const std::vector<int>& rows) const;
     // The same as CSV (RFC 4180): UTF-8 with a byte-order mark, lines ended by CR LF, a cell
-    // holding a quote, a comma or a line break quoted with its quotes doubled.
+    // holding a quote, a comma or a line break quoted with its quotes doubled, after
+    // SpreadsheetSafeCell.
     QByteArray RowsAsCsv(const std::vector<int>& rows) const;
+    // A model cell made safe for a spreadsheet.
+    QString SafeCell(int modelRow, int column) const;
 
     // Where a menu opened from the keyboard appears: at the current row, or at the top of the
     // list when there is none.
@@ -98,6 +115,7 @@ private:
     std::vector<int> m_widths;
     QSortFilterProxyModel* m_proxy = nullptr;
     bool m_rowCopy = false;
+    std::function<bool(int column)> m_numericColumn;
 };
 
 } // namespace mrvn

@@ -44,6 +44,8 @@ inline constexpr char kExportFilter[] = "CSV 文件 (*.csv)";
 inline constexpr char kExportMessageTitle[] = "导出消息";
 inline constexpr char kExportFailedText[] = "导出失败！";
 inline constexpr char kExportDoneText[] = "导出完成！";
+// The second line of the message: how many rows went where.
+inline constexpr char kExportDoneWhere[] = "共导出 %1 行，文件：%2";
 
 // Mail page: the attachment items.
 inline constexpr char kMailItemIncompleteText[] = "请填写完整后再提交！";
@@ -95,7 +97,12 @@ inline constexpr char kArchiveNameTitle[] = "输入存档名称";
 inline constexpr char kArchiveDuplicateText[] = "已有相同存档名称，请返回修改！";
 inline constexpr char kArchiveWriteFailedText[] = "存档写入失败，config.dat 未能保存！";
 inline constexpr char kArchiveListFullText[] = "存档数量已达上限，请先删除不用的存档！";
+inline constexpr char kArchiveReservedText[] = "该名称为保留名称，不能用作存档名称，请返回修改！";
+inline constexpr char kArchiveNotGbkText[] =
+    "存档名称含有 GBK 编码无法保存的字符，config.dat 无法保存，请返回修改！";
 inline constexpr char kDeleteArchiveQuestion[] = "是否要删除该存档？";
+// The informative line under the question: the archive it is about.
+inline constexpr char kDeleteArchiveName[] = "存档名称：%1";
 
 // Mail page: the item catalogue search.
 inline constexpr char kCatalogueMissingText[] =
@@ -130,7 +137,9 @@ inline std::string CleanupResultText(std::int64_t affected)
 // About page and the audit log.
 inline constexpr char kAuditFailedText[] = "操作记录写入失败，mrvn-audit.log 未能保存！";
 inline constexpr char kAuditFailedTitle[] = "操作记录";
-inline constexpr char kAuditPathLabel[] = "操作记录文件：";
+inline constexpr char kAuditFolderLabel[] = "操作记录文件夹：";
+inline constexpr char kAuditRotationNote[] =
+    "mrvn-audit.log 每满 16 MiB 依次改名为 mrvn-audit.log.1 至 .9";
 
 // The version check at start-up.
 inline constexpr char kUpdateTitle[] = "自动更新";
@@ -138,12 +147,25 @@ inline constexpr char kAddressRefusedText[] = "更新地址无法打开，请手
 inline constexpr char kUnreadableQuestion[] =
     "程序无法获取版本信息，您的程序将无法得到更新。\r\n是否跳过更新检测？直接启动程序？";
 
+// The most characters of the page's version text the question shows; "…" marks a cut.
+inline constexpr std::size_t kMaxShownVersionChars = 64;
+
 inline std::string NewVersionQuestion(std::string_view newest)
 {
+    // Counted in characters (UTF-8 lead bytes), so the cut never splits one.
+    std::size_t characters = 0;
+    std::size_t end = 0;
+    for (; end < newest.size(); ++end) {
+        if ((static_cast<unsigned char>(newest[end]) & 0xC0) != 0x80 &&
+            ++characters > kMaxShownVersionChars)
+            break;
+    }
     std::string text = "发现新版本！\r\n软件当前版本：";
     text += MRVN_VERSION_TEXT;
     text += "　最新版本：";
-    text += newest;
+    text += newest.substr(0, end);
+    if (end < newest.size())
+        text += "…";
     text += "　是否要更新？";
     return text;
 }

@@ -15,7 +15,13 @@
 // record is on its way to disk when the call returns. Rules this module keeps:
 // - one record is one line, written in a single append: a valid JSON object whatever bytes
 //   its texts hold (invalid UTF-8 becomes U+FFFD), so the file can be read line by line;
-// - the log is only ever appended to; what is in it stays;
+// - the log is only ever appended to; what is in it stays, until it passes
+//   kAuditLogRotateBytes: then it is renamed mrvn-audit.log.1 (an older .1 becomes .2, and
+//   so on; the oldest, .9, is dropped) and a new log begins;
+// - only a regular file of that very name is written: a symbolic link, a FIFO or a device
+//   is refused without waiting (as a failed append), never followed or blocked on;
+// - a record that could be written only in part (a full disk) is cut off again, so the
+//   file always ends with a whole line;
 // - the file is created readable and writable by its owner only (0600), as it names the
 //   roles mailed and the tables emptied;
 // - a failed append is reported to the caller, which tells the operator after the mail or
@@ -23,6 +29,10 @@
 namespace mrvn {
 
 inline constexpr char kAuditLogFileName[] = "mrvn-audit.log";
+// A record that would take the log past this size goes to a new log.
+inline constexpr std::uint64_t kAuditLogRotateBytes = 16 * 1024 * 1024;
+// mrvn-audit.log.1 … .9 are kept.
+inline constexpr int kAuditLogGenerations = 9;
 
 using AuditClock = std::chrono::system_clock;
 

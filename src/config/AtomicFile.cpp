@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,6 +46,24 @@ fs::path TemporaryName(const fs::path& target)
     const std::string suffix =
         std::to_string(ProcessId()) + "." + std::to_string(g_temporaryCounter++) + ".tmp";
     return target.parent_path() / fs::path(TemporaryPrefix(target) + fs::path(suffix).native());
+}
+
+fs::path LockFileName(const fs::path& target)
+{
+    return fs::path(target.native() + fs::path(".lock").native());
+}
+
+// Tries `attempt` until it succeeds or kLockWait has passed.
+template <typename Attempt> bool RetryUntilLocked(Attempt attempt)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    for (;;) {
+        if (attempt())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 bool IsOldEnough(const fs::path& path)
@@ -120,6 +139,35 @@ bool RemoveUnlessHeld(const fs::path& temporary)
 }
 
 } // namespace
+
+FileLock::FileLock(const fs::path& target)
+{
+    HANDLE file = CreateFileW(LockFileName(target).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    m_handle = file;
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        return;
+    m_locked = RetryUntilLocked([file] {
+        OVERLAPPED at{};
+        return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                          &at) != 0;
+    });
+}
+
+FileLock::~FileLock()
+{
+    if (m_handle == nullptr)
+        return;
+    if (m_locked) {
+        OVERLAPPED at{};
+        UnlockFileEx(m_handle, 0, 1, 0, &at);
+    }
+    CloseHandle(m_handle);
+}
 
 AtomicFileWriter::AtomicFileWriter(fs::path target) : m_target(std::move(target))
 {
@@ -237,6 +285,29 @@ bool RemoveUnlessHeld(const fs::path& temporary)
 }
 
 } // namespace
+
+FileLock::FileLock(const fs::path& target)
+{
+    // O_NONBLOCK: a FIFO of the name must not hold the open; only a regular file is locked.
+    m_fd = ::open(LockFileName(target).c_str(),
+                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (m_fd < 0)
+        return;
+    struct stat info
+    {
+    };
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const int fd = m_fd;
+    m_locked = RetryUntilLocked([fd] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; });
+}
+
+FileLock::~FileLock()
+{
+    // Closing the descriptor lets go of the lock.
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
 AtomicFileWriter::AtomicFileWriter(fs::path target) : m_target(std::move(target))
 {

@@ -21,7 +21,10 @@
 //   file is held (POSIX: an exclusive flock; Windows: opened without delete sharing), so
 //   no other instance removes it. One that nobody holds and that was last modified at least
 //   kStaleTemporaryAge ago is left over from a crashed write (it may hold the password in
-//   plain text) and is removed by the next write to the same file.
+//   plain text) and is removed by the next write to the same file and at start-up;
+// - a read-modify-write holds an exclusive lock on "<name>.lock" beside the file (POSIX:
+//   flock; Windows: LockFileEx), so two copies of the tool take turns; the lock file is
+//   left in place, empty (removing it would let a third copy lock a new file of the name).
 namespace mrvn {
 
 enum class ReadResult { Loaded, Missing, NotRegular, Unreadable };
@@ -38,6 +41,31 @@ inline constexpr std::chrono::seconds kStaleTemporaryAge{60};
 // Removes the temporary files of earlier writes to `target` that nobody holds any more and
 // that are older than kStaleTemporaryAge. Returns how many were removed.
 std::size_t RemoveStaleTemporaries(const std::filesystem::path& target);
+
+// How long a writer waits for another copy's read-modify-write before it gives up: such a
+// turn takes milliseconds; a copy that holds the lock longer has hung.
+inline constexpr std::chrono::milliseconds kLockWait{10000};
+
+// The exclusive lock of `target` (see above), held until the object goes. Locked() is false
+// when the lock file could not be opened or the lock was not had within kLockWait.
+class FileLock
+{
+public:
+    explicit FileLock(const std::filesystem::path& target);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool Locked() const { return m_locked; }
+
+private:
+#ifdef _WIN32
+    void* m_handle = nullptr;
+#else
+    int m_fd = -1;
+#endif
+    bool m_locked = false;
+};
 
 // One replacement of `target`: construct, Write, Commit. Destroying it uncommitted removes
 // the temporary file.

@@ -20,7 +20,10 @@ struct Line
     bool hasRaw = false;
 };
 
-struct Document
+
+} // namespace
+
+struct ConfigDocument
 {
     Encoding encoding = Encoding::Gbk;
     std::vector<Line> lines;
@@ -31,6 +34,10 @@ struct Document
     bool existed = false;
     std::string original;
 };
+
+namespace {
+
+using Document = ConfigDocument;
 
 enum class LoadResult { Loaded, Missing, Unreadable };
 
@@ -390,9 +397,14 @@ void SetValue(Document& doc, std::string_view section, std::string_view key, std
                 {MakeLine(std::string(key) + "=" + SingleLine(value))});
 }
 
-// Runs `change` on the loaded file and writes the result back when it changed anything.
+// Runs `change` on the file as it is now and writes the result back when it changed
+// anything, all under the file's lock: a change another copy made since our last read is in
+// what `change` sees, and no other copy writes in between.
 template <typename Change> bool Modify(const std::filesystem::path& path, Change change)
 {
+    const FileLock lock(ResolveWriteTarget(path));
+    if (!lock.Locked())
+        return false;
     Document doc;
     const LoadResult loaded = Load(path, doc);
     // An unreadable file is not replaced: rewriting it would lose what it holds.
@@ -448,13 +460,22 @@ std::string ConfigFile::ReadValue(std::string_view section, std::string_view key
     while (skip < native.size() && code(native[skip]) <= 0x20)
         ++skip;
     const std::filesystem::path path(native.substr(skip));
-    section = NormalizeName(section);
-    key = NormalizeName(key);
-    if (path.empty() || section.empty() || key.empty())
+    if (path.empty())
         return {};
-
     Document doc;
     if (Load(path, doc) != LoadResult::Loaded)
+        return std::string(defaultValue);
+    return ConfigEdit(doc).ReadValue(section, key, defaultValue);
+}
+
+std::string ConfigEdit::ReadValue(std::string_view section, std::string_view key,
+                                  std::string_view defaultValue) const
+{
+    const Document& doc = m_document;
+    section = NormalizeName(section);
+    key = NormalizeName(key);
+    // The platform reader answers a question about no name with the caller's default.
+    if (section.empty() || key.empty())
         return std::string(defaultValue);
     const SectionRange range = FindSection(doc, section);
     if (!range.found)
@@ -469,6 +490,66 @@ std::string ConfigFile::ReadValue(std::string_view section, std::string_view key
         value = value.substr(1, value.size() - 2);
     }
     return CutToBuffer(value);
+}
+
+bool ConfigEdit::WriteValue(std::string_view section, std::string_view key,
+                            std::string_view value)
+{
+    section = NormalizeName(section);
+    key = NormalizeName(key);
+    if (section.empty() || key.empty())
+        return false;
+    SetValue(m_document, section, key, value);
+    return true;
+}
+
+bool ConfigEdit::WriteSection(std::string_view section,
+                              const std::vector<std::pair<std::string, std::string>>& keys)
+{
+    section = NormalizeName(section);
+    if (section.empty())
+        return false;
+    for (const auto& [key, value] : keys) {
+        if (NormalizeName(key).empty())
+            return false;
+    }
+    Document& doc = m_document;
+    std::vector<Line> body;
+    for (const auto& [key, value] : keys)
+        body.push_back(MakeLine(std::string(NormalizeName(key)) + "=" + SingleLine(value)));
+    const SectionRange range = FindSection(doc, section);
+    if (!range.found) {
+        body.insert(body.begin(), MakeLine("[" + std::string(section) + "]"));
+        InsertLines(doc, doc.lines.size(), std::move(body));
+        return true;
+    }
+    const std::size_t end = EndOfContent(doc, range);
+    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(range.header + 1),
+                    doc.lines.begin() + static_cast<std::ptrdiff_t>(end));
+    InsertLines(doc, range.header + 1, std::move(body));
+    return true;
+}
+
+bool ConfigEdit::DeleteSection(std::string_view section)
+{
+    section = NormalizeName(section);
+    if (section.empty())
+        return false;
+    Document& doc = m_document;
+    const SectionRange range = FindSection(doc, section);
+    if (!range.found)
+        return false;
+    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(range.header),
+                    doc.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
+    return true;
+}
+
+bool ConfigFile::Update(const std::function<bool(ConfigEdit&)>& change)
+{
+    return Modify(m_path, [&](Document& doc) {
+        ConfigEdit edit(doc);
+        return change(edit);
+    });
 }
 
 bool ConfigFile::WriteValue(std::string_view section, std::string_view key, std::string_view value)
@@ -495,17 +576,9 @@ bool ConfigFile::WriteValues(std::string_view section,
 
 bool ConfigFile::DeleteSection(std::string_view section)
 {
-    section = NormalizeName(section);
-    if (section.empty())
+    if (NormalizeName(section).empty())
         return false;
-    return Modify(m_path, [&](Document& doc) {
-        const SectionRange range = FindSection(doc, section);
-        if (!range.found)
-            return false;
-        doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(range.header),
-                        doc.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
-        return true;
-    });
+    return Modify(m_path, [&](Document& doc) { return ConfigEdit(doc).DeleteSection(section); });
 }
 
 bool ConfigFile::DeleteKey(std::string_view section, std::string_view key)
@@ -529,29 +602,14 @@ bool ConfigFile::DeleteKey(std::string_view section, std::string_view key)
 bool ConfigFile::WriteSection(std::string_view section,
                               const std::vector<std::pair<std::string, std::string>>& keys)
 {
-    section = NormalizeName(section);
-    if (section.empty())
+    if (NormalizeName(section).empty())
         return false;
     for (const auto& [key, value] : keys) {
         if (NormalizeName(key).empty())
             return false;
     }
-    return Modify(m_path, [&](Document& doc) {
-        std::vector<Line> body;
-        for (const auto& [key, value] : keys)
-            body.push_back(MakeLine(std::string(NormalizeName(key)) + "=" + SingleLine(value)));
-        const SectionRange range = FindSection(doc, section);
-        if (!range.found) {
-            body.insert(body.begin(), MakeLine("[" + std::string(section) + "]"));
-            InsertLines(doc, doc.lines.size(), std::move(body));
-            return true;
-        }
-        const std::size_t end = EndOfContent(doc, range);
-        doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(range.header + 1),
-                        doc.lines.begin() + static_cast<std::ptrdiff_t>(end));
-        InsertLines(doc, range.header + 1, std::move(body));
-        return true;
-    });
+    return Modify(m_path,
+                  [&](Document& doc) { return ConfigEdit(doc).WriteSection(section, keys); });
 }
 
 ConnectionSettings LoadConnectionSettings(const ConfigFile& file)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,7 +25,10 @@
 // - a value is one line: line ends inside it are written as spaces;
 // - every call opens, reads or rewrites and closes the file; nothing is cached; each
 //   rewrite is atomic (see AtomicFile.h: a crash leaves the old file, a symbolic link is
-//   written through, a FIFO or device of the name is refused without blocking).
+//   written through, a FIFO or device of the name is refused without blocking);
+// - every rewrite reads the file again while it holds the file's lock (FileLock), so a
+//   change another copy of the tool made in the meantime is kept, never written over;
+// - an empty section or key name reads as the caller's default, as the platform does.
 // All texts passed in and returned are UTF-8.
 namespace mrvn {
 
@@ -36,6 +40,26 @@ inline constexpr std::size_t kMaxValueBytes = 10239;
 // The directory that holds the running program file (not the current directory); empty
 // when the system cannot tell.
 std::filesystem::path ProgramDirectory();
+
+struct ConfigDocument;
+
+// The file as one Update sees it: reads and changes in memory, written back in one rewrite.
+// The same rules as the calls of ConfigFile of the same names.
+class ConfigEdit
+{
+public:
+    std::string ReadValue(std::string_view section, std::string_view key,
+                          std::string_view defaultValue = {}) const;
+    bool WriteValue(std::string_view section, std::string_view key, std::string_view value);
+    bool WriteSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& keys);
+    bool DeleteSection(std::string_view section);
+
+private:
+    friend class ConfigFile;
+    explicit ConfigEdit(ConfigDocument& document) : m_document(document) {}
+    ConfigDocument& m_document;
+};
 
 class ConfigFile
 {
@@ -62,6 +86,11 @@ public:
     // Replaces the section (or creates it at the end) with exactly these keys, in one write.
     bool WriteSection(std::string_view section,
                       const std::vector<std::pair<std::string, std::string>>& keys);
+
+    // One read-modify-write under the file's lock: `change` reads and edits the file as it
+    // is now and returns whether to write; whatever it changed goes back in one rewrite.
+    // False when the file could not be locked, read or written (it is then unchanged).
+    bool Update(const std::function<bool(ConfigEdit&)>& change);
 
 private:
     std::filesystem::path m_path;

@@ -65,19 +65,25 @@ std::string JoinNames(const std::vector<std::string>& names)
 
 std::vector<std::string> ReadArchiveNames(const ConfigFile& file)
 {
-    return SplitText(file.ReadValue(kArchiveListSection, kArchiveListKey), "|");
+    std::vector<std::string> names;
+    for (std::string& name : SplitText(file.ReadValue(kArchiveListSection, kArchiveListKey), "|")) {
+        if (!name.empty())
+            names.push_back(std::move(name));
+    }
+    return names;
 }
 
 AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
                             const ArchiveContent& page)
 {
-    const std::string list = file.ReadValue(kArchiveListSection, kArchiveListKey);
-    const std::vector<std::string> names = SplitText(list, "|");
-
     // "|" splits the list, "[" and "]" would end the section header early.
     if (typedName.find_first_of("|[]") != std::string_view::npos)
         return AddArchiveResult::Forbidden;
     const std::string name = RemoveAllSpaces(typedName);
+    // Written in GBK, such a name would come back with "?" in its place, cut off from its
+    // section.
+    if (!name.empty() && GbkToUtf8(Utf8ToGbk(name)) != name)
+        return AddArchiveResult::NotGbk;
 
     std::vector<std::pair<std::string, std::string>> keys = {
         {"title", RemoveAllSpaces(page.title)},     {"content", RemoveAllSpaces(page.content)},
@@ -101,46 +107,63 @@ AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
 
     if (name.empty())
         return AddArchiveResult::Empty;
-
-    // Section names are matched without regard to ASCII case, so such names would share one
-    // section; the list's own section and the connection settings are not archives.
+    // The list's own section and the connection settings are not archives.
     if (IsReservedName(name))
-        return AddArchiveResult::Duplicate;
-    for (const std::string& existing : names) {
-        if (EqualsAsciiNoCase(existing, name))
-            return AddArchiveResult::Duplicate;
-    }
-    // Beyond the read limit the list would come back cut: the new name unlisted, the last
-    // one maimed, and both lost at the next save.
-    const std::string newList = names.empty() ? name : list + "|" + name;
-    if (GbkByteLength(newList) > kMaxValueBytes)
-        return AddArchiveResult::ListFull;
+        return AddArchiveResult::Reserved;
 
-    // The section first, replaced whole so no stale item keys survive; the list last, so a
-    // failure leaves at worst an unlisted section that a later save replaces.
-    if (!file.WriteSection(name, keys))
-        return AddArchiveResult::WriteFailed;
-    if (!file.WriteValue(kArchiveListSection, kArchiveListKey, newList)) {
-        file.DeleteSection(name);
-        return AddArchiveResult::WriteFailed;
-    }
-    return AddArchiveResult::Added;
+    // The list is read and written back under the file's lock, with the section in the same
+    // rewrite: another copy of the tool adding or deleting at the same time loses nothing.
+    AddArchiveResult result = AddArchiveResult::Added;
+    const bool written = file.Update([&](ConfigEdit& edit) {
+        const std::string list = edit.ReadValue(kArchiveListSection, kArchiveListKey);
+        const std::vector<std::string> names = SplitText(list, "|");
+        // Section names are matched without regard to ASCII case, so such names would share
+        // one section.
+        for (const std::string& existing : names) {
+            if (EqualsAsciiNoCase(existing, name)) {
+                result = AddArchiveResult::Duplicate;
+                return false;
+            }
+        }
+        // Beyond the read limit the list would come back cut: the new name unlisted, the
+        // last one maimed, and both lost at the next save.
+        const std::string newList = names.empty() ? name : list + "|" + name;
+        if (GbkByteLength(newList) > kMaxValueBytes) {
+            result = AddArchiveResult::ListFull;
+            return false;
+        }
+        // The section is replaced whole, so no stale item keys survive.
+        return edit.WriteSection(name, keys) &&
+               edit.WriteValue(kArchiveListSection, kArchiveListKey, newList);
+    });
+    return written ? result : AddArchiveResult::WriteFailed;
 }
 
-DeleteArchiveResult DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name)
+DeleteArchiveResult DeleteArchive(ConfigFile& file, std::string_view name)
 {
-    std::vector<std::string> names = ReadArchiveNames(file);
-    if (selectedRow >= 0 && static_cast<std::size_t>(selectedRow) < names.size())
-        names.erase(names.begin() + selectedRow);
-    if (!file.WriteValue(kArchiveListSection, kArchiveListKey, JoinNames(names)))
-        return DeleteArchiveResult::WriteFailed;
-    const bool shared = std::any_of(names.begin(), names.end(), [name](const std::string& other) {
-        return EqualsAsciiNoCase(other, name);
+    DeleteArchiveResult result = DeleteArchiveResult::NotListed;
+    const bool written = file.Update([&](ConfigEdit& edit) {
+        std::vector<std::string> names =
+            SplitText(edit.ReadValue(kArchiveListSection, kArchiveListKey), "|");
+        // By name, not by row: another copy may have changed the list since it was shown.
+        const auto piece = std::find(names.begin(), names.end(), name);
+        if (piece == names.end())
+            return false;
+        names.erase(piece);
+        edit.WriteValue(kArchiveListSection, kArchiveListKey, JoinNames(names));
+        const bool shared =
+            std::any_of(names.begin(), names.end(), [name](const std::string& other) {
+                return EqualsAsciiNoCase(other, name);
+            });
+        if (!IsSectionName(name) || IsReservedName(name) || shared) {
+            result = DeleteArchiveResult::ListOnly;
+            return true;
+        }
+        edit.DeleteSection(name);
+        result = DeleteArchiveResult::Deleted;
+        return true;
     });
-    if (!IsSectionName(name) || IsReservedName(name) || shared)
-        return DeleteArchiveResult::ListOnly;
-    return file.DeleteSection(name) ? DeleteArchiveResult::Deleted
-                                    : DeleteArchiveResult::WriteFailed;
+    return written ? result : DeleteArchiveResult::WriteFailed;
 }
 
 ArchiveContent LoadArchive(const ConfigFile& file, std::string_view name)

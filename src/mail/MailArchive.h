@@ -41,32 +41,39 @@ struct ArchiveContent
     friend bool operator==(const ArchiveContent&, const ArchiveContent&) = default;
 };
 
-// The pieces of "list", in order (an empty piece stays: it is a row of the list).
+// The names of "list", in order; empty pieces (of a hand-edited list) are no archives and
+// are left out.
 std::vector<std::string> ReadArchiveNames(const ConfigFile& file);
 
-enum class AddArchiveResult { Added, Forbidden, Empty, Duplicate, ListFull, WriteFailed };
+enum class AddArchiveResult { Added, Forbidden, NotGbk, Empty, Reserved, Duplicate, ListFull,
+                              WriteFailed };
 
 // Saves the page under the typed name. Forbidden: "|", "[", "]" or a control character in
 // the name, a quote at either end of it, or a value config.dat cannot give back as it was
 // (a line break, a character GBK lacks, enclosing quotes, "|" in an item name, an item
-// code that is empty or holds "|"). Empty: no name once spaces are removed. Duplicate: a
-// name already listed, ignoring ASCII case, or "system"/"itemlist". ListFull: the name
-// list would pass what config.dat reads back of a value. Nothing is written unless every
-// check passed; WriteFailed leaves the file as it was.
+// code that is empty or holds "|"). NotGbk: a character of the name that GBK lacks.
+// Empty: no name once spaces are removed. Reserved: "system" or "itemlist" (any case).
+// Duplicate: a name already listed, ignoring ASCII case. ListFull: the name list would
+// pass what config.dat reads back of a value. The section and the list are written in one
+// rewrite under the file's lock, against the list as it is then (another copy of the tool
+// may have changed it); nothing is written unless every check passed; WriteFailed leaves
+// the file as it was.
 AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
                             const ArchiveContent& page);
 
 enum class DeleteArchiveResult {
     Deleted,     // the list piece and the archive's section are gone
     ListOnly,    // the list piece is gone; `name` names no section of its own to delete
+    NotListed,   // no piece of the list is `name` (another copy deleted it): nothing changed
     WriteFailed, // config.dat could not be written
 };
 
-// Removes the list piece at selectedRow (0-based) and the section `name`. A name that an
-// archive could not have been saved under (empty, reserved, a control character, spaces
-// or quotes at its ends), or that another listed name shares a section with, leaves every
-// section alone: config.dat would match it to another section.
-DeleteArchiveResult DeleteArchive(ConfigFile& file, int selectedRow, std::string_view name);
+// Removes the first list piece that is exactly `name` and the section `name`, in one
+// rewrite under the file's lock. A name that an archive could not have been saved under
+// (empty, reserved, a control character, spaces or quotes at its ends), or that another
+// listed name shares a section with, leaves every section alone: config.dat would match it
+// to another section.
+DeleteArchiveResult DeleteArchive(ConfigFile& file, std::string_view name);
 
 // The archive's fields (defaults only for absent keys) and its item rows. Values without
 // "|" are skipped, and so are values without a code piece ("A|", "A||C"), which would put

@@ -4,18 +4,20 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+class QNetworkAccessManager;
 
 // The start-up version check: the version page is cut at "分割线"; the second piece is the
 // newest version, the fourth the address to download it from. Rules this module keeps:
 // - the page is fetched without blocking the window, within a time-out that covers the
 //   whole answer and every redirect (at most three, never from https down to http);
 // - the answer is bounded: a head over 64 KiB or a body over kMaxVersionPageBytes makes the
-//   page unreadable, and no more than kVersionPageReadChunk is read at once or left waiting
-//   in the socket;
+//   page unreadable (the reply is aborted as soon as the limit is passed), and no more than
+//   kVersionPageReadChunk is read at once or left waiting in the reply;
+// - HTTP itself (status, framing, redirects, TLS) is Qt's: this module parses no HTTP;
 // - the page comes from outside: whatever it holds, the only address the tool will open
 //   from it is an http or https address with a host (WebAddressToOpen), never a program
 //   or a file on the machine.
@@ -45,11 +47,12 @@ inline constexpr qint64 kMaxVersionPageBytes = 1024 * 1024;
 // The most read from the connection at once, and the most its socket holds ahead of us.
 inline constexpr qint64 kVersionPageReadChunk = 64 * 1024;
 
-// Downloads the version page without blocking the window: one HTTP/1.1 GET on a socket
-// of the window's thread (no proxy, no cache), following up to three redirects. Finished
-// is emitted exactly once per Fetch, with an empty body when the page could not be read:
-// no answer, an error status, a head over 64 KiB, a body over kMaxVersionPageBytes, or no
-// complete answer within the time-out. Destroying the fetcher drops what is still
+// Downloads the version page without blocking the window, through Qt's HTTP client (no
+// proxy, no cache, the address as the agent), following up to three redirects, never from
+// https down to http. Finished is emitted exactly once per Fetch, always from the event
+// loop (never inside Fetch), with an empty body when the page could not be read: no
+// answer, a status other than 2xx, a head over 64 KiB, a body over kMaxVersionPageBytes,
+// or no complete answer within the time-out. Destroying the fetcher drops what is still
 // running at once, without a Finished.
 class VersionPageFetcher : public QObject
 {
@@ -70,8 +73,7 @@ signals:
 
 private:
     class Download;
-    struct FetchState;
-    void OnDownloadDone(const std::shared_ptr<FetchState>& fetch);
+    QNetworkAccessManager* m_manager;
     qint64 m_peakBuffered = 0;
 };
 

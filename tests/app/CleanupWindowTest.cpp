@@ -415,8 +415,10 @@ TEST_F(CleanupAudit, TheAboutPageSaysWhereTheLogIs)
     auto* about = Find<QLabel>("标签5");
     EXPECT_EQ(about->geometry(), QRect(16, 40, 464, 380));
     auto* where = Find<QLabel>("标签操作记录");
-    const QString path = AuditPathText(Folder() / "mrvn-audit.log");
-    EXPECT_EQ(where->text(), QStringLiteral("操作记录文件：") + path);
+    // The folder, where the rotated logs lie too.
+    EXPECT_EQ(where->text(), QStringLiteral("操作记录文件夹：") + AuditPathText(Folder()) +
+                                 QStringLiteral("\nmrvn-audit.log 每满 16 MiB 依次改名为 "
+                                                "mrvn-audit.log.1 至 .9"));
     // Below the text of the about label, inside the page.
     const int textBottom = about->y() + about->fontMetrics()
                                             .boundingRect(QRect(0, 0, about->width(), 10000),

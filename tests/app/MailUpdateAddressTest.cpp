@@ -93,5 +93,30 @@ TEST_F(MailUpdateAddress, AnAddressHandedToTheBrowserStillEndsTheProgram)
     EXPECT_FALSE(window.isVisible());
 }
 
+TEST_F(MailUpdateAddress, ABrowserThatDoesNotOpenTheAddressKeepsTheProgram)
+{
+    // A version text of nearly 1 MiB, too (the most a page holds): the question shows its
+    // start only.
+    OnePageServer server("a分割线2" + QByteArray((1 << 20) - 100, '0') +
+                         "分割线b分割线<p>https://example.org/new</p>分割线");
+    m_address = server.Address();
+    dialogs.answers = {MessageAnswer::Yes};
+    dialogs.browserTakesAddress = false;
+    MainWindow& window = Window();
+    window.show();
+    QSignalSpy finished(&window, &MainWindow::UpdateCheckFinished);
+    window.UpdateCheck();
+    ASSERT_TRUE(finished.wait(8000));
+    EXPECT_EQ(finished.at(0).at(0).toBool(), false);
+    ASSERT_EQ(dialogs.opened.size(), 1u);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("最新版本：2") +
+                                                   QString(63, u'0') + QStringLiteral("…　")));
+    EXPECT_LT(dialogs.messages[0].text.size(), 200);
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("更新地址无法打开，请手动下载新版本！"));
+    EXPECT_EQ(dialogs.messages[1].icon, MessageIcon::Warning);
+    EXPECT_TRUE(window.isVisible());
+}
+
 } // namespace
 } // namespace mrvn::test

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "CaseRows.h"
 #include "ModelTesterFindings.h"
 #include "TestDb.h"
 
@@ -10,6 +11,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QHeaderView>
@@ -261,7 +263,9 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
     EXPECT_EQ(dialogs.saveAsked[0].title, QStringLiteral("导出角色列表"));
     EXPECT_EQ(dialogs.saveAsked[0].filter, QStringLiteral("CSV 文件 (*.csv)"));
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("导出完成！"));
+    // Where and how many, under the first line.
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("导出完成！\r\n共导出 3 行，文件：") +
+                                            QDir::toNativeSeparators(file));
     QFile csv(file);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QByteArray bytes = csv.readAll();
@@ -295,6 +299,66 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("导出失败！"));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
     EXPECT_FALSE(dialogs.messages[0].details.isEmpty());
+}
+
+TEST(SpreadsheetSafeCell, NeutralisesWhatASpreadsheetWouldRun)
+{
+    struct Case
+    {
+        const char* cell;
+        bool numericColumn;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"=HYPERLINK(\"http://x\",\"y\")", false, "'=HYPERLINK(\"http://x\",\"y\")"},
+        {"+1", false, "'+1"},
+        {"-2", false, "'-2"},
+        {"@x", false, "'@x"},
+        {"\tx", false, "'\tx"},
+        {"\rx", false, "'\rx"},
+        {"a=b", false, "a=b"},
+        {"", false, ""},
+        {" =1", false, " =1"},
+        // In a column of numbers a number stays one; anything else there is a text.
+        {"-2", true, "-2"},
+        {"-0.5", true, "-0.5"},
+        {"12", true, "12"},
+        {"-", true, "'-"},
+        {"-1+1", true, "'-1+1"},
+        {"-1.", true, "'-1."},
+        {"+1", true, "'+1"},
+        {"=1", true, "'=1"},
+    };
+    ForEachRow(cases, &Case::cell, [](const Case& c) {
+        EXPECT_EQ(SpreadsheetSafeCell(QString::fromUtf8(c.cell), c.numericColumn),
+                  QString::fromUtf8(c.expected));
+    });
+}
+
+TEST_F(RoleListView, FormulaCellsAreNeutralisedInTheCsvAndTheClipboard)
+{
+    CommonPage& page = Page();
+    page.ShowRoles(Rows({{"1", "=1+1", "-3", "-40", false}, {"2", "@SUM(A1)", "5", "+6", false}}));
+    ASSERT_EQ(Ids(), (std::vector<std::string>{"1", "2"}));
+
+    const QString file = QString::fromStdString((Folder() / "roles.csv").string());
+    dialogs.savePaths = {file};
+    page.PrepareRoleListMenu();
+    FindIn<QAction>(page, "导出角色列表")->trigger();
+    QFile csv(file);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[1], QByteArray(" - ,'=1+1,-3,,,,,,,-40,,'-3分,,,1,\r"));
+    EXPECT_EQ(lines[2], QByteArray(" - ,'@SUM(A1),5,,,,,,,'+6,,5分,,,2,\r"));
+
+    View().SetSelectedRows({0, 1});
+    View().setFocus();
+    QTest::keyClick(&View(), Qt::Key_C, Qt::ControlModifier);
+    const QStringList copied = QGuiApplication::clipboard()->text().split(u'\n');
+    ASSERT_GE(copied.size(), 3);
+    EXPECT_EQ(copied[1], QStringLiteral(" - \t'=1+1\t-3\t\t\t\t\t\t\t-40\t\t'-3分\t\t\t1\t"));
+    EXPECT_EQ(copied[2], QStringLiteral(" - \t'@SUM(A1)\t5\t\t\t\t\t\t\t'+6\t\t5分\t\t\t2\t"));
 }
 
 TEST_F(RoleListView, MenuKeyAndShiftF10OpenTheMenuOnTheSelectedRow)

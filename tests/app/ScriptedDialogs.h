@@ -48,7 +48,11 @@ public:
         return text;
     }
 
-    void OpenAddress(const QString& address) override { opened.push_back(address); }
+    bool OpenAddress(const QString& address) override
+    {
+        opened.push_back(address);
+        return browserTakesAddress;
+    }
 
     std::optional<QString> SaveFileName(QWidget*, const QString& title, const QString& suggested,
                                         const QString& filter) override
@@ -74,6 +78,8 @@ public:
     std::vector<Shown> messages;
     std::vector<Asked> inputs;
     std::vector<QString> opened;
+    // What OpenAddress answers: whether a browser took the address.
+    bool browserTakesAddress = true;
     struct SaveAsked
     {
         QString title;

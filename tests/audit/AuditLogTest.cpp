@@ -8,12 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace mrvn {
@@ -228,6 +234,123 @@ TEST_F(AuditLogTest, AnAppendThatCannotBeWrittenSaysSo)
         EXPECT_TRUE(cleanup.error);
         EXPECT_FALSE(AuditMailSend(c.path, SomeMail()));
     }
+}
+
+TEST_F(AuditLogTest, OnlyARegularFileOfItsOwnNameIsWrittenAndNothingWaits)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "needs POSIX FIFOs and symbolic links";
+#else
+    const std::filesystem::path target = Log().parent_path() / "target.log";
+    struct Case
+    {
+        const char* what;
+        std::function<void()> make;
+    };
+    int reader = -1;
+    const Case cases[] = {
+        {"a FIFO nobody reads", [&] { ASSERT_EQ(::mkfifo(Log().c_str(), 0600), 0); }},
+        {"a FIFO with a reader",
+         [&] {
+             ASSERT_EQ(::mkfifo(Log().c_str(), 0600), 0);
+             reader = ::open(Log().c_str(), O_RDONLY | O_NONBLOCK);
+             ASSERT_GE(reader, 0);
+         }},
+        {"a link to a file",
+         [&] {
+             std::ofstream(target, std::ios::binary) << "{\"kind\":\"other\"}\n";
+             std::filesystem::create_symlink(target, Log());
+         }},
+        {"a link to nowhere", [&] { std::filesystem::create_symlink(target, Log()); }},
+    };
+    test::ForEachRow(cases, &Case::what, [&](const Case& c) {
+        std::filesystem::remove(Log());
+        std::filesystem::remove(target);
+        c.make();
+        const std::string targetBefore = Bytes(target);
+        const AuditResult result = AuditMailSend(Log(), SomeMail());
+        EXPECT_FALSE(result);
+        EXPECT_EQ(Bytes(target), targetBefore);
+        if (reader >= 0) {
+            char byte;
+            EXPECT_LT(::read(reader, &byte, 1), 1);
+            ::close(reader);
+            reader = -1;
+        }
+    });
+#endif
+}
+
+TEST_F(AuditLogTest, AShortWriteLeavesOnlyWholeLines)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "needs POSIX file size limits";
+#else
+    ASSERT_TRUE(AuditMailSend(Log(), SomeMail()));
+    const std::string before = Bytes(Log());
+    MailAuditRecord longMail = SomeMail();
+    longMail.content = std::string(4000, 'x');
+    // A child whose files may grow by 100 bytes only: the record is written in part, as on a
+    // full disk.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(before.size() + 100),
+                           static_cast<rlim_t>(before.size() + 100)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(AuditMailSend(Log(), longMail) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the short write was reported as written";
+    EXPECT_EQ(Bytes(Log()), before);
+
+    ASSERT_TRUE(AuditMailSend(Log(), SomeMail()));
+    const std::vector<std::string> lines = Lines(Log());
+    EXPECT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines)
+        EXPECT_TRUE(json::accept(line)) << line;
+#endif
+}
+
+TEST_F(AuditLogTest, RotatesBeforePassingTheLimit)
+{
+    const std::string line = MailAuditLine(SomeMail(), SomeMoment());
+    const std::uint64_t record = line.size() + 1;
+    struct Case
+    {
+        const char* what;
+        std::uint64_t size;
+        bool rotated;
+    };
+    const Case cases[] = {
+        {"the record just fits", kAuditLogRotateBytes - record, false},
+        {"one byte more", kAuditLogRotateBytes - record + 1, true},
+    };
+    const auto generation = [&](int n) {
+        return std::filesystem::path(Log().string() + "." + std::to_string(n));
+    };
+    test::ForEachRow(cases, &Case::what, [&](const Case& c) {
+        for (int n = 1; n <= kAuditLogGenerations; ++n)
+            std::ofstream(generation(n), std::ios::binary) << "generation " << n << "\n";
+        std::filesystem::remove(Log());
+        std::ofstream(Log(), std::ios::binary) << "{}\n";
+        std::filesystem::resize_file(Log(), c.size);
+
+        ASSERT_TRUE(AuditMailSend(Log(), SomeMail(), SomeMoment()));
+        if (!c.rotated) {
+            EXPECT_EQ(std::filesystem::file_size(Log()), kAuditLogRotateBytes);
+            EXPECT_EQ(Bytes(generation(1)), "generation 1\n");
+            return;
+        }
+        EXPECT_EQ(Bytes(Log()), line + "\n");
+        EXPECT_EQ(std::filesystem::file_size(generation(1)), c.size);
+        for (int n = 2; n <= kAuditLogGenerations; ++n)
+            EXPECT_EQ(Bytes(generation(n)), "generation " + std::to_string(n - 1) + "\n");
+        EXPECT_FALSE(std::filesystem::exists(generation(kAuditLogGenerations + 1)));
+    });
 }
 
 } // namespace

@@ -32,8 +32,12 @@ TEST_F(ConfigFileTest, ReadsValuesLikeThePlatformReader)
         {"nosuch", "ip", "dflt", "dflt"},
         {" \t system", "\x01 ip", "d", "10.0.0.5"},
         {"system ", "ip\t", "d", "10.0.0.5"},
-        {"  ", "ip", "dflt", ""},
-        {"system", "\x05", "dflt", ""},
+        // No name at all: the caller's default, as the platform reader gives it.
+        {"  ", "ip", "dflt", "dflt"},
+        {"system", "\x05", "dflt", "dflt"},
+        {"", "ip", "dflt", "dflt"},
+        {"system", "", "dflt", "dflt"},
+        {"", "", "", ""},
         {"itemlist", "list", "", "礼包|誠意"},
         {"档案誠臸", "标题", "", "謀臶]\\值"}, // trail bytes 0x5C 0x5B 0x5D
         {"档案誠臸", "内容", "", "hello=world"},

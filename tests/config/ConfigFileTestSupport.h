@@ -35,11 +35,14 @@ protected:
         return target;
     }
 
+    // The folder's files but the lock file a rewrite leaves beside config.dat.
     std::vector<std::string> DirectoryEntries() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(m_dir))
-            names.push_back(entry.path().filename().string());
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+            if (entry.path().filename() != "config.dat.lock")
+                names.push_back(entry.path().filename().string());
+        }
         return names;
     }
 

@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <thread>
 
 namespace mrvn {
 
@@ -75,9 +78,9 @@ TEST_F(MailArchiveFile, RefusalsComeInOrderAndWriteNothing)
         {"S e t A", AddArchiveResult::Duplicate},
         {"seta", AddArchiveResult::Duplicate},
         {"SETA", AddArchiveResult::Duplicate},
-        {"system", AddArchiveResult::Duplicate},
-        {"System", AddArchiveResult::Duplicate},
-        {"ITEMLIST", AddArchiveResult::Duplicate},
+        {"system", AddArchiveResult::Reserved},
+        {"System", AddArchiveResult::Reserved},
+        {"ITEMLIST", AddArchiveResult::Reserved},
         {"", AddArchiveResult::Empty},
         {"   ", AddArchiveResult::Empty},
         {"　 　", AddArchiveResult::Empty},
@@ -86,7 +89,12 @@ TEST_F(MailArchiveFile, RefusalsComeInOrderAndWriteNothing)
         {"[a", AddArchiveResult::Forbidden},
         {"a]", AddArchiveResult::Forbidden},
         {"seta|", AddArchiveResult::Forbidden},
-        {"😀", AddArchiveResult::Forbidden}, // config.dat is GBK
+        // config.dat is GBK: each of these would be written as "?".
+        {"😀", AddArchiveResult::NotGbk},
+        {"한국", AddArchiveResult::NotGbk},
+        {"套装ñ", AddArchiveResult::NotGbk},
+        {"𠀀", AddArchiveResult::NotGbk},
+        {"☃ x", AddArchiveResult::NotGbk},
         // The reader drops leading control characters: these would land in [SetA].
         {"\x01SetA", AddArchiveResult::Forbidden},
         {"\tSetA", AddArchiveResult::Forbidden},
@@ -172,22 +180,21 @@ TEST_F(MailArchiveFile, RowsWithoutASectionOfTheirOwnLeaveEverySectionAlone)
     {
         const char* what;
         const char* list;
-        int row;
         const char* name;
         const char* listAfter;
     };
     const Case cases[] = {
-        {"empty name", "A||B", 1, "", "A|B"},
-        {"the connection settings", "A|System|B", 1, "System", "A|B"},
-        {"the list itself", "A|ITEMLIST", 1, "ITEMLIST", "A"},
-        {"a leading control character", "A|\x01B", 1, "\x01B", "A"},
-        {"names sharing a section", "B|b", 1, "b", "B"},
+        {"empty name", "A||B", "", "A|B"},
+        {"the connection settings", "A|System|B", "System", "A|B"},
+        {"the list itself", "A|ITEMLIST", "ITEMLIST", "A"},
+        {"a leading control character", "A|\x01B", "\x01B", "A"},
+        {"names sharing a section", "B|b", "b", "B"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteRaw(std::string("[system]\r\nport=3306\r\n[itemlist]\r\nlist=") + c.list +
                  "\r\n[A]\r\ntitle=a\r\n[B]\r\ntitle=b\r\n");
-        EXPECT_EQ(DeleteArchive(m_file, c.row, c.name), DeleteArchiveResult::ListOnly);
+        EXPECT_EQ(DeleteArchive(m_file, c.name), DeleteArchiveResult::ListOnly);
         EXPECT_EQ(m_file.ReadValue("itemlist", "list"), c.listAfter);
         EXPECT_EQ(m_file.ReadValue("system", "port"), "3306");
         EXPECT_EQ(m_file.ReadValue("A", "title"), "a");
@@ -225,13 +232,17 @@ TEST_F(MailArchiveFile, DeleteRemovesThePieceAndTheSection)
 {
     for (const char* name : {"A", "B", "C"})
         ASSERT_EQ(AddArchive(m_file, name, Page()), AddArchiveResult::Added);
-    ASSERT_EQ(DeleteArchive(m_file, 1, "B"), DeleteArchiveResult::Deleted);
+    ASSERT_EQ(DeleteArchive(m_file, "B"), DeleteArchiveResult::Deleted);
     EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "A|C");
     EXPECT_EQ(m_file.ReadValue("B", "title", "absent"), "absent");
     EXPECT_EQ(m_file.ReadValue("C", "title"), "系统邮件");
 
-    ASSERT_EQ(DeleteArchive(m_file, 1, "C"), DeleteArchiveResult::Deleted);
-    ASSERT_EQ(DeleteArchive(m_file, 0, "A"), DeleteArchiveResult::Deleted);
+    ASSERT_EQ(DeleteArchive(m_file, "C"), DeleteArchiveResult::Deleted);
+    ASSERT_EQ(DeleteArchive(m_file, "A"), DeleteArchiveResult::Deleted);
+    // A name another copy already deleted changes nothing.
+    const std::string before = ReadBytes(m_path);
+    EXPECT_EQ(DeleteArchive(m_file, "A"), DeleteArchiveResult::NotListed);
+    EXPECT_EQ(ReadBytes(m_path), before);
     // The key stays, empty.
     EXPECT_EQ(m_file.ReadValue("itemlist", "list", "absent"), "");
     EXPECT_TRUE(ReadArchiveNames(m_file).empty());
@@ -241,8 +252,9 @@ TEST_F(MailArchiveFile, DeleteRemovesThePieceAndTheSection)
 TEST_F(MailArchiveFile, DeleteJoinsEmptyPiecesAway)
 {
     WriteRaw("[itemlist]\r\nlist=A||B|\r\n[B]\r\ntitle=b\r\n");
-    EXPECT_EQ(ReadArchiveNames(m_file), (std::vector<std::string>{"A", "", "B"}));
-    ASSERT_EQ(DeleteArchive(m_file, 0, "A"), DeleteArchiveResult::Deleted);
+    // An empty piece is no archive: the list shows none.
+    EXPECT_EQ(ReadArchiveNames(m_file), (std::vector<std::string>{"A", "B"}));
+    ASSERT_EQ(DeleteArchive(m_file, "A"), DeleteArchiveResult::Deleted);
     // "" then "B": an empty result takes the next piece as it is.
     EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "B");
 }
@@ -337,7 +349,64 @@ TEST_F(MailArchiveFile, AFailedWriteIsReported)
     ConfigFile unwritable(m_dir.Path() / "missing" / "config.dat");
     EXPECT_EQ(AddArchive(unwritable, "A", Page()), AddArchiveResult::WriteFailed);
     EXPECT_FALSE(std::filesystem::exists(unwritable.Path()));
-    EXPECT_EQ(DeleteArchive(unwritable, 0, "A"), DeleteArchiveResult::WriteFailed);
+    EXPECT_EQ(DeleteArchive(unwritable, "A"), DeleteArchiveResult::WriteFailed);
+}
+
+// Names config.dat to the copies of this program that the test below starts.
+constexpr char kCopyConfigVariable[] = "MRVN_ARCHIVE_COPY_CONFIG";
+constexpr int kArchivesPerCopy = 100;
+
+void SetVariable(const char* name, const std::string& value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+// Another copy of the tool, as the test below starts it: adds its share of archives to the
+// config.dat named in the environment. Run on its own, it has nothing to do.
+TEST(ArchiveCopy, AddsItsShare)
+{
+    const char* path = std::getenv(kCopyConfigVariable);
+    if (path == nullptr || *path == '\0')
+        GTEST_SKIP() << "started by TwoCopiesAddingAtOnceKeepEveryArchive";
+    ConfigFile file{std::filesystem::path(path)};
+    const std::string prefix = "c" + std::to_string(std::random_device{}()) + "n";
+    for (int i = 0; i < kArchivesPerCopy; ++i)
+        ASSERT_EQ(AddArchive(file, prefix + std::to_string(i), ArchiveContent{}),
+                  AddArchiveResult::Added);
+}
+
+TEST_F(MailArchiveFile, TwoCopiesAddingAtOnceKeepEveryArchive)
+{
+    const std::filesystem::path program = ProgramDirectory() / MRVN_TEST_PROGRAM_NAME;
+    std::string command =
+        "\"" + program.string() + "\" --gtest_filter=ArchiveCopy.AddsItsShare";
+#ifdef _WIN32
+    command = "\"" + command + " > NUL\"";
+#else
+    command += " > /dev/null";
+#endif
+    SetVariable(kCopyConfigVariable, m_path.string());
+    int exitCodes[2] = {-1, -1};
+    {
+        std::thread first([&] { exitCodes[0] = std::system(command.c_str()); });
+        std::thread second([&] { exitCodes[1] = std::system(command.c_str()); });
+        first.join();
+        second.join();
+    }
+    SetVariable(kCopyConfigVariable, "");
+    EXPECT_EQ(exitCodes[0], 0);
+    EXPECT_EQ(exitCodes[1], 0);
+
+    const std::vector<std::string> names = ReadArchiveNames(m_file);
+    EXPECT_EQ(names.size(), 2u * kArchivesPerCopy);
+    int sections = 0;
+    for (const std::string& name : names)
+        sections += m_file.ReadValue(name, "num", "absent") == "0";
+    EXPECT_EQ(sections, 2 * kArchivesPerCopy);
 }
 
 } // namespace

@@ -94,6 +94,26 @@ TEST(NewVersionQuestion, NamesBothVersions)
               "发现新版本！\r\n软件当前版本：1.5　最新版本：１.６　是否要更新？");
 }
 
+TEST(NewVersionQuestion, ShowsAtMost64CharactersOfTheVersion)
+{
+    const std::string head = "发现新版本！\r\n软件当前版本：1.5　最新版本：";
+    const std::string tail = "　是否要更新？";
+    const std::string x64(64, 'x');
+    std::string ideographs64;
+    for (int i = 0; i < 64; ++i)
+        ideographs64 += "版";
+    const std::pair<std::string, std::string> cases[] = {
+        {x64, x64},
+        {x64 + "y", x64 + "…"},
+        {ideographs64, ideographs64},
+        {ideographs64 + "版", ideographs64 + "…"},
+        {std::string(1 << 20, '9'), std::string(64, '9') + "…"},
+    };
+    mrvn::test::ForEachPair(cases, [&](const std::string& newest, const std::string& shown) {
+        EXPECT_EQ(mrvn::NewVersionQuestion(newest), head + shown + tail);
+    });
+}
+
 TEST(WebAddressToOpen, OpensOnlyWebAddresses)
 {
     struct Case
@@ -136,7 +156,17 @@ public:
     // The Endless modes never stop sending: a body announced as 1 GB, chunks without end,
     // header lines without end. They write only as the socket drains, so the server itself
     // stays small.
-    enum class Mode { Page, Chunked, NotFound, Silent, EndlessBody, EndlessChunks, EndlessHeaders };
+    // Raw: the body given is the whole answer, head and all, written as it stands.
+    enum class Mode {
+        Page,
+        Chunked,
+        NotFound,
+        Silent,
+        EndlessBody,
+        EndlessChunks,
+        EndlessHeaders,
+        Raw
+    };
 
     explicit PageServer(Mode mode, QByteArray body = {}) : m_mode(mode), m_body(std::move(body))
     {
@@ -191,6 +221,10 @@ private:
         const QByteArray filler(16 * 1024, 'x');
         switch (m_mode) {
         case Mode::Silent:
+            return;
+        case Mode::Raw:
+            socket->write(m_body);
+            socket->disconnectFromHost();
             return;
         case Mode::EndlessBody:
             socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n");
@@ -379,15 +413,19 @@ TEST(VersionPageFetcher, SilentServerTimesOut)
 
 TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
 {
+    // The time-out is far off for a body: only the size limits can end those early. Qt's
+    // HTTP client hands a head over only once it is whole, so a head without end is ended by
+    // the time-out.
     struct Case
     {
         const char* what;
         PageServer::Mode mode;
+        int timeoutMs;
     };
     const Case cases[] = {
-        {"a body announced as 1 GB", PageServer::Mode::EndlessBody},
-        {"chunks without end", PageServer::Mode::EndlessChunks},
-        {"header lines without end", PageServer::Mode::EndlessHeaders},
+        {"a body announced as 1 GB", PageServer::Mode::EndlessBody, 15000},
+        {"chunks without end", PageServer::Mode::EndlessChunks, 15000},
+        {"header lines without end", PageServer::Mode::EndlessHeaders, 2000},
     };
     mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         PageServer server(c.mode);
@@ -400,8 +438,7 @@ TEST(VersionPageFetcher, AnswersThatNeverEndAreUnreadableAndHeldWithinTheLimit)
                              loop.quit();
                          });
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-        // The time-out is far off: only the size limits can end these answers early.
-        fetcher->Fetch(server.Address(), 15000);
+        fetcher->Fetch(server.Address(), c.timeoutMs);
         QElapsedTimer clock;
         clock.start();
         loop.exec();
@@ -436,9 +473,74 @@ TEST(VersionPageFetcher, DestroyingItMidAnswerIsQuickAndSilent)
         fetcher.reset();
         // The bound the window's teardown must meet with a server that never finishes.
         EXPECT_LT(clock.elapsed(), 1000);
-        // A fetch still running ends without a verdict; one that ended had given one.
-        EXPECT_EQ(finished, mode == PageServer::Mode::Silent ? 0 : 1);
+        // A fetch still running ends without a verdict.
+        EXPECT_EQ(finished, 0);
     }
+}
+
+TEST(VersionPageFetcher, HostileAnswersAreUnreadable)
+{
+    const QByteArray page = "h分割线1.6分割线x分割线http://d.example/";
+    const QByteArray length = "Content-Length: " + QByteArray::number(page.size()) + "\r\n";
+    struct Case
+    {
+        const char* what;
+        QByteArray answer;
+    };
+    const Case cases[] = {
+        {"a negative status", "HTTP/1.1 -200 OK\r\n" + length + "\r\n" + page},
+        {"a 500 page after 100 Continue",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Internal Server Error\r\n" + length +
+             "\r\n" + page},
+        {"a 304 with a body", "HTTP/1.1 304 Not Modified\r\n" + length + "\r\n" + page},
+        {"a 3xx without a target", "HTTP/1.1 300 Multiple Choices\r\n" + length + "\r\n" + page},
+        {"two different lengths",
+         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" + length + "\r\n" + page},
+        {"a status line without a version", "200 OK\r\n" + length + "\r\n" + page},
+    };
+    mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
+        PageServer server(PageServer::Mode::Raw, c.answer);
+        const FetchOutcome outcome = FetchPage(server.Address());
+        EXPECT_EQ(outcome.emitted, 1);
+        EXPECT_TRUE(outcome.body.isEmpty()) << outcome.body.toStdString();
+    });
+}
+
+TEST(VersionPageFetcher, FollowsThreeRedirectsAndNoMore)
+{
+    // Each answer sends the client to the next number; the fourth redirect is one too many.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const QByteArray page = "h分割线1.6分割线x分割线u";
+    int requests = 0;
+    int pageAfter = 3;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = server.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+            if (!socket->peek(1 << 16).contains("\r\n\r\n"))
+                return;
+            socket->readAll();
+            const int step = ++requests;
+            if (step > pageAfter)
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: " +
+                              QByteArray::number(page.size()) + "\r\n\r\n" + page);
+            else
+                socket->write("HTTP/1.1 302 Found\r\nLocation: /" + QByteArray::number(step) +
+                              "\r\nContent-Length: 0\r\n\r\n");
+            socket->disconnectFromHost();
+        });
+    });
+    const QString address = QStringLiteral("http://127.0.0.1:%1/0").arg(server.serverPort());
+    const FetchOutcome three = FetchPage(address);
+    EXPECT_EQ(three.body, page);
+    EXPECT_EQ(requests, 4);
+
+    requests = 0;
+    pageAfter = 4;
+    const FetchOutcome four = FetchPage(address);
+    EXPECT_EQ(four.emitted, 1);
+    EXPECT_TRUE(four.body.isEmpty());
+    EXPECT_EQ(requests, 4);
 }
 
 TEST(VersionPageFetcher, NonWebAddressesAreNotFetched)
