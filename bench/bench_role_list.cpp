@@ -1,11 +1,19 @@
-// One whole role-list refresh (statements, conversion, model fill) at 10,000 and 100,000
-// roles, against the per-role algorithm (2 + 2N statements) as the baseline, in one run.
+// One whole role-list refresh (statements, preparation, model update) at 10,000 and 100,000
+// roles, against the per-role algorithm (2 + 2N statements) as the baseline, in one run, with
+// the refresh split into its parts: the statements and cells (QueryRoleList), the preparation
+// (PrepareRoleRows, which may run off the window's thread) and what the window's thread does
+// (RoleListProxy::ApplyRows). Then the fallback: the batched per-role statements against the
+// per-role ones behind a relay that adds 1 ms to every round trip (the per-role figure at
+// 100,000 roles is projected from 1,000 and 5,000 roles: it would take minutes), and the
+// resident memory after five refreshes of 100,000 roles.
 //
 // The server: MRVN_BENCH_DB_PORT names a running one on 127.0.0.1 (root / 739215);
 // otherwise the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // and stops it at the end. MRVN_BENCH_BASELINE_100K=1 also times the baseline at 100,000
 // roles (about a minute).
+#include "DelayRelay.h"
 #include "DemoData.h"
+#include "app/RoleListProxy.h"
 #include "app/TextTableModel.h"
 #include "db/DbConnection.h"
 #include "db/RoleList.h"
@@ -23,6 +31,7 @@
 #include <fstream>
 #include <map>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -79,16 +88,35 @@ QStringList Headers()
     return headers;
 }
 
-void BoundedRefresh(DbConnection& db, TextTableModel& model)
+// Seconds of each part of the last refreshes, by label.
+std::map<std::string, std::vector<double>> g_parts;
+
+double Since(std::chrono::steady_clock::time_point start)
 {
-    model.ResetRows(QueryRoleList(db).value_or(RoleRows{}));
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-void PerRoleRefresh(DbConnection& db, TextTableModel& model)
+
+// The refresh as the window runs it: query, preparation, update of the shown list.
+void BoundedRefresh(DbConnection& db, TextTableModel& model, RoleListProxy& proxy,
+                    const std::string& label)
+{
+    auto start = std::chrono::steady_clock::now();
+    RoleRows rows = QueryRoleList(db).value_or(RoleRows{});
+    g_parts[label + "/query"].push_back(Since(start));
+    start = std::chrono::steady_clock::now();
+    PreparedRoleRows prepared = PrepareRoleRows(std::move(rows));
+    g_parts[label + "/prepare"].push_back(Since(start));
+    start = std::chrono::steady_clock::now();
+    proxy.ApplyRows(std::move(prepared));
+    g_parts[label + "/window"].push_back(Since(start));
+    (void)model;
+}
+void PerRoleRefresh(DbConnection& db, TextTableModel& model, RoleListProxy&, const std::string&)
 {
     BaselineRoleList(db, &model);
 }
 
-template <void (*RefreshOnce)(DbConnection&, TextTableModel&)>
+template <void (*RefreshOnce)(DbConnection&, TextTableModel&, RoleListProxy&, const std::string&)>
 void Refresh(benchmark::State& state, const char* label)
 {
     const int roles = static_cast<int>(state.range(0));
@@ -100,13 +128,24 @@ void Refresh(benchmark::State& state, const char* label)
         return;
     }
     TextTableModel model(Headers());
+    RoleListProxy proxy(model);
+    const std::string parts = std::string(label) + "/" + std::to_string(roles);
     // One untimed refresh first, so neither side is measured with cold server caches.
-    RefreshOnce(db, model);
+    RefreshOnce(db, model, proxy, parts + "/first");
     double total = 0;
     std::int64_t refreshes = 0;
+    int round = 0;
     for (auto _ : state) {
+        // A minute's changes, untimed: 1% of the roles change a cell, 0.05% go on or off line
+        // (and so change places).
+        ++round;
+        db.ExecSql("UPDATE user_role SET level = level + 1 WHERE id % 100 = " +
+                   std::to_string(round));
+        db.ExecSql("UPDATE user_role SET last_offline_time = IF(last_offline_time < "
+                   "last_login_time, last_login_time + 1, 0) WHERE id % 2000 = " +
+                   std::to_string(round));
         const auto start = std::chrono::steady_clock::now();
-        RefreshOnce(db, model);
+        RefreshOnce(db, model, proxy, parts);
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ++refreshes;
     }
@@ -123,6 +162,46 @@ void BM_RoleListBounded(benchmark::State& state)
 void BM_RoleListPerRole(benchmark::State& state)
 {
     Refresh<PerRoleRefresh>(state, "per-role");
+}
+
+double Median(std::vector<double> samples)
+{
+    if (samples.empty())
+        return -1;
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+// Resident memory of this process in MiB, from /proc.
+double ResidentMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    }
+    return -1;
+}
+
+// Seconds of one refresh by `method` behind a relay adding `delayMs` to every round trip.
+double DelayedRefresh(int roles, RoleListMethod method, int delayMs)
+{
+    relay::DelayRelay relay(g_server.port, delayMs);
+    if (!relay.Start())
+        return -1;
+    ConnectParams params = g_server;
+    params.port = relay.Port();
+    params.database = DatabaseFor(roles);
+    DbConnection db;
+    if (!db.Connect(params))
+        return -1;
+    RoleListOptions options;
+    options.method = method;
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<RoleRows> rows = QueryRoleList(db, options);
+    const double seconds = Since(start);
+    return rows && static_cast<int>(rows->size()) == roles ? seconds : -1;
 }
 
 std::filesystem::path Script()
@@ -175,7 +254,7 @@ int main(int argc, char** argv)
     }
 
     const int sizes[] = {10000, 100000};
-    for (const int roles : sizes) {
+    for (const int roles : {1000, 5000, 10000, 100000}) {
         DbConnection db;
         const std::string name = DatabaseFor(roles);
         demo::DemoOptions options;
@@ -190,6 +269,7 @@ int main(int argc, char** argv)
         }
     }
     const bool same = SameCells(10000);
+    const double baseMiB = ResidentMiB();
     std::printf("bounded and per-role lists identical at 10000 roles: %s\n", same ? "yes" : "NO");
 
     benchmark::RegisterBenchmark("RoleList/bounded", BM_RoleListBounded)
@@ -209,17 +289,64 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
+    std::printf("\nmedians; machine busy with other builds, so wall times vary between runs\n");
     for (const int roles : sizes) {
         const std::string suffix = "/" + std::to_string(roles);
         const auto bounded = g_secondsPerRefresh.find("bounded" + suffix);
         const auto perRole = g_secondsPerRefresh.find("per-role" + suffix);
         if (bounded == g_secondsPerRefresh.end())
             continue;
-        std::printf("%6d roles: bounded %.3f s per refresh", roles, bounded->second);
+        std::printf("%6d roles: refresh %.3f s (limit 0.300 at 100000)", roles, bounded->second);
         if (perRole != g_secondsPerRefresh.end())
             std::printf(", per-role %.3f s, ratio %.0fx", perRole->second,
                         perRole->second / bounded->second);
-        std::printf("\n");
+        const std::string parts = "bounded" + suffix;
+        std::printf("\n        query %.1f ms, prepare (any thread) %.1f ms, window thread %.1f ms "
+                    "(limit 50); first fill: window thread %.1f ms\n",
+                    Median(g_parts[parts + "/query"]) * 1e3,
+                    Median(g_parts[parts + "/prepare"]) * 1e3,
+                    Median(g_parts[parts + "/window"]) * 1e3,
+                    Median(g_parts[parts + "/first/window"]) * 1e3);
+    }
+
+    if (!std::getenv("MRVN_BENCH_SKIP_DELAYED")) {
+        std::printf("\nbehind a relay adding 1 ms per round trip:\n");
+        const double batched1k = DelayedRefresh(1000, RoleListMethod::Batched, 1);
+        const double perRole1k = DelayedRefresh(1000, RoleListMethod::PerRole, 1);
+        const double perRole5k = DelayedRefresh(5000, RoleListMethod::PerRole, 1);
+        const double bounded100k = DelayedRefresh(100000, RoleListMethod::Bounded, 1);
+        std::vector<double> batched;
+        for (int i = 0; i < 3; ++i)
+            batched.push_back(DelayedRefresh(100000, RoleListMethod::Batched, 1));
+        // Per role, from the slope between 1,000 and 5,000 roles.
+        const double perRole100k = perRole1k + (perRole5k - perRole1k) * (100000 - 1000) / 4000.0;
+        std::printf("  1000 roles: per-role %.2f s, batched %.3f s\n", perRole1k, batched1k);
+        std::printf("  5000 roles: per-role %.2f s\n", perRole5k);
+        std::printf("  100000 roles: bounded %.2f s, batched %.2f s (median of 3), per-role "
+                    "projected %.0f s, ratio %.0fx (limit >= 50x)\n",
+                    bounded100k, Median(batched), perRole100k, perRole100k / Median(batched));
+    }
+
+    {
+        // Five refreshes of 100,000 roles into one shown list, then what stays resident.
+        ConnectParams params = g_server;
+        params.database = DatabaseFor(100000);
+        DbConnection db;
+        TextTableModel model(Headers());
+        RoleListProxy proxy(model);
+        std::vector<double> after;
+        if (db.Connect(params)) {
+            for (int i = 0; i < 5; ++i) {
+                BoundedRefresh(db, model, proxy, "memory");
+                after.push_back(ResidentMiB());
+            }
+        }
+        std::printf("\nresident memory: %.0f MiB before the list; after refreshes 1..5 of 100000 "
+                    "roles:", baseMiB);
+        for (const double mib : after)
+            std::printf(" %.0f", mib);
+        std::printf(" MiB (list's share after five: %.0f MiB)\n",
+                    after.empty() ? -1.0 : after.back() - baseMiB);
     }
     if (!ownServer.empty()) {
         const std::string command =

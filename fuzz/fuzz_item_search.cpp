@@ -1,11 +1,13 @@
 // The catalogue search on any bytes. The first input byte gives the query length (0-31),
 // then the query, then the catalogue. Checks against a plain record-by-record search:
-// - the same records match, in the same number;
+// - the same records match, in the same number, and the lines shown are the first of them up
+//   to the line limit (a small one from the first byte's top bits, or the default);
 // - the result is valid UTF-8 and no line is longer than four cut fields allow;
 // - the result's chunks for the text box cover it exactly, each within the chunk size.
 #include "items/ItemSearch.h"
 #include "text/TextUtil.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -49,9 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view query(reinterpret_cast<const char*>(data) + 1, queryLength);
     const std::string_view buffer(reinterpret_cast<const char*>(data) + 1 + queryLength,
                                   size - 1 - queryLength);
-    std::size_t matches = 0;
-    const std::string result = mrvn::SearchCatalogue(buffer, query, &matches);
-    Check(matches == PlainMatchCount(buffer, mrvn::RemoveAllSpaces(query)), "match count");
+    const std::size_t limitBits = data[0] >> 5;
+    const std::size_t maxLines = limitBits == 7 ? mrvn::kMaxResultLines : limitBits;
+    const mrvn::ItemSearchResult found = mrvn::SearchCatalogue(buffer, query, maxLines);
+    const std::string& result = found.text;
+    const std::size_t matches = found.shown;
+    Check(found.matches == PlainMatchCount(buffer, mrvn::RemoveAllSpaces(query)), "match count");
+    Check(found.shown == std::min(found.matches, maxLines), "lines shown");
     Check(mrvn::CleanUtf8(result) == result, "valid UTF-8");
     std::size_t lines = result.empty() ? 0 : 1;
     std::size_t lineStart = 0;

@@ -222,8 +222,9 @@ void CommonPage::ShowRoles(std::vector<std::vector<std::string>> rows)
     const std::string currentId =
         current >= 0 ? model.Cell(m_roleView->ModelRow(current), kRoleIdColumn) : std::string();
 
-    // The proxy keeps the chosen column and the filter across the reset.
-    m_roleView->Model().ResetRows(std::move(rows));
+    // The proxy keeps the chosen column and the filter across the update. The preparation
+    // may as well run where the rows were read.
+    m_roleProxy->ApplyRows(PrepareRoleRows(std::move(rows)));
     if (selectedIds.empty())
         return;
     std::vector<int> selected;

@@ -6,9 +6,9 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
 
 namespace mrvn {
 
@@ -150,9 +150,8 @@ QVariant RoleListProxy::headerData(int section, Qt::Orientation orientation, int
 void RoleListProxy::ForgetKeys()
 {
     m_keyColumn = -1;
-    m_textKeys.clear();
-    m_hanPrefixes.clear();
-    m_groupRanks.clear();
+    for (auto& ranks : m_textRanks)
+        ranks.clear();
     m_numberKeys.clear();
     m_filterTexts.clear();
     m_filterTextsBuilt = false;
@@ -160,111 +159,126 @@ void RoleListProxy::ForgetKeys()
 
 namespace {
 
-bool IsHan(char16_t c)
+QCollator ChineseCollator()
 {
-    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+    QCollator collator{QLocale(QLocale::Chinese, QLocale::China)};
+    collator.setNumericMode(true);
+    return collator;
 }
 
-constexpr int kPrefixLanes = 4;
+// Each text's place in the collation order; equal texts (as the collator sees them) share one.
+// Each distinct text gets one collation key, and the keys are sorted once.
+std::vector<std::uint32_t> CollationRanks(const std::vector<std::string_view>& texts,
+                                          const QCollator& collator)
+{
+    std::unordered_map<std::string_view, std::uint32_t> distinctOf;
+    distinctOf.reserve(texts.size());
+    std::vector<std::uint32_t> rowDistinct;
+    rowDistinct.reserve(texts.size());
+    std::vector<QCollatorSortKey> keys;
+    for (const std::string_view text : texts) {
+        const auto [it, added] =
+            distinctOf.emplace(text, static_cast<std::uint32_t>(keys.size()));
+        if (added)
+            keys.push_back(collator.sortKey(
+                QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
+        rowDistinct.push_back(it->second);
+    }
+    std::vector<std::uint32_t> order(keys.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
+    std::vector<std::uint32_t> rankOf(keys.size(), 0);
+    std::uint32_t rank = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && keys[order[i - 1]].compare(keys[order[i]]) != 0)
+            ++rank;
+        rankOf[order[i]] = rank;
+    }
+    std::vector<std::uint32_t> ranks;
+    ranks.reserve(texts.size());
+    for (const std::uint32_t distinct : rowDistinct)
+        ranks.push_back(rankOf[distinct]);
+    return ranks;
+}
+
+QString RowFilterText(const std::vector<std::string>& row)
+{
+    // A line break cannot be typed into the one-line box, so no match spans two texts.
+    const std::string text = row[ColumnIndex(RoleColumn::Name)] + '\n' +
+                             row[ColumnIndex(RoleColumn::RoleId)] + '\n' +
+                             row[ColumnIndex(RoleColumn::Account)];
+    return QString::fromStdString(text).toCaseFolded();
+}
 
 } // namespace
+
+PreparedRoleRows PrepareRoleRows(std::vector<std::vector<std::string>> rows)
+{
+    PreparedRoleRows prepared;
+    for (auto& row : rows)
+        row.resize(kRoleListColumns);
+    const QCollator collator = ChineseCollator();
+    std::vector<std::string_view> texts(rows.size());
+    for (int column = 0; column < kRoleListColumns; ++column) {
+        if (RoleListProxy::KindOf(column) != RoleListProxy::SortKind::Text)
+            continue;
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            texts[r] = rows[r][static_cast<std::size_t>(column)];
+        prepared.textRanks[static_cast<std::size_t>(column)] = CollationRanks(texts, collator);
+    }
+    prepared.filterTexts.reserve(rows.size());
+    for (const auto& row : rows)
+        prepared.filterTexts.push_back(RowFilterText(row));
+    prepared.rows = std::move(rows);
+    return prepared;
+}
+
+void RoleListProxy::ApplyRows(PreparedRoleRows prepared)
+{
+    m_applying = true;
+    m_source.UpdateRows(std::move(prepared.rows), ColumnIndex(RoleColumn::RoleId));
+    m_applying = false;
+    // The rows are now the prepared rows, in their order: the keys fit them as they are.
+    ForgetKeys();
+    m_textRanks = std::move(prepared.textRanks);
+    m_filterTexts = std::move(prepared.filterTexts);
+    m_filterTextsBuilt = true;
+    if (sortColumn() >= 0 || !m_foldedFilter.isEmpty())
+        invalidate();
+}
 
 void RoleListProxy::BuildKeys(int column) const
 {
     const int rows = m_source.RowCount();
-    m_textKeys.clear();
-    m_hanPrefixes.clear();
-    m_groupRanks.clear();
     m_numberKeys.clear();
     const SortKind kind = KindOf(column);
-    if (kind != SortKind::Text) {
+    if (kind == SortKind::Text) {
+        auto& ranks = m_textRanks[static_cast<std::size_t>(column)];
+        if (ranks.size() != static_cast<std::size_t>(rows)) {
+            std::vector<std::string> cells;
+            cells.reserve(static_cast<std::size_t>(rows));
+            for (int row = 0; row < rows; ++row)
+                cells.push_back(m_source.Cell(row, column));
+            ranks = CollationRanks(std::vector<std::string_view>(cells.begin(), cells.end()),
+                                   m_collator);
+        }
+    } else {
         m_numberKeys.reserve(static_cast<std::size_t>(rows));
         for (int row = 0; row < rows; ++row) {
             const std::string cell = m_source.Cell(row, column);
             m_numberKeys.push_back(kind == SortKind::Date ? rolelist::ParseDate(cell)
                                                           : rolelist::ParseNumber(cell));
         }
-        m_keyColumn = column;
-        return;
-    }
-
-    std::vector<QString> texts;
-    texts.reserve(static_cast<std::size_t>(rows));
-    std::vector<char16_t> opening;
-    for (int row = 0; row < rows; ++row) {
-        texts.push_back(QString::fromStdString(m_source.Cell(row, column)));
-        const QString& text = texts.back();
-        for (qsizetype i = 0; i < std::min<qsizetype>(kPrefixLanes, text.size()); ++i) {
-            if (!IsHan(text[i].unicode()))
-                break;
-            opening.push_back(text[i].unicode());
-        }
-    }
-    // The Chinese characters that open the texts, ranked by the collator once. Each has a
-    // primary weight of its own, so where two texts first differ in such a character the
-    // characters decide, as the whole collation would; the collation keys are compared only
-    // when that does not settle it (same opening, or another kind of character).
-    std::sort(opening.begin(), opening.end());
-    opening.erase(std::unique(opening.begin(), opening.end()), opening.end());
-    std::stable_sort(opening.begin(), opening.end(), [this](char16_t a, char16_t b) {
-        return m_collator.compare(QStringView(&a, 1), QStringView(&b, 1)) < 0;
-    });
-    std::vector<std::uint16_t> rank(0x10000, 0);
-    std::uint16_t next = 0;
-    for (std::size_t i = 0; i < opening.size(); ++i) {
-        const bool same = i > 0 && m_collator.compare(QStringView(&opening[i - 1], 1),
-                                                      QStringView(&opening[i], 1)) == 0;
-        if (!same)
-            ++next;
-        rank[opening[i]] = next;
-    }
-
-    m_textKeys.reserve(texts.size());
-    m_hanPrefixes.reserve(texts.size());
-    for (const QString& text : texts) {
-        m_textKeys.push_back(m_collator.sortKey(text));
-        std::uint64_t prefix = 0;
-        for (qsizetype i = 0; i < std::min<qsizetype>(kPrefixLanes, text.size()); ++i) {
-            const char16_t c = text[i].unicode();
-            if (!IsHan(c))
-                break;
-            prefix |= std::uint64_t{rank[c]} << (16 * (kPrefixLanes - 1 - i));
-        }
-        m_hanPrefixes.push_back(prefix);
-    }
-
-    // Texts with the same opening are put in order among themselves once, in small groups
-    // whose keys stay in the cache; the proxy's sort then compares integers.
-    std::vector<int> order(texts.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [this](int x, int y) {
-        const auto px = m_hanPrefixes[static_cast<std::size_t>(x)];
-        const auto py = m_hanPrefixes[static_cast<std::size_t>(y)];
-        return px != py ? px < py : x < y;
-    });
-    const auto key = [this](int row) -> const QCollatorSortKey& {
-        return m_textKeys[static_cast<std::size_t>(row)];
-    };
-    m_groupRanks.assign(texts.size(), 0);
-    for (auto begin = order.begin(); begin != order.end();) {
-        const std::uint64_t prefix = m_hanPrefixes[static_cast<std::size_t>(*begin)];
-        auto end = begin + 1;
-        while (end != order.end() && m_hanPrefixes[static_cast<std::size_t>(*end)] == prefix)
-            ++end;
-        std::stable_sort(begin, end, [&](int x, int y) { return key(x).compare(key(y)) < 0; });
-        std::uint32_t rank = 0;
-        for (auto it = begin; it != end; ++it) {
-            if (it != begin && key(*(it - 1)).compare(key(*it)) != 0)
-                ++rank;
-            m_groupRanks[static_cast<std::size_t>(*it)] = rank;
-        }
-        begin = end;
     }
     m_keyColumn = column;
 }
 
 bool RoleListProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const
 {
+    // Rows changing under ApplyRows are put in order once it is done.
+    if (m_applying)
+        return left.row() < right.row();
     const int column = left.column();
     if (column != m_keyColumn)
         BuildKeys(column);
@@ -272,17 +286,8 @@ bool RoleListProxy::lessThan(const QModelIndex& left, const QModelIndex& right) 
     const auto b = static_cast<std::size_t>(right.row());
     if (KindOf(column) != SortKind::Text)
         return Less(m_numberKeys[a], m_numberKeys[b]);
-    const std::uint64_t pa = m_hanPrefixes[a];
-    const std::uint64_t pb = m_hanPrefixes[b];
-    if (pa == pb)
-        return m_groupRanks[a] < m_groupRanks[b];
-    // The first lane (character) where the two differ decides when both hold one there.
-    const int shift = 48 - std::countl_zero(pa ^ pb) / 16 * 16;
-    const auto la = static_cast<std::uint16_t>(pa >> shift);
-    const auto lb = static_cast<std::uint16_t>(pb >> shift);
-    if (la != 0 && lb != 0)
-        return la < lb;
-    return m_textKeys[a].compare(m_textKeys[b]) < 0;
+    const auto& ranks = m_textRanks[static_cast<std::size_t>(column)];
+    return ranks[a] < ranks[b];
 }
 
 void RoleListProxy::BuildFilterTexts() const
@@ -290,14 +295,12 @@ void RoleListProxy::BuildFilterTexts() const
     const int rows = m_source.RowCount();
     m_filterTexts.clear();
     m_filterTexts.reserve(static_cast<std::size_t>(rows));
-    constexpr int kName = ColumnIndex(RoleColumn::Name);
-    constexpr int kRoleId = ColumnIndex(RoleColumn::RoleId);
-    constexpr int kAccount = ColumnIndex(RoleColumn::Account);
-    for (int row = 0; row < rows; ++row) {
-        // A line break cannot be typed into the one-line box, so no match spans two texts.
-        const std::string text = m_source.Cell(row, kName) + '\n' + m_source.Cell(row, kRoleId) +
-                                 '\n' + m_source.Cell(row, kAccount);
-        m_filterTexts.push_back(QString::fromStdString(text).toCaseFolded());
+    std::vector<std::string> row(kRoleListColumns);
+    for (int r = 0; r < rows; ++r) {
+        for (const RoleColumn column : {RoleColumn::Name, RoleColumn::RoleId, RoleColumn::Account})
+            row[static_cast<std::size_t>(ColumnIndex(column))] =
+                m_source.Cell(r, ColumnIndex(column));
+        m_filterTexts.push_back(RowFilterText(row));
     }
     m_filterTextsBuilt = true;
 }
@@ -306,7 +309,7 @@ bool RoleListProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePar
 {
     if (sourceParent.isValid())
         return false;
-    if (m_foldedFilter.isEmpty())
+    if (m_foldedFilter.isEmpty() || m_applying)
         return true;
     if (!m_filterTextsBuilt)
         BuildFilterTexts();

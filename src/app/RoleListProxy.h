@@ -1,15 +1,34 @@
 #pragma once
 
+#include "db/RoleList.h"
+
 #include <QCollator>
 #include <QSortFilterProxyModel>
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace mrvn {
 
 class TextTableModel;
+
+// The role list as the window takes it in: the rows with what sorting and filtering need,
+// made where the rows were read. `textRanks[c]` holds, for a text column c, each row's place
+// in the Chinese collation order (equal texts, equal places); other columns' are empty.
+// `filterTexts` holds, for each row, the case-folded texts the filter looks in.
+struct PreparedRoleRows
+{
+    std::vector<std::vector<std::string>> rows;
+    std::array<std::vector<std::uint32_t>, kRoleListColumns> textRanks;
+    std::vector<QString> filterTexts;
+};
+
+// Makes the collation places and the filter texts of the rows. Reentrant: runs on any thread
+// (the database thread, after the query), never touching a model or a widget.
+PreparedRoleRows PrepareRoleRows(std::vector<std::vector<std::string>> rows);
 
 namespace rolelist {
 // A cell read as a number or a date: `present` false for an empty or unreadable cell. The
@@ -36,8 +55,8 @@ ParsedNumber ParseDate(std::string_view text);
 // first, then by descending id), which is also the order while no column is chosen.
 //
 // The keys of the sorted column and the texts the filter looks in are computed once after the
-// rows change, not per comparison: at 100,000 roles a sort is a compare of integers or of
-// collation keys.
+// rows change, not per comparison, and for rows given by ApplyRows before they reach the
+// window's thread: at 100,000 roles a sort is a compare of integers.
 class RoleListProxy : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -52,6 +71,11 @@ public:
     const QString& FilterText() const { return m_filterText; }
 
     static SortKind KindOf(int column);
+
+    // On the window's thread: makes the model's rows those of `prepared` by difference (rows
+    // matched by role id, so an unchanged role emits nothing and the selection stays on its
+    // role) and takes its keys as they are. The chosen column and the filter stay.
+    void ApplyRows(PreparedRoleRows prepared);
 
     // A first click on a header sorts ascending, whatever the previous column's order was.
     QVariant headerData(int section, Qt::Orientation orientation,
@@ -72,13 +96,12 @@ private:
     QString m_foldedFilter;
 
     mutable int m_keyColumn = -1;
-    mutable std::vector<QCollatorSortKey> m_textKeys;
-    // Up to four opening Chinese characters of each text as collation ranks, 16 bits each,
-    // the first in the highest bits; 0 where the text has no such character.
-    mutable std::vector<std::uint64_t> m_hanPrefixes;
-    // The order of each text among those with the same prefix (equal texts, equal ranks).
-    mutable std::vector<std::uint32_t> m_groupRanks;
+    // The collation places of the text columns' cells, by row (PreparedRoleRows::textRanks).
+    mutable std::array<std::vector<std::uint32_t>, kRoleListColumns> m_textRanks;
     mutable std::vector<rolelist::ParsedNumber> m_numberKeys;
+    // While ApplyRows changes the rows, the keys are those of no row set: the proxy then
+    // sorts and filters once after the change.
+    bool m_applying = false;
     mutable std::vector<QString> m_filterTexts;
     mutable bool m_filterTextsBuilt = false;
 };

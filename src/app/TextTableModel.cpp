@@ -1,5 +1,9 @@
 #include "app/TextTableModel.h"
 
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
 namespace mrvn {
 
 TextTableModel::TextTableModel(QStringList headers, QObject* parent)
@@ -44,6 +48,145 @@ void TextTableModel::ResetRows(std::vector<Row> rows)
     beginResetModel();
     m_rows = std::move(rows);
     endResetModel();
+}
+
+namespace {
+
+// Which entries of `sequence` (values >= 0; -1 for none) form a longest strictly increasing
+// subsequence: the rows that keep their place relative to each other.
+std::vector<bool> LongestIncreasing(const std::vector<int>& sequence)
+{
+    std::vector<int> tailValue;  // smallest last value of an increasing run of each length
+    std::vector<int> tailIndex;  // where that value sits in `sequence`
+    std::vector<int> previous(sequence.size(), -1);
+    for (std::size_t i = 0; i < sequence.size(); ++i) {
+        const int value = sequence[i];
+        if (value < 0)
+            continue;
+        const auto at = std::lower_bound(tailValue.begin(), tailValue.end(), value);
+        const auto length = static_cast<std::size_t>(at - tailValue.begin());
+        previous[i] = length > 0 ? tailIndex[length - 1] : -1;
+        if (at == tailValue.end()) {
+            tailValue.push_back(value);
+            tailIndex.push_back(static_cast<int>(i));
+        } else {
+            *at = value;
+            tailIndex[length] = static_cast<int>(i);
+        }
+    }
+    std::vector<bool> kept(sequence.size(), false);
+    for (int i = tailIndex.empty() ? -1 : tailIndex.back(); i >= 0;
+         i = previous[static_cast<std::size_t>(i)])
+        kept[static_cast<std::size_t>(i)] = true;
+    return kept;
+}
+
+} // namespace
+
+void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
+{
+    const auto columns = static_cast<std::size_t>(m_headers.size());
+    for (Row& row : rows)
+        row.resize(columns);
+    if (m_rows.empty() || rows.empty() || keyColumn < 0 || keyColumn >= ColumnCount()) {
+        ResetRows(std::move(rows));
+        return;
+    }
+    const auto key = static_cast<std::size_t>(keyColumn);
+    std::unordered_map<std::string_view, int> newIndex;
+    newIndex.reserve(rows.size());
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        if (!newIndex.emplace(rows[j][key], static_cast<int>(j)).second) {
+            ResetRows(std::move(rows));
+            return;
+        }
+    }
+    std::vector<int> target(m_rows.size(), -1);
+    std::unordered_map<std::string_view, int> oldSeen;
+    oldSeen.reserve(m_rows.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (!oldSeen.emplace(m_rows[i][key], 0).second) {
+            ResetRows(std::move(rows));
+            return;
+        }
+        const auto found = newIndex.find(m_rows[i][key]);
+        if (found != newIndex.end())
+            target[i] = found->second;
+    }
+    const std::vector<bool> kept = LongestIncreasing(target);
+    std::vector<bool> arrives(rows.size(), true);
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (kept[i])
+            arrives[static_cast<std::size_t>(target[i])] = false;
+    }
+    const auto runs = [](const std::vector<bool>& flags, bool value) {
+        std::vector<std::pair<int, int>> found; // first, last
+        for (std::size_t i = 0; i < flags.size(); ++i) {
+            if (flags[i] != value)
+                continue;
+            if (!found.empty() && found.back().second == static_cast<int>(i) - 1)
+                found.back().second = static_cast<int>(i);
+            else
+                found.emplace_back(static_cast<int>(i), static_cast<int>(i));
+        }
+        return found;
+    };
+    const std::vector<std::pair<int, int>> removed = runs(kept, false);
+    const std::vector<std::pair<int, int>> added = runs(arrives, true);
+    if (static_cast<int>(removed.size() + added.size()) > kMaxUpdateRanges) {
+        ResetRows(std::move(rows));
+        return;
+    }
+    // From the bottom up, so the ranges still to go keep their numbers.
+    for (auto run = removed.rbegin(); run != removed.rend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->second + 1);
+        endRemoveRows();
+    }
+    // From the top down: the rows above a range are then the new rows above it.
+    for (const auto& [first, last] : added) {
+        beginInsertRows({}, first, last);
+        m_rows.insert(m_rows.begin() + first, std::make_move_iterator(rows.begin() + first),
+                      std::make_move_iterator(rows.begin() + last + 1));
+        endInsertRows();
+    }
+    // Row j is now new row j; the kept ones take the new texts.
+    int changedFirst = -1, columnFirst = 0, columnLast = 0;
+    const auto flush = [&](int end) {
+        if (changedFirst >= 0)
+            emit dataChanged(index(changedFirst, columnFirst), index(end - 1, columnLast),
+                             {Qt::DisplayRole});
+        changedFirst = -1;
+    };
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        if (arrives[j]) {
+            flush(static_cast<int>(j));
+            continue;
+        }
+        Row& current = m_rows[j];
+        int first = -1, last = -1;
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (current[c] != rows[j][c]) {
+                if (first < 0)
+                    first = static_cast<int>(c);
+                last = static_cast<int>(c);
+                current[c] = std::move(rows[j][c]);
+            }
+        }
+        if (first < 0) {
+            flush(static_cast<int>(j));
+            continue;
+        }
+        if (changedFirst < 0) {
+            changedFirst = static_cast<int>(j);
+            columnFirst = first;
+            columnLast = last;
+        } else {
+            columnFirst = std::min(columnFirst, first);
+            columnLast = std::max(columnLast, last);
+        }
+    }
+    flush(static_cast<int>(rows.size()));
 }
 
 void TextTableModel::Clear()

@@ -23,6 +23,13 @@ public:
 
     // Replaces every row in one step; rows shorter than the header are padded.
     void ResetRows(std::vector<Row> rows);
+    // Makes the rows equal to `rows` by difference, rows matched by their text in `keyColumn`:
+    // unchanged rows emit nothing, changed cells one dataChanged per run of changed rows,
+    // removed and added rows one signal per contiguous range (a row whose place changed is
+    // removed and added). When the keys are not unique, or the change takes more than
+    // kMaxUpdateRanges ranges, one reset instead. Rows shorter than the header are padded.
+    void UpdateRows(std::vector<Row> rows, int keyColumn);
+    static constexpr int kMaxUpdateRanges = 64;
     void Clear();
     // Inserts an empty row at `row` (clamped to the end when out of range); returns its index.
     int InsertRow(int row);

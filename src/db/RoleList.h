@@ -44,13 +44,16 @@ using RoleRows = std::vector<RoleRow>;
 
 // How QueryRoleList reads the lists.
 enum class RoleListMethod {
-    // The bounded statements; when the server does not understand them, the per-role
-    // statements, and the connection remembers that until the next Connect.
+    // The bounded statements; when the server does not understand them, the batched
+    // per-role statements, and the connection remembers that until the next Connect.
     Automatic,
     // Only the bounded statements: nothing when the server refuses them.
     Bounded,
     // One statement for the roles, then two per role (its account row, its currency row).
     PerRole,
+    // The per-role method's comparisons for up to 500 roles per statement: the same cells
+    // with about 1 + 2N/500 statements (a few more where keys the server holds equal meet).
+    Batched,
 };
 
 struct RoleListOptions
@@ -68,7 +71,8 @@ struct RoleListOptions
 // server compares the key with a string literal. The bounded method needs a fixed number of
 // statements whatever the number of roles (the columns' definitions, the roles, and for each
 // lookup table its rows and, for a text key, which key texts the key's collation holds equal);
-// the per-role method gives the same cells with 1 + 2N plain statements. Nothing when the
+// the per-role method gives the same cells with 1 + 2N plain statements, and the batched method
+// with the same comparisons for many roles at once. Nothing when the
 // role query fails or the server stops answering on the way (an empty list is a valid answer:
 // no roles).
 std::optional<RoleRows> QueryRoleList(DbConnection& db, const RoleListOptions& options = {});

@@ -2,13 +2,28 @@
 
 #include "text/TextUtil.h"
 
-#include <algorithm>
-#include <fstream>
-#include <functional>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 namespace mrvn {
+
+std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::size_t from)
+{
+    if (needle.empty() || from > haystack.size())
+        return std::string_view::npos;
+#ifdef _WIN32
+    // The C runtime has no memmem; the standard search runs memchr and memcmp there.
+    return haystack.find(needle, from);
+#else
+    const void* hit = memmem(haystack.data() + from, haystack.size() - from, needle.data(),
+                             needle.size());
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data())
+               : std::string_view::npos;
+#endif
+}
 
 namespace {
 
@@ -17,51 +32,67 @@ constexpr char kNameMarker[] = "\"name\": \"";
 constexpr char kRareLevelMarker[] = "\"rarelevel\": ";
 constexpr char kJobMarker[] = "\"job\": ";
 
-// Position of the first occurrence of `needle` in `haystack` at or after `from`, or npos.
-std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::size_t from)
+// True when the bytes are valid UTF-8 without a zero byte: exactly the texts CleanUtf8 gives
+// back unchanged, so they can be appended as they stand.
+bool IsCleanUtf8(std::string_view text)
 {
-    if (needle.empty() || from > haystack.size())
-        return std::string_view::npos;
-    return haystack.find(needle, from);
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        const unsigned lead = *p;
+        if (lead != 0 && lead < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t need = 0;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            lo = lead == 0xE0 ? 0xA0 : 0x80;
+            hi = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            lo = lead == 0xF0 ? 0x90 : 0x80;
+            hi = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false; // a zero byte, a stray continuation byte or an invalid lead byte
+        }
+        if (static_cast<std::size_t>(end - p) <= need || p[1] < lo || p[1] > hi)
+            return false;
+        for (std::size_t i = 2; i <= need; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+        }
+        p += need + 1;
+    }
+    return true;
 }
 
-// The scan's search for the query: Boyer-Moore-Horspool skips most bytes of a large
-// catalogue without looking at them, in standard C++ on every platform.
-class NeedleFinder
+// Appends a field as shown: valid UTF-8, at most kMaxFieldBytes, cut at a character boundary
+// with the cut marker at its end. Only the bytes that can be shown are looked at, so a field
+// of a gigabyte costs no more than a short one; a clean field is appended without a copy of
+// its own.
+void AppendShownField(std::string& out, std::string_view value)
 {
-public:
-    explicit NeedleFinder(std::string_view needle)
-        : m_needle(needle), m_searcher(needle.begin(), needle.end())
-    {
+    bool cut = false;
+    if (value.size() > kMaxFieldBytes) {
+        constexpr std::size_t kKept = kMaxFieldBytes - (sizeof kCutMarker - 1);
+        // Never inside a character: when the cut falls in one, it moves to that one's start.
+        std::size_t at = kKept;
+        while (at > 0 && kKept - at < 3 &&
+               (static_cast<unsigned char>(value[at]) & 0xC0) == 0x80)
+            --at;
+        value = value.substr(0, at);
+        cut = true;
     }
-    std::size_t Find(std::string_view haystack, std::size_t from) const
-    {
-        if (m_needle.empty() || from > haystack.size())
-            return std::string_view::npos;
-        const auto hit = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from),
-                                     haystack.end(), m_searcher);
-        return hit == haystack.end() ? std::string_view::npos
-                                     : static_cast<std::size_t>(hit - haystack.begin());
-    }
-
-private:
-    std::string_view m_needle;
-    std::boyer_moore_horspool_searcher<std::string_view::const_iterator> m_searcher;
-};
-
-// A field as shown: valid UTF-8, at most kMaxFieldBytes, cut at a character boundary with
-// the cut marker at its end. Only the bytes that can be shown are cleaned, so a field of a
-// gigabyte costs no more than a short one.
-std::string ShownField(std::string_view value)
-{
-    if (value.size() <= kMaxFieldBytes)
-        return CleanUtf8(value);
-    constexpr std::size_t kKept = kMaxFieldBytes - (sizeof kCutMarker - 1);
-    // Never inside a character: when the cut falls in one, it moves to that one's start.
-    std::size_t cut = kKept;
-    while (cut > 0 && kKept - cut < 3 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80)
-        --cut;
-    return CleanUtf8(value.substr(0, cut)) + kCutMarker;
+    if (IsCleanUtf8(value))
+        out += value;
+    else
+        out += CleanUtf8(value);
+    if (cut)
+        out += kCutMarker;
 }
 
 void AppendRecordLine(std::string& out, std::string_view slice)
@@ -69,13 +100,82 @@ void AppendRecordLine(std::string& out, std::string_view slice)
     if (!out.empty())
         out += "\r\n";
     out += "id：";
-    out += ShownField(ExtractBetween(slice, kIdMarker, "\""));
+    AppendShownField(out, ExtractBetween(slice, kIdMarker, "\""));
     out += '|';
-    out += ShownField(ExtractBetween(slice, kNameMarker, "\""));
+    AppendShownField(out, ExtractBetween(slice, kNameMarker, "\""));
     out += "|颜色：";
-    out += ShownField(ExtractBetween(slice, kRareLevelMarker, ","));
+    AppendShownField(out, ExtractBetween(slice, kRareLevelMarker, ","));
     out += "|职业：";
-    out += ShownField(ExtractBetween(slice, kJobMarker, ","));
+    AppendShownField(out, ExtractBetween(slice, kJobMarker, ","));
+}
+
+// The catalogue's bytes as last read, without the zero fill a std::string would cost.
+struct CatalogueBytes
+{
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    std::string_view View() const { return {data.get(), size}; }
+};
+
+struct KeptCatalogue
+{
+    std::filesystem::path path;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    std::shared_ptr<const CatalogueBytes> bytes;
+};
+
+// One catalogue is kept. A search holds its own reference to the bytes while it scans, so a
+// search on another thread may replace them meanwhile.
+std::mutex g_keptMutex;
+KeptCatalogue g_kept;
+
+// Nothing when the file cannot be read or is empty.
+std::shared_ptr<const CatalogueBytes> ReadCatalogue(const std::filesystem::path& path,
+                                                    std::uintmax_t size)
+{
+    std::FILE* file = nullptr;
+#ifdef _WIN32
+    file = _wfopen(path.c_str(), L"rb");
+#else
+    file = std::fopen(path.c_str(), "rb");
+#endif
+    if (!file)
+        return nullptr;
+    auto bytes = std::make_shared<CatalogueBytes>();
+    bytes->data.reset(new (std::nothrow) char[static_cast<std::size_t>(size)]);
+    if (bytes->data) {
+        // A file that shrank while being read is searched as far as it was read.
+        bytes->size = std::fread(bytes->data.get(), 1, static_cast<std::size_t>(size), file);
+    }
+    std::fclose(file);
+    if (bytes->size == 0)
+        return nullptr;
+    return bytes;
+}
+
+std::shared_ptr<const CatalogueBytes> CatalogueFor(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size == 0 || size > SIZE_MAX) {
+        ForgetCatalogue();
+        return nullptr;
+    }
+    // Taken before the read: a change while reading shows at the next search.
+    const auto modified = std::filesystem::last_write_time(path, error);
+    const bool datable = !error;
+    const std::lock_guard lock(g_keptMutex);
+    if (datable && g_kept.bytes && g_kept.path == path && g_kept.size == size &&
+        g_kept.modified == modified)
+        return g_kept.bytes;
+    // The old bytes go before the new ones come, so two catalogues never sit in memory
+    // at once (unless a search still scans the old ones).
+    g_kept = {};
+    std::shared_ptr<const CatalogueBytes> bytes = ReadCatalogue(path, size);
+    if (bytes && datable)
+        g_kept = {path, size, modified, bytes};
+    return bytes;
 }
 
 } // namespace
@@ -93,65 +193,63 @@ std::string_view ExtractBetween(std::string_view slice, std::string_view start,
     return slice.substr(valueBegin, valueEnd - valueBegin);
 }
 
-std::string SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
-                            std::size_t* matches)
+ItemSearchResult SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
+                                 std::size_t maxLines)
 {
-    std::string result;
-    std::size_t count = 0;
+    ItemSearchResult result;
     const std::string needle = RemoveAllSpaces(queryUtf8);
     // Records end at every "{", so a needle holding one can never lie inside a record.
-    if (!needle.empty() && needle.find('{') == std::string::npos) {
-        const NeedleFinder finder(needle);
-        std::size_t pos = 0;
-        while (pos < buffer.size()) {
-            const std::size_t hit = finder.Find(buffer, pos);
-            if (hit == std::string_view::npos)
-                break;
-            // `pos` is 0 or sits on the "{" that opens the record after the last one
-            // listed, so looking back no further than `pos` finds the hit's own "{".
-            const std::size_t open = buffer.substr(pos, hit - pos).rfind('{');
-            const std::size_t close = buffer.find('{', hit);
-            const std::size_t end = close == std::string_view::npos ? buffer.size() : close;
-            // A hit before the first "{" is in the file's head, which is never searched.
-            if (open != std::string_view::npos) {
+    if (needle.empty() || needle.find('{') != std::string::npos)
+        return result;
+    std::size_t pos = 0;
+    while (pos < buffer.size()) {
+        const std::size_t hit = FindBytes(buffer, needle, pos);
+        if (hit == std::string_view::npos)
+            break;
+        // `pos` is 0 or sits on the "{" that opens the record after the last one listed, so
+        // looking back no further than `pos` finds the hit's own "{".
+        const std::size_t open = buffer.substr(pos, hit - pos).rfind('{');
+        const std::size_t close = buffer.find('{', hit);
+        const std::size_t end = close == std::string_view::npos ? buffer.size() : close;
+        // A hit before the first "{" is in the file's head, which is never searched.
+        if (open != std::string_view::npos) {
+            ++result.matches;
+            if (result.shown < maxLines) {
                 const std::size_t begin = pos + open + 1;
-                AppendRecordLine(result, buffer.substr(begin, end - begin));
-                ++count;
+                AppendRecordLine(result.text, buffer.substr(begin, end - begin));
+                ++result.shown;
             }
-            // Each record is listed once however often it holds the needle.
-            pos = end;
         }
+        // Each record is listed once however often it holds the needle.
+        pos = end;
     }
-    if (matches)
-        *matches = count;
     return result;
 }
 
 ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
-                                   std::string_view queryUtf8)
+                                   std::string_view queryUtf8, std::size_t maxLines)
 {
-    ItemSearchResult result;
     std::error_code error;
     if (!std::filesystem::exists(catalogue, error)) {
-        result.fileMissing = true;
-        return result;
+        ForgetCatalogue();
+        ItemSearchResult missing;
+        missing.fileMissing = true;
+        return missing;
     }
-    std::string bytes;
+    const std::shared_ptr<const CatalogueBytes> bytes = CatalogueFor(catalogue);
+    if (!bytes)
+        return {};
+    return SearchCatalogue(bytes->View(), queryUtf8, maxLines);
+}
+
+void ForgetCatalogue()
+{
+    std::shared_ptr<const CatalogueBytes> released;
     {
-        std::ifstream file(catalogue, std::ios::binary);
-        if (!file)
-            return result;
-        const auto size = std::filesystem::file_size(catalogue, error);
-        if (error || size == 0)
-            return result;
-        // One allocation of the file's size; a file that shrank while being read is
-        // searched as far as it was read.
-        bytes.resize(static_cast<std::size_t>(size));
-        file.read(bytes.data(), static_cast<std::streamsize>(size));
-        bytes.resize(static_cast<std::size_t>(file.gcount()));
+        const std::lock_guard lock(g_keptMutex);
+        released = std::move(g_kept.bytes);
+        g_kept = {};
     }
-    result.text = SearchCatalogue(bytes, queryUtf8, &result.matches);
-    return result;
 }
 
 } // namespace mrvn

@@ -10,9 +10,12 @@
 // - the catalogue goods.jat.json is treated as bytes, not parsed: records are the stretches
 //   between consecutive "{" bytes, fields are found by fixed markers, and a record matches
 //   when it holds the query's bytes anywhere (spaces of the query removed);
-// - the catalogue is read once per search and scanned in one pass with a standard search
-//   (no platform calls), so it behaves the same on every system and a search costs one
-//   read of the file, however many records match;
+// - the catalogue's bytes are kept between searches and read again only when the file's
+//   size or modification time changed; the scan is one pass with the C library's vectorised
+//   byte search (memmem where the platform has it, std::string_view::find elsewhere, both
+//   in one place), so a search costs about one pass over memory, however many records match;
+// - every matching record is counted, but only the first lines up to a limit are built:
+//   a catalogue where every record matches gives a bounded result text;
 // - a catalogue is outside input: any bytes give a result, and no field, however long in
 //   the file, makes a line longer than four fields of kMaxFieldBytes (a longer field is cut
 //   at a character boundary and ends with kCutMarker);
@@ -29,22 +32,39 @@ inline constexpr char kCutMarker[] = "…";
 std::string_view ExtractBetween(std::string_view slice, std::string_view start,
                                 std::string_view end);
 
-// Searches the catalogue's bytes for the query (spaces removed) and returns one line per
-// matching record, in file order, joined by CR LF. `matches` receives the line count.
-std::string SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
-                            std::size_t* matches = nullptr);
+// The most result lines a search builds; the records after them are counted only.
+inline constexpr std::size_t kMaxResultLines = 10000;
 
 struct ItemSearchResult
 {
     bool fileMissing = false;
+    // One line per matching record, in file order, joined by CR LF, for the first `shown`
+    // matching records.
     std::string text;
+    // Every matching record, also those past the line limit.
     std::size_t matches = 0;
+    // The lines in `text`: min(matches, the line limit).
+    std::size_t shown = 0;
 };
 
-// Reads the whole catalogue and searches it. A file that exists but cannot be read
-// counts as empty.
+// Searches the catalogue's bytes for the query (spaces removed).
+ItemSearchResult SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
+                                 std::size_t maxLines = kMaxResultLines);
+
+// Searches the catalogue file. Its bytes are kept after the first search and read again
+// when its size or modification time changed, so repeated searches cost a scan only. A file
+// that exists but cannot be read counts as empty. Safe to call from any thread, also from
+// several at once.
 ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
-                                   std::string_view queryUtf8);
+                                   std::string_view queryUtf8,
+                                   std::size_t maxLines = kMaxResultLines);
+
+// Lets go of the kept catalogue bytes (the next search reads the file again).
+void ForgetCatalogue();
+
+// The first occurrence of `needle` in `haystack` at or after `from`, or npos; an empty needle
+// is never found. The library's vectorised search on every platform.
+std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::size_t from = 0);
 
 // Where the chunk of `text` that starts at `offset` ends: after the last "\n" within
 // `maxChunk` units, or, when there is none, after `maxChunk` units (one fewer when that would

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mrvn::test {
@@ -169,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Columns, RoleListSort, ::testing::ValuesIn(kSortCases),
                              return std::string(info.param.name);
                          });
 
-// The shortcut through the opening Chinese characters must order exactly as the collator.
+// The collation places order exactly as the collator.
 TEST(RoleListSortCollation, ManyMixedNamesInTheCollatorsOrder)
 {
     const QStringList parts = {QStringLiteral("张"), QStringLiteral("章"), QStringLiteral("长"),
@@ -228,6 +230,145 @@ TEST(RoleListSortRefresh, NewRowsAreSortedByTheChosenColumn)
     EXPECT_EQ(Shown(proxy, model, power), (std::vector<std::string>{"30", "20", "10", "4"}));
     model.SetCell(3, power, "99");
     EXPECT_EQ(Shown(proxy, model, power), (std::vector<std::string>{"99", "30", "20", "10"}));
+}
+
+// A refresh changes the rows by difference, keyed by role id: what the view is told.
+struct UpdateCase
+{
+    const char* name;
+    std::vector<std::string> before, after; // "id:level" per row, in order
+    int removed = 0, inserted = 0, changed = 0, resets = 0;
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+RoleRows RowsOf(const std::vector<std::string>& cells)
+{
+    RoleRows rows;
+    for (const std::string& cell : cells) {
+        RoleRow row(kRoleListColumns);
+        row[kRoleId] = cell.substr(0, cell.find(':'));
+        row[ColumnIndex(RoleColumn::Level)] = cell.substr(cell.find(':') + 1);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<std::string> Numbered(int count, int step)
+{
+    std::vector<std::string> cells;
+    for (int i = 0; i < count; i += step)
+        cells.push_back(std::to_string(i) + ":1");
+    return cells;
+}
+
+class ModelUpdate : public ::testing::TestWithParam<UpdateCase>
+{
+};
+
+TEST_P(ModelUpdate, TellsOnlyWhatChanged)
+{
+    const UpdateCase& c = GetParam();
+    ModelTesterFindings findings;
+    TextTableModel model(RoleHeaders());
+    QAbstractItemModelTester tester(&model,
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    model.ResetRows(RowsOf(c.before));
+    int removed = 0, inserted = 0, changed = 0, resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::rowsRemoved, [&] { ++removed; });
+    QObject::connect(&model, &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&] { ++changed; });
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    model.UpdateRows(RowsOf(c.after), kRoleId);
+    EXPECT_EQ(removed, c.removed);
+    EXPECT_EQ(inserted, c.inserted);
+    EXPECT_EQ(changed, c.changed);
+    EXPECT_EQ(resets, c.resets);
+    const RoleRows expected = RowsOf(c.after);
+    ASSERT_EQ(model.RowCount(), static_cast<int>(expected.size()));
+    for (int row = 0; row < model.RowCount(); ++row) {
+        for (int column = 0; column < kRoleListColumns; ++column)
+            EXPECT_EQ(model.Cell(row, column),
+                      expected[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]);
+    }
+    EXPECT_TRUE(findings.Findings().isEmpty()) << findings.Findings().join(u'\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refreshes, ModelUpdate,
+    ::testing::Values(
+        UpdateCase{"Unchanged", {"1:a", "2:b", "3:c"}, {"1:a", "2:b", "3:c"}},
+        UpdateCase{"OneCell", {"1:a", "2:b", "3:c"}, {"1:a", "2:x", "3:c"}, 0, 0, 1},
+        UpdateCase{"AdjacentCellsOneSignal", {"1:a", "2:b", "3:c"}, {"1:x", "2:y", "3:c"}, 0, 0,
+                   1},
+        UpdateCase{"TwoRuns", {"1:a", "2:b", "3:c"}, {"1:x", "2:b", "3:z"}, 0, 0, 2},
+        UpdateCase{"AddedAtTopAndEnd", {"1:a", "2:b"}, {"0:z", "1:a", "2:b", "3:c", "4:d"}, 0, 2},
+        UpdateCase{"RemovedRange", {"1:a", "2:b", "3:c", "4:d", "5:e"}, {"1:a", "5:e"}, 1},
+        UpdateCase{"MovedUp", {"1:a", "2:b", "3:c", "4:d"}, {"3:c", "1:a", "2:b", "4:d"}, 1, 1},
+        UpdateCase{"MovedAndChanged", {"1:a", "2:b", "3:c"}, {"3:x", "1:a", "2:y"}, 1, 1, 1},
+        UpdateCase{"AllNew", {"1:a", "2:b"}, {"3:c", "4:d"}, 1, 1},
+        UpdateCase{"ToEmpty", {"1:a", "2:b"}, {}, 0, 0, 0, 1},
+        UpdateCase{"FromEmpty", {}, {"1:a"}, 0, 0, 0, 1},
+        UpdateCase{"DuplicateKeys", {"1:a", "2:b"}, {"1:a", "1:b"}, 0, 0, 0, 1},
+        UpdateCase{"RangesAtTheLimit", Numbered(2 * TextTableModel::kMaxUpdateRanges, 1),
+                   Numbered(2 * TextTableModel::kMaxUpdateRanges, 2),
+                   TextTableModel::kMaxUpdateRanges},
+        UpdateCase{"TooManyRanges", Numbered(2 * TextTableModel::kMaxUpdateRanges + 2, 1),
+                   Numbered(2 * TextTableModel::kMaxUpdateRanges + 2, 2), 0, 0, 0, 1}),
+    [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
+
+// Rows prepared on another thread and applied by difference show as a fresh fill would, also
+// while the list is sorted and filtered.
+TEST(RoleListApply, PreparedRowsShowAsAFreshFill)
+{
+    const RoleRows before = RowsWith(kName, {"张三", "李四", "王五", "abc", "张飞", "赵六"});
+    RoleRows after = before;
+    after[1][kName] = "张四";                        // changed
+    after.erase(after.begin() + 2);                   // removed
+    std::rotate(after.begin(), after.begin() + 3, after.begin() + 4); // moved to the top
+    RoleRow added(kRoleListColumns);
+    added[kRoleId] = "9";
+    added[kName] = "章七";
+    after.push_back(added);
+    const struct
+    {
+        const char* label;
+        int column;
+        Qt::SortOrder order;
+        QString filter;
+    } cases[] = {
+        {"unsorted", -1, Qt::AscendingOrder, {}},
+        {"by name", kName, Qt::AscendingOrder, {}},
+        {"by name descending, filtered", kName, Qt::DescendingOrder, QStringLiteral("张")},
+        {"by role id, filtered", kRoleId, Qt::AscendingOrder, QStringLiteral("a")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ModelTesterFindings findings;
+        TextTableModel model(RoleHeaders());
+        RoleListProxy proxy(model);
+        QAbstractItemModelTester tester(&proxy,
+                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+        proxy.ApplyRows(PrepareRoleRows(before));
+        proxy.sort(c.column, c.order);
+        proxy.SetFilterText(c.filter);
+        PreparedRoleRows prepared;
+        std::thread([&] { prepared = PrepareRoleRows(after); }).join();
+        proxy.ApplyRows(std::move(prepared));
+
+        TextTableModel freshModel(RoleHeaders());
+        RoleListProxy fresh(freshModel);
+        freshModel.ResetRows(after);
+        fresh.sort(c.column, c.order);
+        fresh.SetFilterText(c.filter);
+        EXPECT_EQ(Shown(proxy, model, kRoleId), Shown(fresh, freshModel, kRoleId));
+        EXPECT_GT(proxy.rowCount(), 0);
+        EXPECT_TRUE(findings.Findings().isEmpty())
+            << findings.Findings().join(u'\n').toStdString();
+    }
 }
 
 struct FilterCase

@@ -35,11 +35,14 @@ const char* MethodName(RoleListMethod method)
         return "Bounded";
     case RoleListMethod::PerRole:
         return "PerRole";
+    case RoleListMethod::Batched:
+        return "Batched";
     }
     return "?";
 }
 
-// Every behaviour below holds for the bounded statements and for the role-by-role ones.
+// Every behaviour below holds for the bounded statements, the role-by-role ones and those in
+// batches.
 class RoleList : public ::testing::TestWithParam<RoleListMethod>
 {
 protected:
@@ -47,7 +50,8 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Methods, RoleList,
-                         ::testing::Values(RoleListMethod::Bounded, RoleListMethod::PerRole),
+                         ::testing::Values(RoleListMethod::Bounded, RoleListMethod::PerRole,
+                                           RoleListMethod::Batched),
                          [](const ::testing::TestParamInfo<RoleListMethod>& info) {
                              return std::string(MethodName(info.param));
                          });
@@ -260,15 +264,19 @@ TEST_P(RoleList, MissingTablesAndColumns)
     EXPECT_FALSE(QueryRoleList(closed, options).has_value());
 }
 
-// The bounded statements and the role-by-role ones give the same cells; the role-by-role
-// statements are the plain comparisons of key and literal, so they are the reference.
+// The bounded statements, the batched ones and the role-by-role ones give the same cells; the
+// role-by-role statements are the plain comparisons of key and literal, so they are the
+// reference.
 void ExpectSameCells(DbConnection& db)
 {
-    const Rows bounded = Listed(db, RoleListMethod::Bounded);
     const Rows perRole = Listed(db, RoleListMethod::PerRole);
-    ASSERT_EQ(bounded.size(), perRole.size());
-    for (std::size_t r = 0; r < bounded.size(); ++r)
-        EXPECT_EQ(bounded[r], perRole[r]) << "row " << r;
+    for (const RoleListMethod method : {RoleListMethod::Bounded, RoleListMethod::Batched}) {
+        SCOPED_TRACE(MethodName(method));
+        const Rows rows = Listed(db, method);
+        ASSERT_EQ(rows.size(), perRole.size());
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            EXPECT_EQ(rows[r], perRole[r]) << "row " << r;
+    }
 }
 
 TEST(RoleListMethods, SameCellsOnDemoData)
@@ -483,6 +491,14 @@ TEST_P(RoleListFallback, RefusedBoundedQueryFallsBackForThisConnection)
     ASSERT_TRUE(rows.has_value());
     EXPECT_EQ(*rows, reference);
     EXPECT_TRUE(db.Refuses(SqlForm::BoundedRoleList));
+    {
+        // The fallback asks for many roles per statement, not for each role on its own.
+        test::StatementRecorder fallback(db);
+        rows = QueryRoleList(db, options);
+        ASSERT_TRUE(rows.has_value());
+        EXPECT_EQ(*rows, reference);
+        EXPECT_LE(fallback.Statements().size(), 7u);
+    }
 
     // Remembered: the next refresh does not try the bounded statements again.
     rewritten = 0;

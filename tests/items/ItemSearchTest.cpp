@@ -7,7 +7,11 @@
 #include "PeakMemory.h"
 #include "TempDir.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <random>
 #include <string>
@@ -106,8 +110,8 @@ class SearchCatalogueCases : public ::testing::TestWithParam<SearchCase>
 TEST_P(SearchCatalogueCases, GivesTheExpectedLines)
 {
     const SearchCase& c = GetParam();
-    std::size_t matches = 99;
-    const std::string text = mrvn::SearchCatalogue(c.file, c.query, &matches);
+    const mrvn::ItemSearchResult result = mrvn::SearchCatalogue(c.file, c.query);
+    const std::string& text = result.text;
     EXPECT_EQ(text, c.expected);
     std::size_t expectedMatches = 0;
     if (!c.expected.empty()) {
@@ -116,7 +120,8 @@ TEST_P(SearchCatalogueCases, GivesTheExpectedLines)
              at = c.expected.find("\r\n", at + 2))
             ++expectedMatches;
     }
-    EXPECT_EQ(matches, expectedMatches);
+    EXPECT_EQ(result.matches, expectedMatches);
+    EXPECT_EQ(result.shown, expectedMatches);
     EXPECT_EQ(text, PerSliceSearch(c.file, c.query));
 }
 
@@ -212,7 +217,7 @@ TEST(SearchCatalogue, EqualsThePerSliceSearchOnGeneratedInput)
             const std::size_t at = random() % buffer.size();
             query = buffer.substr(at, 1 + random() % 6);
         }
-        ASSERT_EQ(mrvn::SearchCatalogue(buffer, query), PerSliceSearch(buffer, query))
+        ASSERT_EQ(mrvn::SearchCatalogue(buffer, query).text, PerSliceSearch(buffer, query))
             << "round " << round;
     }
 }
@@ -223,7 +228,7 @@ TEST(SearchCatalogue, EqualsThePerSliceSearchOnAGeneratedCatalogue)
     for (const std::string& query :
          std::vector<std::string>{"烈焰", "之剑", "rarelevel", "atk", "1000001",
                                   mrvn::catalogue::RecordId(2999), "\"", "5,", "·改", "},"}) {
-        EXPECT_EQ(mrvn::SearchCatalogue(catalogue, query), PerSliceSearch(catalogue, query))
+        EXPECT_EQ(mrvn::SearchCatalogue(catalogue, query).text, PerSliceSearch(catalogue, query))
             << query;
     }
 }
@@ -279,6 +284,116 @@ TEST(SearchItemLibrary, FindsEveryRecordOfAGeneratedCatalogueByItsId)
     }
     // Every item record has a name key; nested attribute objects have none.
     EXPECT_EQ(mrvn::SearchItemLibrary(path, "\"name\"").matches, kRecords);
+}
+
+// Every match is counted; only the first lines up to the limit are built.
+TEST(SearchCatalogue, LineLimitCountsEveryMatchAndShowsTheFirst)
+{
+    const std::string catalogue = kTwoRecords + "{\"id\": \"3\", \"price\": 1,";
+    const std::string third = "id：3||颜色：|职业：";
+    const struct
+    {
+        const char* label;
+        std::size_t maxLines, shown;
+        std::string text;
+    } cases[] = {
+        {"no line", 0, 0, ""},
+        {"one line", 1, 1, kFirst},
+        {"one short of the matches", 2, 2, kFirst + "\r\n" + kSecond},
+        {"exactly the matches", 3, 3, kFirst + "\r\n" + kSecond + "\r\n" + third},
+        {"more than the matches", 4, 3, kFirst + "\r\n" + kSecond + "\r\n" + third},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto result = mrvn::SearchCatalogue(catalogue, "price", c.maxLines);
+        EXPECT_EQ(result.matches, 3u);
+        EXPECT_EQ(result.shown, c.shown);
+        EXPECT_EQ(result.text, c.text);
+    }
+    // The default limit on a catalogue where every record matches.
+    const std::string many = mrvn::catalogue::MakeCatalogue(mrvn::kMaxResultLines + 1, 2);
+    const auto result = mrvn::SearchCatalogue(many, "\"name\"");
+    EXPECT_EQ(result.matches, mrvn::kMaxResultLines + 1);
+    EXPECT_EQ(result.shown, mrvn::kMaxResultLines);
+}
+
+// The catalogue's bytes are kept between searches; any change of the file that shows in its
+// size or modification time is searched at the next press.
+TEST(SearchItemLibrary, AChangedCatalogueIsReadAgain)
+{
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path path = WriteFile(dir, kTwoRecords);
+    ASSERT_EQ(mrvn::SearchItemLibrary(path, "烈焰").text, kFirst);
+    const auto modified = std::filesystem::last_write_time(path);
+    const auto rewrite = [&](std::string_view bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    std::string sameSize = kTwoRecords;
+    sameSize.replace(sameSize.find("烈焰"), 6, "暗影");
+    const struct
+    {
+        const char* label;
+        std::function<void()> change;
+        std::string query, text;
+        bool missing = false;
+    } cases[] = {
+        {"unchanged", [] {}, "烈焰", kFirst},
+        {"same size, later time",
+         [&] {
+             rewrite(sameSize);
+             std::filesystem::last_write_time(path, modified + std::chrono::seconds(2));
+         },
+         "暗影", "id：1001|暗影之剑|颜色：3|职业：1"},
+        {"same size, earlier time",
+         [&] {
+             rewrite(kTwoRecords);
+             std::filesystem::last_write_time(path, modified - std::chrono::seconds(2));
+         },
+         "烈焰", kFirst},
+        {"other size, same time",
+         [&] {
+             rewrite(kTwoRecords + "{\"id\": \"9\"");
+             std::filesystem::last_write_time(path, modified - std::chrono::seconds(2));
+         },
+         "\"9\"", "id：9||颜色：|职业："},
+        {"emptied", [&] { rewrite(""); }, "id", ""},
+        {"removed", [&] { std::filesystem::remove(path); }, "id", "", true},
+        {"back", [&] { rewrite(kTwoRecords); }, "烈焰", kFirst},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        c.change();
+        const auto result = mrvn::SearchItemLibrary(path, c.query);
+        EXPECT_EQ(result.text, c.text);
+        EXPECT_EQ(result.fileMissing, c.missing);
+    }
+}
+
+// The window runs the search on another thread; a second search may start before the first
+// ends, also on another catalogue.
+TEST(SearchItemLibrary, SearchesOnSeveralThreadsAtOnce)
+{
+    const mrvn::test::TempDir dir;
+    const std::filesystem::path a = dir.Path() / "a.json";
+    const std::filesystem::path b = dir.Path() / "b.json";
+    ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(a, 2000, 1));
+    ASSERT_TRUE(mrvn::catalogue::WriteCatalogue(b, 3000, 2));
+    const std::string query = "\"name\"";
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) {
+                const bool first = (i + t) % 2 == 0;
+                const auto result = mrvn::SearchItemLibrary(first ? a : b, query);
+                if (result.matches != (first ? 2000u : 3000u))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(ExtractBetween, FindsTheFirstValue)
@@ -379,7 +494,7 @@ TEST(SearchCatalogue, FieldsAreCutAtACharacterBoundary)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const std::string line = mrvn::SearchCatalogue(record(c.name), "\"7\"");
+        const std::string line = mrvn::SearchCatalogue(record(c.name), "\"7\"").text;
         EXPECT_EQ(line, "id：7|" + c.shown + "|颜色：1|职业：0");
         EXPECT_LE(c.shown.size(), mrvn::kMaxFieldBytes);
         EXPECT_EQ(mrvn::CleanUtf8(line), line);
