@@ -128,7 +128,7 @@ std::string SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
 }
 
 ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
-                                   std::string_view queryUtf8)
+                                   std::string_view queryUtf8, std::size_t lineLimit)
 {
     ItemSearchResult result;
     std::error_code error;
@@ -151,6 +151,14 @@ ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
         bytes.resize(static_cast<std::size_t>(file.gcount()));
     }
     result.text = SearchCatalogue(bytes, queryUtf8, &result.matches);
+    result.shown = result.matches;
+    if (result.matches > lineLimit) {
+        std::size_t cut = 0;
+        for (std::size_t line = 0; line < lineLimit; ++line)
+            cut = result.text.find("\r\n", cut) + 2;
+        result.text.resize(lineLimit == 0 ? 0 : cut - 2);
+        result.shown = lineLimit;
+    }
     return result;
 }
 

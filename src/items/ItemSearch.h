@@ -34,17 +34,22 @@ std::string_view ExtractBetween(std::string_view slice, std::string_view start,
 std::string SearchCatalogue(std::string_view buffer, std::string_view queryUtf8,
                             std::size_t* matches = nullptr);
 
+// The most result lines a search puts into its text.
+inline constexpr std::size_t kMaxResultLines = 10000;
+
 struct ItemSearchResult
 {
     bool fileMissing = false;
     std::string text;
-    std::size_t matches = 0;
+    std::size_t matches = 0; // every matching record
+    std::size_t shown = 0;   // the lines in `text`, at most the line limit
 };
 
 // Reads the whole catalogue and searches it. A file that exists but cannot be read
 // counts as empty.
 ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
-                                   std::string_view queryUtf8);
+                                   std::string_view queryUtf8,
+                                   std::size_t lineLimit = kMaxResultLines);
 
 // Where the chunk of `text` that starts at `offset` ends: after the last "\n" within
 // `maxChunk` units, or, when there is none, after `maxChunk` units (one fewer when that would
