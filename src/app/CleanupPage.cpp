@@ -30,7 +30,9 @@ CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, 
                               this);
     m_tables->setGeometry(8, 32, 312, 400);
     Pin(m_tables);
-    DeclareGrowth({{m_tables, Growth::Down}});
+    // The table list takes the extra room, its table names first, then its result column;
+    // the options beside it keep to its right.
+    m_tables->SetColumnGrowth(ColumnIndex(TableColumn::Name), ColumnIndex(TableColumn::Result));
     Pin(MakeLabel(this, QStringLiteral("标签1"), QStringLiteral("删除之前天数："),
                   {336, 29, 80, 16}));
     m_days = Pin(
@@ -62,6 +64,13 @@ CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, 
                   FromDesignText("使用说明：\r\n\r\n本功能使用前请先连接数据库。\r\n\r\n"
                                  "本功能只针对清理 mrvn 数据库\r\n\r\n        by - Tobrel"),
                   {320, 320, 176, 112}));
+    std::vector<GrowingControl> growth = {{m_tables, Growth::RightAndDown}};
+    for (QObject* child : children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && widget != m_tables)
+            growth.push_back({widget, Growth::MoveRight});
+    }
+    DeclareGrowth(growth);
 
     connect(lookup, &QPushButton::clicked, this, &CleanupPage::LookupRoleByAccount);
     connect(m_start, &QPushButton::clicked, this, &CleanupPage::CleanTables);

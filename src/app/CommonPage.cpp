@@ -107,10 +107,9 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     m_roleProxy = new RoleListProxy(m_roleView->Model(), m_roleView);
     m_roleProxy->setObjectName(QStringLiteral("角色列表筛选"));
     m_roleView->SetProxy(m_roleProxy);
-    m_roleView->installEventFilter(this);
 
-    // The filter line lies over the bottom of the list while it is shown, so no designed
-    // control moves.
+    // The filter line takes the bottom of the list's rows while it is shown, inside its
+    // scroll bars, so no designed control moves.
     m_filterBar = new QFrame(group4);
     m_filterBar->setObjectName(QStringLiteral("角色筛选栏"));
     m_filterBar->setFrameShape(QFrame::StyledPanel);
@@ -126,6 +125,7 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     filterLayout->addWidget(m_filterEdit, 1);
     filterLayout->addWidget(m_filterCount);
     m_filterBar->hide();
+    m_roleView->SetFooter(m_filterBar, kFilterBarHeight);
     connect(m_filterEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_roleProxy->SetFilterText(text);
         UpdateFilterCount();
@@ -285,7 +285,6 @@ void CommonPage::ShowRoleListMenuFromKeyboard(const QPoint& globalPos)
 
 void CommonPage::ShowRoleFilter()
 {
-    PlaceFilterBar();
     m_filterBar->show();
     m_filterBar->raise();
     UpdateFilterCount();
@@ -298,13 +297,6 @@ void CommonPage::HideRoleFilter()
     m_filterEdit->clear();
     m_filterBar->hide();
     m_roleView->setFocus(Qt::OtherFocusReason);
-}
-
-void CommonPage::PlaceFilterBar()
-{
-    const QRect list = m_roleView->geometry();
-    m_filterBar->setGeometry(list.left(), list.bottom() + 1 - kFilterBarHeight, list.width(),
-                             kFilterBarHeight);
 }
 
 void CommonPage::UpdateFilterCount()
@@ -356,8 +348,6 @@ bool CommonPage::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    if (watched == m_roleView && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
-        PlaceFilterBar();
     return Page::eventFilter(watched, event);
 }
 

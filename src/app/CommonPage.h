@@ -69,7 +69,6 @@ private:
     QPushButton* m_connect;
     ReportView* m_statsView;
     void UpdateFilterCount();
-    void PlaceFilterBar();
 
     ReportView* m_roleView;
     RoleListProxy* m_roleProxy;

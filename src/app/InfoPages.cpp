@@ -63,6 +63,7 @@ ChangeLogPage::ChangeLogPage(QWidget* parent) : Page(parent)
                        "1.首个版本：连接数据库、在线数据统计、角色列表、发放系统邮件。"),
         QRect(8, 32, 480, 392), false));
     log->setReadOnly(true);
+    DeclareGrowth({{log, Growth::RightAndDown}});
 }
 
 } // namespace mrvn

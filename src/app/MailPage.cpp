@@ -13,12 +13,14 @@
 #include "mail/MailItem.h"
 #include "text/TextUtil.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -51,7 +53,7 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
       m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock))
 {
     setObjectName(QStringLiteral("发放邮件"));
-    connect(&m_searchWatcher, &QFutureWatcher<QString>::finished, this,
+    connect(&m_searchWatcher, &QFutureWatcher<SearchShown>::finished, this,
             [this] { ShowSearchResult(m_searchWatcher.result()); });
     QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),
                                     QStringLiteral("发放邮件：（即发即收，无需下线）"),
@@ -75,10 +77,15 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
         g, QStringLiteral("编辑框20"),
         FromDesignText("物品数据库查询系统v1.0\r\n\r\n支持：中文模糊查询\r\n支持：ID英文模糊查询"),
         {285, 13, 192, 96}, true);
-    MakeLabel(g, QStringLiteral("标签21"), QStringLiteral("物品名称查ID："), {288, 114, 80, 16});
+    // The results are for reading and copying; Tab moves on instead of being typed.
+    m_searchResult->setReadOnly(true);
+    m_searchResult->setTabChangesFocus(true);
+    auto* searchLabel = MakeLabel(g, QStringLiteral("标签21"), QStringLiteral("物品名称查ID："),
+                                  {288, 114, 80, 16});
     m_searchQuery = MakeEdit(g, QStringLiteral("编辑框19"), {}, {368, 112, 104, 20});
+    // Two lines high: the status, and under it the count of records a search found.
     m_searchStatus =
-        MakeLabel(g, QStringLiteral("标签22"), Text(kSearchStatusWaiting), {288, 136, 104, 16});
+        MakeLabel(g, QStringLiteral("标签22"), Text(kSearchStatusWaiting), {288, 136, 104, 24});
     m_searchButton =
         MakeButton(g, QStringLiteral("按钮11"), QStringLiteral("查询物品库"), {400, 133, 72, 20});
     MakeLabel(g, QStringLiteral("标签15"),
@@ -125,6 +132,24 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
                               {QStringLiteral("code"), 0}},
                              g);
     m_items->setGeometry(8, 256, 168, 144);
+    // One entry leaves the table by the Delete key or the list's menu.
+    m_removeItem = new QAction(Text(kRemoveMailItemAction), m_items);
+    m_removeItem->setObjectName(QStringLiteral("删除选中物品"));
+    m_removeItem->setShortcut(QKeySequence::Delete);
+    m_removeItem->setShortcutContext(Qt::WidgetShortcut);
+    m_items->addAction(m_removeItem);
+    m_itemMenu = new QMenu(this);
+    m_itemMenu->setObjectName(QStringLiteral("物品表菜单"));
+    m_itemMenu->addAction(m_removeItem);
+    connect(m_removeItem, &QAction::triggered, this, &MailPage::RemoveMailItem);
+    const auto showItemMenu = [this](const QPoint& globalPos) {
+        if (m_itemMenu->isVisible())
+            return;
+        m_removeItem->setEnabled(m_items->Selection() != -1);
+        m_itemMenu->popup(globalPos);
+    };
+    connect(m_items, &ReportView::RightClicked, this, showItemMenu);
+    connect(m_items, &ReportView::KeyboardMenuRequested, this, showItemMenu);
     auto* hint =
         MakeLabel(g, QStringLiteral("标签20"),
                   QStringLiteral("存档可快速发放套装等物品！方便快捷！"), {185, 258, 88, 40});
@@ -143,9 +168,24 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
         new ReportView(QStringLiteral("超级列表框6"),
                        {{QStringLiteral("tid"), 35}, {QStringLiteral("存档名称"), 135}}, g);
     m_archives->setGeometry(280, 256, 192, 144);
-    DeclareGrowth({{g, Growth::RightAndDown},
-                   {m_searchResult, Growth::Right},
-                   {m_archives, Growth::RightAndDown}});
+    // Extra room goes to the search results (and the content box beside them); the search
+    // controls stay under the results, and the rows below move down as one block, the
+    // archive list only taking the extra width.
+    std::vector<GrowingControl> growth = {{g, Growth::RightAndDown},
+                                          {m_searchResult, Growth::RightAndDown},
+                                          {m_content, Growth::Down},
+                                          {searchLabel, Growth::MoveDown},
+                                          {m_searchQuery, Growth::MoveDown | Growth::Right},
+                                          {m_searchStatus, Growth::MoveDown},
+                                          {m_searchButton, Growth::MoveDown | Growth::MoveRight},
+                                          {m_archives, Growth::MoveDown | Growth::Right}};
+    constexpr int kLowerRowsTop = 160;
+    for (QObject* child : g->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && widget != m_archives && widget->geometry().top() >= kLowerRowsTop)
+            growth.push_back({widget, Growth::MoveDown});
+    }
+    DeclareGrowth(growth);
 
     connect(m_lookup, &QPushButton::clicked, this, &MailPage::LookupRoleByAccount);
     connect(add, &QPushButton::clicked, this, &MailPage::AddMailItem);
@@ -155,6 +195,7 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
     connect(save, &QPushButton::clicked, this, &MailPage::AddArchive);
     connect(remove, &QPushButton::clicked, this, &MailPage::DeleteArchive);
     connect(m_searchButton, &QPushButton::clicked, this, &MailPage::SearchItemLibrary);
+    connect(m_searchQuery, &QLineEdit::returnPressed, this, &MailPage::SearchItemLibrary);
     connect(m_archives, &QAbstractItemView::doubleClicked, this, [this] {
         const int row = m_archives->Selection();
         if (row != -1)
@@ -186,6 +227,12 @@ void MailPage::Warn(const char* text)
                       MessageButtons::Ok);
 }
 
+void MailPage::WarnTooLarge(const char* boxName)
+{
+    m_dialogs.Message(this, Text(kNumberTooLargeText).arg(Text(boxName)), Text(kCheckTitle),
+                      MessageIcon::Warning, MessageButtons::Ok);
+}
+
 void MailPage::LookupRoleByAccount()
 {
     RunAccountLookup(m_db, m_account, m_roleId);
@@ -212,6 +259,15 @@ void MailPage::AddMailItem()
         return;
     case MailItemCheck::Forbidden:
         Warn(kForbiddenCharText);
+        return;
+    case MailItemCheck::CountTooLarge:
+        WarnTooLarge(kCountBoxName);
+        return;
+    case MailItemCheck::UseLevelTooLarge:
+        WarnTooLarge(kUseLevelBoxName);
+        return;
+    case MailItemCheck::DaysTooLarge:
+        WarnTooLarge(kDaysBoxName);
         return;
     case MailItemCheck::Ok:
         break;
@@ -247,6 +303,26 @@ void MailPage::AddMailItem()
 void MailPage::ClearMailItems()
 {
     m_items->DeleteAll();
+}
+
+void MailPage::RemoveMailItem()
+{
+    const int selected = m_items->Selection();
+    if (selected == -1)
+        return;
+    const TextTableModel& items = m_items->Model();
+    std::vector<TextTableModel::Row> rows;
+    for (int row = 0; row < items.RowCount(); ++row) {
+        if (row == selected)
+            continue;
+        // The tid column counts the rows as they stand, as after loading an archive.
+        rows.push_back({std::to_string(rows.size() + 1),
+                        items.Cell(row, ColumnIndex(MailItemColumn::Name)),
+                        items.Cell(row, ColumnIndex(MailItemColumn::Code))});
+    }
+    m_items->Model().ResetRows(std::move(rows));
+    // The row that moved up takes the selection, so Delete can go on removing.
+    m_items->SetSelection(std::min(selected, m_items->RowCount() - 1));
 }
 
 void MailPage::SendMail()
@@ -309,6 +385,12 @@ bool MailPage::ReportRefusal(SendMailResult result)
     switch (result) {
     case SendMailResult::Incomplete:
         Warn(kMailIncompleteText);
+        return true;
+    case SendMailResult::CopperTooLarge:
+        WarnTooLarge(kCopperBoxName);
+        return true;
+    case SendMailResult::YuanbaoTooLarge:
+        WarnTooLarge(kYuanbaoBoxName);
         return true;
     case SendMailResult::ControlChar:
         Warn(kMailControlCharText);
@@ -535,15 +617,24 @@ bool MailPage::SearchItemLibrary()
     const std::string query = Std(m_searchQuery->text());
     m_searchWatcher.setFuture(QtConcurrent::run([catalogue, query] {
         const ItemSearchResult result = mrvn::SearchItemLibrary(catalogue, query);
+        SearchShown shown;
         // The lines are joined by CR LF; the text box keeps its lines apart by LF.
-        return QString::fromStdString(ReplaceAll(result.text, "\r\n", "\n"));
+        shown.text = QString::fromStdString(ReplaceAll(result.text, "\r\n", "\n"));
+        shown.matches = result.matches;
+        // The operator learns that lines were left out, and how many, where they end.
+        if (result.shown < result.matches)
+            shown.text += QLatin1Char('\n') + Text(kSearchResultCut)
+                                                 .arg(result.shown)
+                                                 .arg(result.matches - result.shown);
+        return shown;
     }));
     return true;
 }
 
-void MailPage::ShowSearchResult(const QString& text)
+void MailPage::ShowSearchResult(const SearchShown& result)
 {
-    m_pendingResult = text;
+    m_pendingResult = result.text;
+    m_pendingMatches = result.matches;
     m_pendingOffset = 0;
     m_searchResult->clear();
     AppendResultChunk();
@@ -570,7 +661,8 @@ void MailPage::AppendResultChunk()
     }
     m_pendingResult.clear();
     m_searchResult->moveCursor(QTextCursor::Start);
-    m_searchStatus->setText(Text(kSearchStatusDone));
+    m_searchStatus->setText(Text(kSearchStatusDone) + QLatin1Char('\n') +
+                            Text(kSearchFoundCount).arg(m_pendingMatches));
     m_searchButton->setEnabled(true);
     m_searchRunning = false;
     emit SearchFinished();

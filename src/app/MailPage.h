@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <functional>
 
+class QAction;
 class QGroupBox;
+class QMenu;
 
 namespace mrvn {
 
@@ -37,6 +39,8 @@ public:
     void LookupRoleByAccount();
     void AddMailItem();
     void ClearMailItems();
+    // Removes the selected row of the attachment table; nothing when none is selected.
+    void RemoveMailItem();
     void SendMail();
     void ShowMailHelp();
     void RefreshArchiveList();
@@ -58,9 +62,18 @@ private:
     MailRowObserver AuditObserver(const MailFields& fields, const std::vector<std::string>& codes);
     void SendToManyRoles(const MailFields& fields, const std::vector<std::string>& codes,
                          const std::vector<std::string>& ids);
-    void ShowSearchResult(const QString& text);
+    // A finished search as the page shows it: the text for the box (with a last line saying
+    // what was left out) and the number of records found.
+    struct SearchShown
+    {
+        QString text;
+        std::size_t matches = 0;
+    };
+    void ShowSearchResult(const SearchShown& result);
     void AppendResultChunk();
     void Warn(const char* text);
+    // "The number in this box is too large".
+    void WarnTooLarge(const char* boxName);
 
     DbConnection& m_db;
     ConfigFile& m_config;
@@ -88,10 +101,13 @@ private:
     QCheckBox* m_equipment;
     QComboBox* m_enhance;
     ReportView* m_items;
+    QAction* m_removeItem;
+    QMenu* m_itemMenu;
     ReportView* m_archives;
     bool m_searchRunning = false;
-    QFutureWatcher<QString> m_searchWatcher;
+    QFutureWatcher<SearchShown> m_searchWatcher;
     QString m_pendingResult;
+    std::size_t m_pendingMatches = 0;
     qsizetype m_pendingOffset = 0;
 };
 

@@ -54,6 +54,10 @@ void Page::Relayout()
                 rect.setWidth(rect.width() + grown.width());
             if (static_cast<int>(control.growth) & static_cast<int>(Growth::Down))
                 rect.setHeight(rect.height() + grown.height());
+            if (static_cast<int>(control.growth) & static_cast<int>(Growth::MoveRight))
+                rect.translate(grown.width(), 0);
+            if (static_cast<int>(control.growth) & static_cast<int>(Growth::MoveDown))
+                rect.translate(0, grown.height());
         }
         return rect;
     };
@@ -75,7 +79,7 @@ void Page::Relayout()
     }
 }
 
-void Page::DeclareGrowth(std::initializer_list<GrowingControl> controls)
+void Page::DeclareGrowth(const std::vector<GrowingControl>& controls)
 {
     for (const GrowingControl& control : controls) {
         if (!control.widget->property(kDesignRect).isValid())

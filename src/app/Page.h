@@ -16,8 +16,13 @@ class QComboBox;
 
 namespace mrvn {
 
-// How a control follows a window enlarged beyond its designed size.
-enum class Growth { Right = 1, Down = 2, RightAndDown = 3 };
+// How a control follows a window enlarged beyond its designed size: it grows (Right, Down)
+// and/or moves (MoveRight, MoveDown) by as much as the tab control has grown. Flags combine.
+enum class Growth { Right = 1, Down = 2, RightAndDown = 3, MoveRight = 4, MoveDown = 8 };
+constexpr Growth operator|(Growth a, Growth b)
+{
+    return static_cast<Growth>(static_cast<int>(a) | static_cast<int>(b));
+}
 
 // A page of the tab control. Control positions are given from the top-left corner of the
 // tab control, tab strip included, as the window was designed; the page subtracts its own
@@ -42,9 +47,10 @@ protected:
         QWidget* widget;
         Growth growth;
     };
-    // Controls (direct children or inside a group box) that grow by as much as the tab
-    // control has grown beyond its designed size; everything else keeps its place and size.
-    void DeclareGrowth(std::initializer_list<GrowingControl> controls);
+    // Controls (direct children or inside a group box) that grow or move by as much as the
+    // tab control has grown beyond its designed size; everything else keeps its place and
+    // size.
+    void DeclareGrowth(const std::vector<GrowingControl>& controls);
 
     // Takes the widget's current geometry as its design position.
     template <typename W> W* Pin(W* widget)

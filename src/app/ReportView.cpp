@@ -74,6 +74,24 @@ void AppendCsvCell(QString& out, const QString& text)
     out += u'"';
 }
 
+// Qt hands an ascending column to the style as "sort down", which the window's style draws
+// as an arrow pointing down; Windows lists point it up for ascending, and so do ours.
+class ReportHeader : public QHeaderView
+{
+public:
+    explicit ReportHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override
+    {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        if (option->sortIndicator == QStyleOptionHeader::SortDown)
+            option->sortIndicator = QStyleOptionHeader::SortUp;
+        else if (option->sortIndicator == QStyleOptionHeader::SortUp)
+            option->sortIndicator = QStyleOptionHeader::SortDown;
+    }
+};
+
 } // namespace
 
 ReportView::ReportView(const QString& objectName, const std::vector<ReportColumn>& columns,
@@ -85,6 +103,7 @@ ReportView::ReportView(const QString& objectName, const std::vector<ReportColumn
     for (const ReportColumn& column : columns)
         headers << column.header;
     m_model = new TextTableModel(headers, this);
+    setHeader(new ReportHeader(this));
     setModel(m_model);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -300,6 +319,82 @@ QPoint ReportView::KeyboardMenuPosition() const
     const QPoint at(std::clamp(rect.left(), 0, std::max(0, area.width() - 1)),
                     std::clamp(rect.bottom(), 0, std::max(0, area.height() - 1)));
     return viewport()->mapToGlobal(at);
+}
+
+void ReportView::SetFooter(QWidget* footer, int height)
+{
+    m_footer = footer;
+    m_footerHeight = height;
+    footer->setParent(this);
+    footer->installEventFilter(this);
+    updateGeometries();
+}
+
+void ReportView::SetColumnGrowth(int fit, int fill)
+{
+    m_fitColumn = fit;
+    m_fillColumn = fill;
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ReportView::GrowColumns);
+    connect(m_model, &QAbstractItemModel::dataChanged, this, &ReportView::GrowColumns);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &ReportView::GrowColumns);
+}
+
+void ReportView::GrowColumns()
+{
+    if (m_fitColumn < 0 || m_fillColumn < 0)
+        return;
+    int designed = 0;
+    for (const int width : m_widths)
+        designed += width;
+    const int extra = viewport()->width() - designed;
+    const int fitDesigned = m_widths[static_cast<std::size_t>(m_fitColumn)];
+    const int fillDesigned = m_widths[static_cast<std::size_t>(m_fillColumn)];
+    if (extra <= 0) {
+        setColumnWidth(m_fitColumn, fitDesigned);
+        setColumnWidth(m_fillColumn, fillDesigned);
+        return;
+    }
+    const int fit = std::clamp(sizeHintForColumn(m_fitColumn), fitDesigned, fitDesigned + extra);
+    setColumnWidth(m_fitColumn, fit);
+    setColumnWidth(m_fillColumn, fillDesigned + extra - (fit - fitDesigned));
+}
+
+void ReportView::updateGeometries()
+{
+    QTreeView::updateGeometries();
+    // The tree view sets the margins for its header; the footer's room comes below.
+    const int bottom = m_footer && !m_footer->isHidden() ? m_footerHeight : 0;
+    QMargins margins = viewportMargins();
+    if (margins.bottom() != bottom) {
+        margins.setBottom(bottom);
+        setViewportMargins(margins);
+    }
+    PlaceFooter();
+}
+
+void ReportView::PlaceFooter()
+{
+    if (!m_footer)
+        return;
+    const QRect rows = viewport()->geometry();
+    m_footer->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), m_footerHeight);
+}
+
+bool ReportView::viewportEvent(QEvent* event)
+{
+    // Scroll bars that come and go change the rows' room without resizing the view.
+    if (event->type() == QEvent::Resize) {
+        PlaceFooter();
+        GrowColumns();
+    }
+    return QTreeView::viewportEvent(event);
+}
+
+bool ReportView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_footer && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        updateGeometries();
+    return QTreeView::eventFilter(watched, event);
 }
 
 void ReportView::mousePressEvent(QMouseEvent* event)

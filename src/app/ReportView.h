@@ -95,6 +95,14 @@ public:
     // list when there is none.
     QPoint KeyboardMenuPosition() const;
 
+    // A bar shown at the bottom of the list (the view takes it over): while it is visible the
+    // rows end above it, so it covers neither a row nor a scroll bar.
+    void SetFooter(QWidget* footer, int height);
+
+    // When the view is wider than its columns, column `fit` first widens as far as its
+    // texts need and column `fill` takes the rest; at or below that width nothing changes.
+    void SetColumnGrowth(int fit, int fill);
+
 signals:
     // A right click on the list (the row under the cursor is selected first).
     void RightClicked(const QPoint& globalPos);
@@ -105,17 +113,26 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void updateGeometries() override;
+    bool viewportEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QModelIndex ViewIndex(int row, int column = 0) const;
     QStringList Headers() const;
     void ApplyColumnWidths();
+    void PlaceFooter();
+    void GrowColumns();
 
     TextTableModel* m_model;
     std::vector<int> m_widths;
     QSortFilterProxyModel* m_proxy = nullptr;
     bool m_rowCopy = false;
     std::function<bool(int column)> m_numericColumn;
+    QWidget* m_footer = nullptr;
+    int m_footerHeight = 0;
+    int m_fitColumn = -1;
+    int m_fillColumn = -1;
 };
 
 } // namespace mrvn

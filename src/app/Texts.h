@@ -21,6 +21,13 @@ inline constexpr char kDeleteConfirmTitle[] = "删除确认";
 inline constexpr char kForbiddenCharText[] = "含有被禁止的字符，请返回修改！";
 inline constexpr char kInputErrorText[] = "输入错误，请返回修改！";
 inline constexpr char kNegativeNumberText[] = "数值不能为负数，请返回修改！";
+// A number too large for its box: "%1" is the box's caption.
+inline constexpr char kNumberTooLargeText[] = "%1的数值过大，请返回修改！";
+inline constexpr char kCopperBoxName[] = "铜钱";
+inline constexpr char kYuanbaoBoxName[] = "非绑定元宝";
+inline constexpr char kCountBoxName[] = "数量";
+inline constexpr char kUseLevelBoxName[] = "使用等级";
+inline constexpr char kDaysBoxName[] = "使用期限";
 
 // Common page: the connection.
 inline constexpr char kPortOutOfRangeText[] =
@@ -52,6 +59,8 @@ inline constexpr char kMailItemIncompleteText[] = "请填写完整后再提交�
 inline constexpr char kMailItemsFullText[] = "本次邮件的物品栏已满！";
 inline constexpr char kItemNamePrompt[] = "请输入此物品的名称！自定义！自己能看懂即可！";
 inline constexpr char kItemNameTitle[] = "输入物品名称";
+// The attachment table's menu item that removes the selected row.
+inline constexpr char kRemoveMailItemAction[] = "删除选中物品\tDelete";
 
 // Mail page: sending.
 inline constexpr char kMailTitle[] = "邮件消息";
@@ -111,6 +120,10 @@ inline constexpr char kCatalogueErrorTitle[] = "物品库错误";
 inline constexpr char kSearchStatusWaiting[] = "查询状态：等待";
 inline constexpr char kSearchStatusRunning[] = "查询状态：检索中";
 inline constexpr char kSearchStatusDone[] = "查询状态：完成";
+// Beside the status once a search has ended: the number of records found.
+inline constexpr char kSearchFoundCount[] = "找到 %1 条";
+// The last line of a result cut short: lines shown, records found.
+inline constexpr char kSearchResultCut[] = "……只显示前 %1 条，其余 %2 条未显示，请缩小查询范围。";
 
 // Cleanup page.
 inline constexpr char kCleanupDayCountText[] = "删除之前天数输入错误，请填写0或正整数！";

@@ -126,9 +126,18 @@ std::optional<std::string> AttachmentsColumnText(const std::vector<std::string>&
 
 SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string>& codes)
 {
+    const MailFields spaceless = SpacelessMailFields(fields);
+    // Every box filled comes first; then a number is refused for its size rather than taken
+    // for an empty box.
+    if (!spaceless.roleId.empty() && !spaceless.title.empty() && !spaceless.content.empty() &&
+        !spaceless.copper.empty() && !spaceless.yuanbao.empty()) {
+        if (IsDigitText(spaceless.copper) && !IsIntegerText(spaceless.copper))
+            return SendMailResult::CopperTooLarge;
+        if (IsDigitText(spaceless.yuanbao) && !IsIntegerText(spaceless.yuanbao))
+            return SendMailResult::YuanbaoTooLarge;
+    }
     if (!MailFieldsComplete(fields))
         return SendMailResult::Incomplete;
-    const MailFields spaceless = SpacelessMailFields(fields);
     // The game shows the content on one line; a tab or line break arrives as garbage.
     if (HasControlChar(spaceless.title) || HasControlChar(spaceless.content))
         return SendMailResult::ControlChar;
@@ -142,7 +151,8 @@ SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string
 
 std::vector<std::string> SplitRoleIds(std::string_view roleIdText)
 {
-    const std::string text = RemoveAllSpaces(roleIdText);
+    // A Chinese input method types the full-width comma: it separates exactly as "," does.
+    const std::string text = ReplaceAll(RemoveAllSpaces(roleIdText), "\xEF\xBC\x8C", ",");
     std::vector<std::string> ids;
     std::size_t start = 0;
     for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)

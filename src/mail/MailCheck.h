@@ -39,6 +39,8 @@ std::optional<std::string> AttachmentsColumnText(const std::vector<std::string>&
 
 enum class SendMailResult {
     Incomplete,     // an empty field, or money that is not an integer
+    CopperTooLarge, // digits beyond what the copper column holds (64 bits)
+    YuanbaoTooLarge,
     ControlChar,    // a line break or tab in the title or content
     Negative,       // copper or yuanbao below zero
     BadAttachments, // the attachment table is not a JSON array of objects
@@ -51,8 +53,9 @@ enum class SendMailResult {
 // Sent when all passed.
 SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string>& codes);
 
-// The receivers in a role-id text: the pieces between "," once spaces are removed (a
-// single id gives one piece; empty pieces stay, so the check can refuse them).
+// The receivers in a role-id text: the pieces between "," or the full-width "，" once
+// spaces are removed (a single id gives one piece; empty pieces stay, so the check can
+// refuse them).
 std::vector<std::string> SplitRoleIds(std::string_view roleIdText);
 
 // CheckMail for a list of receivers: an empty piece ("1,,2", "1,") is Incomplete, the

@@ -61,6 +61,15 @@ MailItemCheck CheckMailItemFields(const MailItemFields& fields)
         if (text->empty())
             return MailItemCheck::Incomplete;
     }
+    const auto tooLarge = [](const std::string& text) {
+        return IsDigitText(text) && !Int32Value(text);
+    };
+    if (tooLarge(count))
+        return MailItemCheck::CountTooLarge;
+    if (tooLarge(useLevel))
+        return MailItemCheck::UseLevelTooLarge;
+    if (tooLarge(days))
+        return MailItemCheck::DaysTooLarge;
     // A lone "-" or an edited value would otherwise reach the JSON as an invalid number.
     if (!Int32Value(count) || !Int32Value(useLevel) || !Int32Value(days))
         return MailItemCheck::Incomplete;

@@ -35,11 +35,21 @@ struct MailItemFields
     int enhance = 0;
 };
 
-enum class MailItemCheck { Ok, Incomplete, Negative, Forbidden };
+enum class MailItemCheck {
+    Ok,
+    Incomplete,
+    Negative,
+    Forbidden,
+    // Digits beyond the 32 bits the game reads, in the box named.
+    CountTooLarge,
+    UseLevelTooLarge,
+    DaysTooLarge,
+};
 
 // Days, item id, count and use level must be non-empty once spaces are removed, and count,
-// use level and days 32-bit integers (Incomplete otherwise) not below zero (Negative); an
-// item id with "|" cannot survive an archive (Forbidden).
+// use level and days 32-bit integers (Incomplete otherwise; a *TooLarge when only digits that
+// do not fit) not below zero (Negative); an item id with "|" cannot survive an archive
+// (Forbidden).
 MailItemCheck CheckMailItemFields(const MailItemFields& fields);
 
 enum class ItemNameCheck { Ok, Empty, Forbidden };

@@ -1,5 +1,6 @@
 #include "text/TextUtil.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -303,6 +304,11 @@ bool IsIntegerText(std::string_view text)
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();
+}
+
+bool IsDigitText(std::string_view text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
 }
 
 std::string CleanUtf8(std::string_view bytes)

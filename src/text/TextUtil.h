@@ -56,6 +56,10 @@ double TextToDouble(std::string_view text);
 // else, and its value fits in 64 bits (what an integer-only box may legitimately hold).
 bool IsIntegerText(std::string_view text);
 
+// True when the text is one or more ASCII digits and nothing else, whatever their value:
+// with IsIntegerText it tells a number too large for its box from a text that is no number.
+bool IsDigitText(std::string_view text);
+
 // Code page 936 conversions. Bytes GBK cannot decode and characters GBK cannot hold
 // become "?"; nothing ever throws or crashes. The results hold no terminating zero.
 std::string GbkToUtf8(std::string_view gbk);

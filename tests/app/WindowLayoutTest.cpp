@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -78,6 +79,194 @@ TEST_F(Layout, EveryPageControlStandsWhereDesigned)
     EXPECT_EQ(window.size(), QSize(496, 448));
     EXPECT_EQ(window.windowTitle(),
               QStringLiteral("MorvaneOL 数据工具 1.5 [20140629]  -  by Tobrel"));
+}
+
+// ---- The enlarged window ----------------------------------------------------------------
+
+// The tab control's growth beyond its designed size in these tests.
+constexpr QSize kGrown(204, 152);
+
+// Where a control of a page stands, relative to its group box or else to the tab control.
+QRect PlacedRect(MainWindow& window, int page, const char* name)
+{
+    auto* tabs = FindIn<QTabWidget>(window, "选择夹1");
+    tabs->setCurrentIndex(page);
+    QCoreApplication::processEvents();
+    auto* control = FindIn<QWidget>(tabs->widget(page), name);
+    return control ? DesignedRect(control, tabs) : QRect();
+}
+
+TEST_F(Layout, AnEnlargedWindowGivesItsRoomToTheLongContent)
+{
+    // How each control follows the growth: moved right/down, wider/taller, by all of it.
+    struct Case
+    {
+        const char* name;
+        int page;
+        bool right, down, wider, taller;
+    };
+    const Case cases[] = {
+        {"编辑框20", 1, false, false, true, true},  // the search results
+        {"编辑框12", 1, false, false, false, true}, // the mail content beside them
+        {"编辑框19", 1, false, true, true, false},  // the query, under the results
+        {"标签22", 1, false, true, false, false},
+        {"按钮11", 1, true, true, false, false},
+        {"标签15", 1, false, true, false, false}, // the rows below move as a block
+        {"超级列表框5", 1, false, true, false, false},
+        {"按钮5", 1, false, true, false, false},
+        {"超级列表框6", 1, false, true, true, false}, // the archives: width only
+        {"超级列表框1", 2, false, false, true, true}, // the cleanup table
+        {"分组框3", 2, true, false, false, false},    // and the options beside it
+        {"按钮2", 2, true, false, false, false},
+        {"标签2", 2, true, false, false, false},
+        {"编辑框21", 4, false, false, true, true}, // the change log
+        {"超级列表框4", 0, false, false, true, true},
+    };
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    std::vector<QRect> designed;
+    for (const Case& c : cases)
+        designed.push_back(PlacedRect(window, c.page, c.name));
+    window.resize(window.size() + kGrown);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        QRect expected = designed[i];
+        expected.translate(c.right ? kGrown.width() : 0, c.down ? kGrown.height() : 0);
+        expected.setWidth(expected.width() + (c.wider ? kGrown.width() : 0));
+        expected.setHeight(expected.height() + (c.taller ? kGrown.height() : 0));
+        EXPECT_EQ(PlacedRect(window, c.page, c.name), expected);
+    }
+}
+
+TEST_F(Layout, TheCleanupTableGivesItsWidthToTheNamesThenTheResults)
+{
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    FindIn<QTabWidget>(window, "选择夹1")->setCurrentIndex(2);
+    auto* tables = Find<ReportView>("超级列表框1");
+    std::vector<std::vector<std::string>> rows;
+    for (const char* name : {"role_email", "server_real_time_total_data", "user_role"})
+        rows.push_back({std::to_string(rows.size() + 1), name, "影响行数：0"});
+    tables->Model().ResetRows(rows);
+    QCoreApplication::processEvents();
+    struct Case
+    {
+        const char* what;
+        QSize grown;
+    };
+    for (const Case c : {Case{"designed size", {0, 0}}, Case{"enlarged", kGrown},
+                         Case{"a little wider", {40, 0}}, Case{"back to the design", {0, 0}}}) {
+        SCOPED_TRACE(c.what);
+        window.resize(QSize(496, 448) + c.grown);
+        QCoreApplication::processEvents();
+        const int room = tables->viewport()->width();
+        if (room <= 308) {
+            // As designed: the long name is cut, the columns keep their widths.
+            EXPECT_EQ(tables->columnWidth(1), 150);
+            EXPECT_EQ(tables->columnWidth(2), 118);
+            continue;
+        }
+        const int wanted = tables->sizeHintForColumn(1);
+        EXPECT_EQ(tables->columnWidth(1), std::min(wanted, room - 40 - 118));
+        EXPECT_GE(tables->columnWidth(2), 118);
+        EXPECT_EQ(tables->columnWidth(0) + tables->columnWidth(1) + tables->columnWidth(2), room);
+        if (c.grown == kGrown) {
+            // "server_real_time_total_data" is whole when there is room for it.
+            EXPECT_GE(tables->columnWidth(1), wanted);
+            EXPECT_GT(tables->columnWidth(2), 118);
+        }
+    }
+}
+
+TEST_F(Layout, TheRoleFilterNeverCoversTheScrollBarsOrTheLastRow)
+{
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    CommonPage* page = FindIn<CommonPage>(window, "常用功能");
+    std::vector<std::vector<std::string>> rows(60, std::vector<std::string>(16, "1"));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i][14] = std::to_string(i + 1);
+    page->ShowRoles(rows);
+    auto* view = Find<ReportView>("超级列表框4");
+    for (const QSize grown : {QSize(0, 0), kGrown}) {
+        SCOPED_TRACE(grown.width());
+        window.resize(QSize(496, 448) + grown);
+        page->ShowRoleFilter();
+        QCoreApplication::processEvents();
+        auto* bar = Find<QFrame>("角色筛选栏");
+        ASSERT_TRUE(bar->isVisible());
+        const QRect barRect(bar->mapTo(view, QPoint(0, 0)), bar->size());
+        EXPECT_TRUE(view->rect().contains(barRect));
+        for (QWidget* scrollBar : {static_cast<QWidget*>(view->verticalScrollBar()),
+                                   static_cast<QWidget*>(view->horizontalScrollBar())}) {
+            ASSERT_TRUE(scrollBar->isVisible());
+            const QRect scrollRect(scrollBar->mapTo(view, QPoint(0, 0)), scrollBar->size());
+            EXPECT_FALSE(barRect.intersects(scrollRect))
+                << "bar " << barRect.x() << "," << barRect.y() << " " << barRect.width() << "x"
+                << barRect.height() << " scroll bar " << scrollRect.x() << "," << scrollRect.y();
+        }
+        // Scrolled to the end, the last row stands above the bar.
+        view->ScrollIntoView(view->RowCount() - 1);
+        QCoreApplication::processEvents();
+        const QRect last = view->visualRect(view->model()->index(view->RowCount() - 1, 1));
+        const QRect lastRect(view->viewport()->mapTo(view, last.topLeft()), last.size());
+        EXPECT_LE(lastRect.bottom(), barRect.top() - 1);
+        page->HideRoleFilter();
+        QCoreApplication::processEvents();
+        // Without the bar the rows take the room back.
+        EXPECT_EQ(view->viewport()->geometry().bottom() + 1,
+                  view->horizontalScrollBar()->mapTo(view, QPoint(0, 0)).y());
+    }
+}
+
+TEST_F(Layout, AnAscendingColumnShowsItsArrowPointingUp)
+{
+    MainWindow& window = Started();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QHeaderView* header = Find<ReportView>("超级列表框4")->header();
+    const int section = 1;
+    const QRect rect(header->sectionViewportPosition(section), 0, header->sectionSize(section),
+                     header->height());
+    const auto render = [&](int column, Qt::SortOrder order) {
+        header->setSortIndicator(column, order);
+        return header->grab(rect).toImage();
+    };
+    const QImage none = render(-1, Qt::AscendingOrder);
+    struct Case
+    {
+        const char* what;
+        Qt::SortOrder order;
+        bool pointsUp;
+    };
+    for (const Case c : {Case{"ascending", Qt::AscendingOrder, true},
+                         Case{"descending", Qt::DescendingOrder, false}}) {
+        SCOPED_TRACE(c.what);
+        const QImage arrow = render(section, c.order);
+        ASSERT_EQ(arrow.size(), none.size());
+        // The arrow is where the two pictures differ: a triangle is wide at its base.
+        int top = arrow.height(), bottom = -1;
+        std::vector<int> widths(static_cast<std::size_t>(arrow.height()));
+        for (int y = 0; y < arrow.height(); ++y) {
+            for (int x = 0; x < arrow.width(); ++x) {
+                if (arrow.pixel(x, y) == none.pixel(x, y))
+                    continue;
+                ++widths[static_cast<std::size_t>(y)];
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+        ASSERT_GT(bottom, top) << "no arrow drawn";
+        const int topWidth = widths[static_cast<std::size_t>(top)];
+        const int bottomWidth = widths[static_cast<std::size_t>(bottom)];
+        EXPECT_EQ(bottomWidth > topWidth, c.pointsUp) << topWidth << " above, " << bottomWidth
+                                                       << " below";
+    }
+    header->setSortIndicator(-1, Qt::AscendingOrder);
 }
 
 // ---- Captions as the operator sees them -------------------------------------------------

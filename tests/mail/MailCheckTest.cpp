@@ -99,6 +99,27 @@ TEST(CheckMail, RefusalsComeInOrder)
          {"x"},
          SendMailResult::Negative},
         {"attachments", ok, {"x"}, SendMailResult::BadAttachments},
+        {"23-digit copper",
+         {"1", "t", "c", "12345678901234567890123", "0"},
+         {},
+         SendMailResult::CopperTooLarge},
+        {"copper one past 64 bits",
+         {"1", "t", "c", "9223372036854775808", "0"},
+         {},
+         SendMailResult::CopperTooLarge},
+        {"copper at the 64-bit limit", {"1", "t", "c", "9223372036854775807", "0"}, {}, SendMailResult::Sent},
+        {"yuanbao too large",
+         {"1", "t", "c", "0", "99999999999999999999"},
+         {},
+         SendMailResult::YuanbaoTooLarge},
+        {"an empty box before a large number",
+         {"1", "", "c", "12345678901234567890123", "0"},
+         {},
+         SendMailResult::Incomplete},
+        {"letters are no number, not a large one",
+         {"1", "t", "c", "12345678901234567890123x", "0"},
+         {},
+         SendMailResult::Incomplete},
         {"full-width characters are no control",
          {"1", "标题", "内容！", "0", "0"},
          {},
@@ -113,11 +134,49 @@ TEST(CheckMail, RefusalsComeInOrder)
 TEST(SplitRoleIds, EveryCommaSeparatesAndEmptyPiecesStay)
 {
     using Ids = std::vector<std::string>;
-    EXPECT_EQ(SplitRoleIds("100001"), Ids{"100001"});
-    EXPECT_EQ(SplitRoleIds(" 1, 2 ,3 "), (Ids{"1", "2", "3"}));
-    EXPECT_EQ(SplitRoleIds("1,,2"), (Ids{"1", "", "2"}));
-    EXPECT_EQ(SplitRoleIds("1,"), (Ids{"1", ""}));
-    EXPECT_EQ(SplitRoleIds(""), Ids{""});
+    struct Case
+    {
+        const char* what;
+        const char* text;
+        Ids ids;
+    };
+    const Case cases[] = {
+        {"one id", "100001", {"100001"}},
+        {"spaces around commas", " 1, 2 ,3 ", {"1", "2", "3"}},
+        {"two commas in a row", "1,,2", {"1", "", "2"}},
+        {"comma at the end", "1,", {"1", ""}},
+        {"empty text", "", {""}},
+        {"full-width comma", "100004，100008", {"100004", "100008"}},
+        {"full-width comma with a full-width space", "100004，　100008", {"100004", "100008"}},
+        {"both commas mixed", "1，2,3", {"1", "2", "3"}},
+        {"full-width comma at the end", "1，", {"1", ""}},
+        {"full-width comma twice", "1，，2", {"1", "", "2"}},
+        {"other full-width punctuation stays", "1、2", {"1、2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SplitRoleIds(c.text), c.ids);
+    }
+}
+
+TEST(CheckMailToRoles, FullWidthCommasMakeAList)
+{
+    struct Case
+    {
+        const char* what;
+        const char* receivers;
+        SendMailResult expected;
+    };
+    const Case cases[] = {
+        {"two ids", "100004，100008", SendMailResult::Sent},
+        {"the same id twice", "100004，100004", SendMailResult::DuplicateRole},
+        {"the same id across both commas", "1,2，1", SendMailResult::DuplicateRole},
+        {"an empty piece", "100004，", SendMailResult::Incomplete},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CheckMailToRoles({c.receivers, "t", "c", "0", "0"}, {}), c.expected);
+    }
 }
 
 } // namespace
