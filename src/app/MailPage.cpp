@@ -614,9 +614,9 @@ bool MailPage::SearchItemLibrary()
         shown.matches = result.matches;
         // The operator learns that lines were left out, and how many, where they end.
         if (result.shown < result.matches)
-            shown.text += QLatin1Char('\n') + Text(kSearchResultCut)
-                                                 .arg(result.shown)
-                                                 .arg(result.matches - result.shown);
+            shown.text +=
+                QLatin1Char('\n') +
+                Text(kSearchResultCut).arg(result.shown).arg(result.matches - result.shown);
         return shown;
     }));
     return true;

@@ -130,7 +130,8 @@ TEST_F(WindowFeatures, AResultOfEveryRecordArrivesWholeInSlices)
     // The lines shown, then one saying how many were left out.
     EXPECT_EQ(Find<QPlainTextEdit>("编辑框20")->toPlainText().toStdString(),
               ReplaceAll(expected.text, "\r\n", "\n") + "\n……只显示前 10000 条，其余 " +
-                  std::to_string(expected.matches - kMaxResultLines) + " 条未显示，请缩小查询范围。");
+                  std::to_string(expected.matches - kMaxResultLines) +
+                  " 条未显示，请缩小查询范围。");
 }
 
 TEST_F(WindowFeatures, ItemTableStopsAtSixAndACancelledNameAddsNothing)

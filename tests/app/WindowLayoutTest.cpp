@@ -109,16 +109,13 @@ TEST_F(Layout, AnEnlargedWindowGivesItsRoomToTheLongContent)
         {"编辑框20", 1, false, false, true, true},  // the search results
         {"编辑框12", 1, false, false, false, true}, // the mail content beside them
         {"编辑框19", 1, false, true, true, false},  // the query, under the results
-        {"标签22", 1, false, true, false, false},
-        {"按钮11", 1, true, true, false, false},
+        {"标签22", 1, false, true, false, false},      {"按钮11", 1, true, true, false, false},
         {"标签15", 1, false, true, false, false}, // the rows below move as a block
-        {"超级列表框5", 1, false, true, false, false},
-        {"按钮5", 1, false, true, false, false},
+        {"超级列表框5", 1, false, true, false, false}, {"按钮5", 1, false, true, false, false},
         {"超级列表框6", 1, false, true, true, false}, // the archives: width only
         {"超级列表框1", 2, false, false, true, true}, // the cleanup table
         {"分组框3", 2, true, false, false, false},    // and the options beside it
-        {"按钮2", 2, true, false, false, false},
-        {"标签2", 2, true, false, false, false},
+        {"按钮2", 2, true, false, false, false},       {"标签2", 2, true, false, false, false},
         {"编辑框21", 4, false, false, true, true}, // the change log
         {"超级列表框4", 0, false, false, true, true},
     };
@@ -255,7 +252,8 @@ TEST_F(Layout, AnAscendingColumnShowsItsArrowPointingUp)
         const QImage& shown;
         bool pointsUp;
     };
-    for (const Case& c : {Case{"ascending", ascending, true}, Case{"descending", descending, false}}) {
+    for (const Case& c :
+         {Case{"ascending", ascending, true}, Case{"descending", descending, false}}) {
         SCOPED_TRACE(c.what);
         // A triangle has more of its ink on the side of its base; the middle row counts for
         // neither half.
