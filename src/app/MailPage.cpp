@@ -79,6 +79,8 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
         {285, 13, 192, 96}, true);
     // The results are for reading and copying; Tab moves on instead of being typed.
     m_searchResult->setReadOnly(true);
+    m_searchResult->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                            Qt::TextSelectableByKeyboard);
     m_searchResult->setTabChangesFocus(true);
     auto* searchLabel = MakeLabel(g, QStringLiteral("标签21"), QStringLiteral("物品名称查ID："),
                                   {288, 114, 80, 16});
@@ -623,9 +625,9 @@ bool MailPage::SearchItemLibrary()
         shown.matches = result.matches;
         // The operator learns that lines were left out, and how many, where they end.
         if (result.shown < result.matches)
-            shown.text += QLatin1Char('\n') + Text(kSearchResultCut)
-                                                 .arg(result.shown)
-                                                 .arg(result.matches - result.shown);
+            shown.text +=
+                QLatin1Char('\n') +
+                Text(kSearchResultCut).arg(result.shown).arg(result.matches - result.shown);
         return shown;
     }));
     return true;

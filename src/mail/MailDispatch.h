@@ -79,7 +79,7 @@ struct SendManyResult
 // stops the sending there.
 using GoOnCallback = std::function<bool(std::size_t done, std::size_t total)>;
 
-// One row per receiver of `fields.roleId` (ids separated by ","), each with its own id
+// One row per receiver of `fields.roleId` (ids separated by "," or "，"), each with its own id
 // taken as for a single mail; stops at the first row the server refuses or when `goOn`
 // says so. The checks of CheckMail come first, plus DuplicateRole; no row is inserted
 // unless they all pass.

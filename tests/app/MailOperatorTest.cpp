@@ -58,8 +58,8 @@ protected:
         std::vector<std::string> rows;
         auto* items = Find<ReportView>("超级列表框5");
         for (int row = 0; row < items->RowCount(); ++row)
-            rows.push_back((items->Cell(row, 0) + QLatin1Char(' ') + items->Cell(row, 1))
-                               .toStdString());
+            rows.push_back(
+                (items->Cell(row, 0) + QLatin1Char(' ') + items->Cell(row, 1)).toStdString());
         return rows;
     }
 };
