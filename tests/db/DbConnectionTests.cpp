@@ -413,7 +413,7 @@ TEST(ReadField, NumberTextsAtTheirEdges)
 }
 
 // Starts a server of its own, so stopping it disturbs no other test.
-TEST(Reconnect, ServerRestartedWhileConnected)
+TEST(OwnServer, ServerRestartedWhileConnected)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "needs the POSIX server script";
@@ -579,7 +579,7 @@ TEST(HungServer, ConnectToAHungServerEndsWithinTheConnectTimeout)
 
 // The default time-outs, measured on a server of its own (paused for half a minute, which
 // the shared one must not be).
-TEST(HungServer, DefaultReadTimeoutIsThirtySeconds)
+TEST(OwnServer, DefaultReadTimeoutIsThirtySeconds)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "needs POSIX signals";
