@@ -190,11 +190,14 @@ std::shared_ptr<const CatalogueBytes> CatalogueFor(const std::filesystem::path& 
 std::string_view ExtractBetween(std::string_view slice, std::string_view start,
                                 std::string_view end)
 {
-    const std::size_t at = FindBytes(slice, start, 0);
+    // A record is short: the plain search beats memmem's set-up there.
+    if (start.empty() || end.empty())
+        return {};
+    const std::size_t at = slice.find(start);
     if (at == std::string_view::npos)
         return {};
     const std::size_t valueBegin = at + start.size();
-    const std::size_t valueEnd = FindBytes(slice, end, valueBegin);
+    const std::size_t valueEnd = slice.find(end, valueBegin);
     if (valueEnd == std::string_view::npos)
         return {};
     return slice.substr(valueBegin, valueEnd - valueBegin);
