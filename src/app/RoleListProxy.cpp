@@ -5,6 +5,10 @@
 
 #include <QLocale>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -246,6 +250,17 @@ void RoleListProxy::ApplyRows(PreparedRoleRows prepared)
     m_filterTextsBuilt = true;
     if (sortColumn() >= 0 || !m_foldedFilter.isEmpty())
         invalidate();
+    ReleaseFreedMemory();
+}
+
+void ReleaseFreedMemory()
+{
+    // The previous list and the refresh's own buffers were freed in many small pieces between
+    // live ones; glibc keeps such pages unless asked, and the process would keep the peak of a
+    // refresh (two lists) for good. Other C libraries give large freed blocks back themselves.
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 void RoleListProxy::BuildKeys(int column) const

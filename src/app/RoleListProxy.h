@@ -30,6 +30,10 @@ struct PreparedRoleRows
 // (the database thread, after the query), never touching a model or a widget.
 PreparedRoleRows PrepareRoleRows(std::vector<std::vector<std::string>> rows);
 
+// Gives the memory freed by a refresh back to the system (ApplyRows does it when done; the
+// thread that frees the query's buffers may call it as well). Any thread.
+void ReleaseFreedMemory();
+
 namespace rolelist {
 // A cell read as a number or a date: `present` false for an empty or unreadable cell. The
 // whole part and the fraction (of the same sign) compare exactly up to 64-bit integers.

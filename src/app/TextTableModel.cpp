@@ -1,8 +1,8 @@
 #include "app/TextTableModel.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
-#include <unordered_map>
 
 namespace mrvn {
 
@@ -81,6 +81,57 @@ std::vector<bool> LongestIncreasing(const std::vector<int>& sequence)
     return kept;
 }
 
+// Row numbers by key text, in one flat table: no allocation per row, one probe per lookup.
+class KeyIndex
+{
+public:
+    explicit KeyIndex(std::size_t count)
+    {
+        std::size_t capacity = 16;
+        while (capacity < 2 * count)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot{});
+        m_mask = capacity - 1;
+    }
+
+    // The row already there under this key, or -1 after adding `row`.
+    int Add(std::string_view key, int row)
+    {
+        const std::size_t hash = std::hash<std::string_view>{}(key);
+        for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
+            Slot& slot = m_slots[at];
+            if (slot.row < 0) {
+                slot = {hash, row, key};
+                return -1;
+            }
+            if (slot.hash == hash && slot.key == key)
+                return slot.row;
+        }
+    }
+
+    int Find(std::string_view key) const
+    {
+        const std::size_t hash = std::hash<std::string_view>{}(key);
+        for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
+            const Slot& slot = m_slots[at];
+            if (slot.row < 0)
+                return -1;
+            if (slot.hash == hash && slot.key == key)
+                return slot.row;
+        }
+    }
+
+private:
+    struct Slot
+    {
+        std::size_t hash = 0;
+        int row = -1;
+        std::string_view key;
+    };
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+};
+
 } // namespace
 
 void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
@@ -93,25 +144,24 @@ void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
         return;
     }
     const auto key = static_cast<std::size_t>(keyColumn);
-    std::unordered_map<std::string_view, int> newIndex;
-    newIndex.reserve(rows.size());
-    for (std::size_t j = 0; j < rows.size(); ++j) {
-        if (!newIndex.emplace(rows[j][key], static_cast<int>(j)).second) {
-            ResetRows(std::move(rows));
-            return;
-        }
-    }
     std::vector<int> target(m_rows.size(), -1);
-    std::unordered_map<std::string_view, int> oldSeen;
-    oldSeen.reserve(m_rows.size());
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (!oldSeen.emplace(m_rows[i][key], 0).second) {
-            ResetRows(std::move(rows));
-            return;
+    {
+        KeyIndex newIndex(rows.size());
+        for (std::size_t j = 0; j < rows.size(); ++j) {
+            if (newIndex.Add(rows[j][key], static_cast<int>(j)) >= 0) {
+                ResetRows(std::move(rows));
+                return;
+            }
         }
-        const auto found = newIndex.find(m_rows[i][key]);
-        if (found != newIndex.end())
-            target[i] = found->second;
+        KeyIndex oldIndex(m_rows.size());
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            const std::string_view oldKey = m_rows[i][key];
+            if (oldIndex.Add(oldKey, static_cast<int>(i)) >= 0) {
+                ResetRows(std::move(rows));
+                return;
+            }
+            target[i] = newIndex.Find(oldKey);
+        }
     }
     const std::vector<bool> kept = LongestIncreasing(target);
     std::vector<bool> arrives(rows.size(), true);

@@ -322,6 +322,71 @@ std::string CellText(const char* cell, std::size_t length)
     return std::string(cell, zero ? static_cast<const char*>(zero) - cell : length);
 }
 
+// Key text -> row number, in one flat table: no allocation per key, one probe per lookup
+// (100,000 roles look up twice each per refresh).
+class RowIndex
+{
+public:
+    void Reserve(std::size_t count)
+    {
+        std::size_t capacity = 16;
+        while (capacity < 2 * count)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot{});
+        m_mask = capacity - 1;
+    }
+
+    // A key already there takes the new row.
+    void Set(std::string_view key, std::int64_t row)
+    {
+        if (2 * (m_used + 1) > m_slots.size())
+            Grow();
+        Slot& slot = Probe(key, std::hash<std::string_view>{}(key));
+        if (slot.row < 0)
+            ++m_used;
+        slot = {std::hash<std::string_view>{}(key), row, key};
+    }
+
+    std::int64_t Find(std::string_view key) const
+    {
+        if (m_slots.empty())
+            return -1;
+        return const_cast<RowIndex*>(this)->Probe(key, std::hash<std::string_view>{}(key)).row;
+    }
+
+private:
+    struct Slot
+    {
+        std::size_t hash = 0;
+        std::int64_t row = -1;
+        std::string_view key;
+    };
+
+    Slot& Probe(std::string_view key, std::size_t hash)
+    {
+        for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
+            Slot& slot = m_slots[at];
+            if (slot.row < 0 || (slot.hash == hash && slot.key == key))
+                return slot;
+        }
+    }
+
+    void Grow()
+    {
+        std::vector<Slot> old = std::move(m_slots);
+        Reserve(std::max<std::size_t>(16, old.size()));
+        m_used = 0;
+        for (const Slot& slot : old) {
+            if (slot.row >= 0)
+                Set(slot.key, slot.row);
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_used = 0;
+};
+
 // Matchable key -> row of a lookup table. Rows come in ascending id, so the last one stored
 // for a key is the one with the highest id, the row the per-role statement ("order by id
 // DESC", first row) would read. For a text key, keys the collation holds equal share a class
@@ -335,12 +400,12 @@ public:
             return;
         m_rows = run.Select(BuildLookupQuery(lookup));
         const std::int64_t count = m_rows.RowCount();
-        m_rowOf.reserve(static_cast<std::size_t>(count));
+        m_rowOf.Reserve(static_cast<std::size_t>(count));
         for (std::int64_t r = 0; r < count; ++r) {
             std::size_t length = 0;
             const char* key = m_rows.CellAt(r, 0, length);
             if (key) // a NULL key equals nothing
-                m_rowOf[Canonical(std::string_view(key, length))] = r;
+                m_rowOf.Set(Canonical(std::string_view(key, length)), r);
         }
     }
 
@@ -350,8 +415,7 @@ public:
         const char* key = keyColumn >= 0 ? roles.Cell(keyColumn, length) : nullptr;
         if (!key)
             return -1;
-        const auto found = m_rowOf.find(Canonical(std::string_view(key, length)));
-        return found == m_rowOf.end() ? -1 : found->second;
+        return m_rowOf.Find(Canonical(std::string_view(key, length)));
     }
 
     std::string Text(std::int64_t row, int column) const
@@ -415,7 +479,7 @@ private:
     RowSet m_rows;
     // Row of the highest id for each canonical key; the views point into m_rows or m_classKey,
     // whose nodes do not move.
-    std::unordered_map<std::string_view, std::int64_t> m_rowOf;
+    RowIndex m_rowOf;
     std::unordered_map<std::string, std::string, Hash, std::equal_to<>> m_classKey;
 };
 

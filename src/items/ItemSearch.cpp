@@ -113,6 +113,7 @@ void AppendRecordLine(std::string& out, std::string_view slice)
 struct CatalogueBytes
 {
     std::unique_ptr<char[]> data;
+    std::size_t capacity = 0;
     std::size_t size = 0;
     std::string_view View() const { return {data.get(), size}; }
 };
@@ -122,7 +123,7 @@ struct KeptCatalogue
     std::filesystem::path path;
     std::uintmax_t size = 0;
     std::filesystem::file_time_type modified;
-    std::shared_ptr<const CatalogueBytes> bytes;
+    std::shared_ptr<CatalogueBytes> bytes;
 };
 
 // One catalogue is kept. A search holds its own reference to the bytes while it scans, so a
@@ -130,9 +131,9 @@ struct KeptCatalogue
 std::mutex g_keptMutex;
 KeptCatalogue g_kept;
 
-// Nothing when the file cannot be read or is empty.
-std::shared_ptr<const CatalogueBytes> ReadCatalogue(const std::filesystem::path& path,
-                                                    std::uintmax_t size)
+// Reads the file into `bytes`, into its memory when it is large enough (pages already in use
+// cost no faults), else into new memory. False when the file cannot be read or is empty.
+bool ReadCatalogue(const std::filesystem::path& path, std::uintmax_t size, CatalogueBytes& bytes)
 {
     std::FILE* file = nullptr;
 #ifdef _WIN32
@@ -141,17 +142,18 @@ std::shared_ptr<const CatalogueBytes> ReadCatalogue(const std::filesystem::path&
     file = std::fopen(path.c_str(), "rb");
 #endif
     if (!file)
-        return nullptr;
-    auto bytes = std::make_shared<CatalogueBytes>();
-    bytes->data.reset(new (std::nothrow) char[static_cast<std::size_t>(size)]);
-    if (bytes->data) {
-        // A file that shrank while being read is searched as far as it was read.
-        bytes->size = std::fread(bytes->data.get(), 1, static_cast<std::size_t>(size), file);
+        return false;
+    const auto wanted = static_cast<std::size_t>(size);
+    // Memory far larger than the file is given back rather than kept.
+    if (bytes.capacity < wanted || bytes.capacity / 2 > wanted) {
+        bytes.data.reset();
+        bytes.data.reset(new (std::nothrow) char[wanted]);
+        bytes.capacity = bytes.data ? wanted : 0;
     }
+    // A file that shrank while being read is searched as far as it was read.
+    bytes.size = bytes.data ? std::fread(bytes.data.get(), 1, wanted, file) : 0;
     std::fclose(file);
-    if (bytes->size == 0)
-        return nullptr;
-    return bytes;
+    return bytes.size > 0;
 }
 
 std::shared_ptr<const CatalogueBytes> CatalogueFor(const std::filesystem::path& path)
@@ -169,11 +171,16 @@ std::shared_ptr<const CatalogueBytes> CatalogueFor(const std::filesystem::path& 
     if (datable && g_kept.bytes && g_kept.path == path && g_kept.size == size &&
         g_kept.modified == modified)
         return g_kept.bytes;
-    // The old bytes go before the new ones come, so two catalogues never sit in memory
-    // at once (unless a search still scans the old ones).
+    // The kept bytes are read over when no search holds them (no other reference can appear
+    // while the lock is held); otherwise they go to the searches that hold them, and the new
+    // ones come in new memory. Either way two catalogues are never kept.
+    std::shared_ptr<CatalogueBytes> bytes = std::move(g_kept.bytes);
     g_kept = {};
-    std::shared_ptr<const CatalogueBytes> bytes = ReadCatalogue(path, size);
-    if (bytes && datable)
+    if (!bytes || bytes.use_count() > 1)
+        bytes = std::make_shared<CatalogueBytes>();
+    if (!ReadCatalogue(path, size, *bytes))
+        return nullptr;
+    if (datable)
         g_kept = {path, size, modified, bytes};
     return bytes;
 }
@@ -183,11 +190,14 @@ std::shared_ptr<const CatalogueBytes> CatalogueFor(const std::filesystem::path& 
 std::string_view ExtractBetween(std::string_view slice, std::string_view start,
                                 std::string_view end)
 {
-    const std::size_t at = FindBytes(slice, start, 0);
+    // A record is short: the plain search beats memmem's set-up there.
+    if (start.empty() || end.empty())
+        return {};
+    const std::size_t at = slice.find(start);
     if (at == std::string_view::npos)
         return {};
     const std::size_t valueBegin = at + start.size();
-    const std::size_t valueEnd = FindBytes(slice, end, valueBegin);
+    const std::size_t valueEnd = slice.find(end, valueBegin);
     if (valueEnd == std::string_view::npos)
         return {};
     return slice.substr(valueBegin, valueEnd - valueBegin);

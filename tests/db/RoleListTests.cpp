@@ -498,6 +498,8 @@ TEST_P(RoleListFallback, RefusedBoundedQueryFallsBackForThisConnection)
         ASSERT_TRUE(rows.has_value());
         EXPECT_EQ(*rows, reference);
         EXPECT_LE(fallback.Statements().size(), 7u);
+        for (const std::string& sql : fallback.Statements())
+            EXPECT_EQ(FunctionsOutsideAllowedList(sql), std::vector<std::string>{}) << sql;
     }
 
     // Remembered: the next refresh does not try the bounded statements again.
