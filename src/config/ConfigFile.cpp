@@ -402,6 +402,8 @@ void SetValue(Document& doc, std::string_view section, std::string_view key, std
 // what `change` sees, and no other copy writes in between.
 template <typename Change> bool Modify(const std::filesystem::path& path, Change change)
 {
+    if (path.empty())
+        return false;
     const FileLock lock(ResolveWriteTarget(path));
     if (!lock.Locked())
         return false;

@@ -71,7 +71,8 @@ public:
     const std::filesystem::path& Path() const { return m_path; }
 
     // The key's value without surrounding spaces and one pair of enclosing quotes, cut at
-    // 10,239 bytes of its GBK form; `defaultValue` when the file, section or key is absent.
+    // 10,239 bytes of its GBK form; `defaultValue` when the file, section or key is absent,
+    // and when the section or key name is empty.
     std::string ReadValue(std::string_view section, std::string_view key,
                           std::string_view defaultValue = {}) const;
 

@@ -100,8 +100,8 @@ class VersionPageFetcher::Download : public QObject
 {
 public:
     Download(QNetworkAccessManager& manager, const QUrl& url, const QString& agent,
-             int timeoutMs, qint64* peak, VersionPageFetcher* owner)
-        : QObject(owner), m_owner(owner), m_peak(peak)
+             int timeoutMs, VersionPageFetcher* owner)
+        : QObject(owner), m_owner(owner)
     {
         QNetworkRequest request(url);
         // The reload the page has always been fetched with: the address as the agent, and
@@ -142,6 +142,8 @@ public:
         m_deadline.stop();
         if (m_reply) {
             m_reply->disconnect(this);
+            if (!m_reply->isFinished())
+                m_owner->m_abandonedReply = true;
             m_reply->abort();
         }
     }
@@ -158,12 +160,10 @@ private:
         if (status >= 300 && status <= 399)
             return true;
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        // An answer that gives two lengths is not believed, whichever Qt would take.
-        qsizetype lengths = 0;
-        for (const QNetworkReply::RawHeaderPair& header : m_reply->rawHeaderPairs())
-            lengths += header.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
-        if (HeadBytes(*m_reply) > kMaxHeadBytes || lengths > 1 ||
-            (lengths == 1 && !length.isValid()) || status < 200 || status > 299 ||
+        // An answer that gives two lengths is not believed, whichever of them Qt would take
+        // (Qt joins repeated headers with ", ").
+        const bool twoLengths = m_reply->rawHeader("Content-Length").contains(',');
+        if (HeadBytes(*m_reply) > kMaxHeadBytes || twoLengths || status < 200 || status > 299 ||
             (length.isValid() && length.toLongLong() > kMaxVersionPageBytes)) {
             Fail();
             return false;
@@ -177,7 +177,8 @@ private:
             return;
         while (!m_over && m_reply->bytesAvailable() > 0) {
             // All that is held of this answer: the body so far and what waits in the reply.
-            *m_peak = std::max(*m_peak, m_body.size() + m_reply->bytesAvailable());
+            m_owner->m_peakBuffered =
+                std::max(m_owner->m_peakBuffered, m_body.size() + m_reply->bytesAvailable());
             const QByteArray slice = m_reply->read(kVersionPageReadChunk);
             if (m_body.size() + slice.size() > kMaxVersionPageBytes)
                 return Fail();
@@ -227,35 +228,18 @@ private:
     }
 
     VersionPageFetcher* m_owner;
-    qint64* m_peak;
     QPointer<QNetworkReply> m_reply;
     QTimer m_deadline{this};
     QByteArray m_body;
     bool m_over = false;
 };
 
-namespace {
-
-// One manager for the program's life. Qt waits up to 5 s for a manager's network thread when
-// the manager goes, and that thread may be busy reading a head that never ends (Qt hands a
-// head over only once it is whole): dropping a fetch must not wait for it.
-QNetworkAccessManager* SharedManager()
-{
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
-        // The page has always been read directly, whatever proxy the system names.
-        manager->setProxy(QNetworkProxy::NoProxy);
-        manager->setCache(nullptr);
-    }
-    return manager;
-}
-
-} // namespace
-
 VersionPageFetcher::VersionPageFetcher(QObject* parent)
-    : QObject(parent), m_manager(SharedManager())
+    : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
+    // The page has always been read directly, whatever proxy the system names.
+    m_manager->setProxy(QNetworkProxy::NoProxy);
+    m_manager->setCache(nullptr);
 }
 
 VersionPageFetcher::~VersionPageFetcher()
@@ -268,6 +252,12 @@ VersionPageFetcher::~VersionPageFetcher()
             delete download;
         }
     }
+    // Qt waits up to 5 s for a manager's network thread when the manager goes, and after an
+    // abort that thread may still be busy: Qt reads a head to its end before it hands it
+    // over, whatever its size. Such a manager stays with the application until the program
+    // ends, so dropping a fetch never waits.
+    if (m_abandonedReply && QCoreApplication::instance())
+        m_manager->setParent(QCoreApplication::instance());
 }
 
 void VersionPageFetcher::Fetch(const QString& address, int timeoutMs)
@@ -280,7 +270,7 @@ void VersionPageFetcher::Fetch(const QString& address, int timeoutMs)
             this, [this] { emit Finished(QByteArray()); }, Qt::QueuedConnection);
         return;
     }
-    new Download(*m_manager, url, address, timeoutMs, &m_peakBuffered, this);
+    new Download(*m_manager, url, address, timeoutMs, this);
 }
 
 } // namespace mrvn

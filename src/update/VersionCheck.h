@@ -75,6 +75,8 @@ private:
     class Download;
     QNetworkAccessManager* m_manager;
     qint64 m_peakBuffered = 0;
+    // A reply was aborted before Qt had finished it (see the destructor).
+    bool m_abandonedReply = false;
 };
 
 } // namespace mrvn

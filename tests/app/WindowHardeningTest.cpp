@@ -1,11 +1,13 @@
 #include "AppTestSupport.h"
 #include "CaseRows.h"
 
+#include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "config/ConfigFile.h"
 #include "mail/MailArchive.h"
 
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -200,6 +202,25 @@ TEST_F(WindowHardening, DeletingAnArchiveNamesItAndTakesThatOne)
     dialogs.answers = {MessageAnswer::No};
     Find<QPushButton>("按钮8")->click();
     EXPECT_EQ(file.ReadValue("itemlist", "list"), "B");
+}
+
+// A message box is at least as wide as its title: "导出消息" was shown as "导…".
+TEST(MessageBoxTitle, IsNeverCut)
+{
+    const QString titles[] = {QStringLiteral("导出消息"),
+                              QStringLiteral("一个很长很长很长很长很长很长的消息框标题")};
+    for (const QString& title : titles) {
+        SCOPED_TRACE(title.toStdString());
+        QMessageBox box;
+        box.setWindowTitle(title);
+        box.setText(QStringLiteral("好"));
+        box.setStandardButtons(QMessageBox::Ok);
+        KeepTitleWhole(box, title);
+        box.show();
+        QCoreApplication::processEvents();
+        EXPECT_GE(box.width(), box.fontMetrics().horizontalAdvance(title) + 100);
+        box.close();
+    }
 }
 
 } // namespace
