@@ -28,8 +28,7 @@ bool Storable(std::string_view value)
 
 bool IsReservedName(std::string_view name)
 {
-    return EqualsAsciiNoCase(name, "system") ||
-           EqualsAsciiNoCase(name, kArchiveListSection);
+    return EqualsAsciiNoCase(name, "system") || EqualsAsciiNoCase(name, kArchiveListSection);
 }
 
 // Whether config.dat finds the section under exactly this name: the reader drops leading
