@@ -63,10 +63,9 @@ public:
     explicit LogFile(const std::filesystem::path& path)
     {
         // Opened on the name itself, not what a reparse point (a link) leads to.
-        m_handle = CreateFileW(path.c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                               nullptr);
+        m_handle = CreateFileW(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (m_handle == INVALID_HANDLE_VALUE) {
             m_error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
             return;
@@ -142,8 +141,9 @@ public:
         // O_NONBLOCK: a FIFO of the name fails at once (or is refused below) instead of
         // waiting for a reader; O_NOFOLLOW: a symbolic link of the name is refused.
         do
-            m_fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+            m_fd =
+                ::open(path.c_str(),
+                       O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         while (m_fd < 0 && errno == EINTR);
         if (m_fd < 0) {
             m_error = LastSystemError();

@@ -20,7 +20,6 @@ struct Line
     bool hasRaw = false;
 };
 
-
 } // namespace
 
 struct ConfigDocument
@@ -494,8 +493,7 @@ std::string ConfigEdit::ReadValue(std::string_view section, std::string_view key
     return CutToBuffer(value);
 }
 
-bool ConfigEdit::WriteValue(std::string_view section, std::string_view key,
-                            std::string_view value)
+bool ConfigEdit::WriteValue(std::string_view section, std::string_view key, std::string_view value)
 {
     section = NormalizeName(section);
     key = NormalizeName(key);

@@ -28,8 +28,7 @@ bool Storable(std::string_view value)
 
 bool IsReservedName(std::string_view name)
 {
-    return EqualsAsciiNoCase(name, "system") ||
-           EqualsAsciiNoCase(name, kArchiveListSection);
+    return EqualsAsciiNoCase(name, "system") || EqualsAsciiNoCase(name, kArchiveListSection);
 }
 
 // Whether config.dat finds the section under exactly this name: the reader drops leading
@@ -50,13 +49,14 @@ bool IsSectionName(std::string_view name)
 
 std::string JoinNames(const std::vector<std::string>& names)
 {
+    // Empty pieces (of a hand-edited list) are no archives: a rewrite drops them.
     std::string joined;
     for (const std::string& name : names) {
-        // An empty result takes the next piece as it is, so empty pieces melt away.
-        if (joined.empty())
-            joined = name;
-        else
-            joined += "|" + name;
+        if (name.empty())
+            continue;
+        if (!joined.empty())
+            joined += "|";
+        joined += name;
     }
     return joined;
 }

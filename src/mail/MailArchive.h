@@ -45,8 +45,16 @@ struct ArchiveContent
 // are left out.
 std::vector<std::string> ReadArchiveNames(const ConfigFile& file);
 
-enum class AddArchiveResult { Added, Forbidden, NotGbk, Empty, Reserved, Duplicate, ListFull,
-                              WriteFailed };
+enum class AddArchiveResult {
+    Added,
+    Forbidden,
+    NotGbk,
+    Empty,
+    Reserved,
+    Duplicate,
+    ListFull,
+    WriteFailed
+};
 
 // Saves the page under the typed name. Forbidden: "|", "[", "]" or a control character in
 // the name, a quote at either end of it, or a value config.dat cannot give back as it was

@@ -83,10 +83,8 @@ bool IsWebUrl(const QUrl& url)
 // The head as Qt hands it over: the status line and every header line with its line end.
 qint64 HeadBytes(const QNetworkReply& reply)
 {
-    qint64 bytes = reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute)
-                       .toByteArray()
-                       .size() +
-                   16;
+    qint64 bytes =
+        reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray().size() + 16;
     for (const QNetworkReply::RawHeaderPair& header : reply.rawHeaderPairs())
         bytes += header.first.size() + header.second.size() + 4;
     return bytes;
@@ -99,8 +97,8 @@ qint64 HeadBytes(const QNetworkReply& reply)
 class VersionPageFetcher::Download : public QObject
 {
 public:
-    Download(QNetworkAccessManager& manager, const QUrl& url, const QString& agent,
-             int timeoutMs, VersionPageFetcher* owner)
+    Download(QNetworkAccessManager& manager, const QUrl& url, const QString& agent, int timeoutMs,
+             VersionPageFetcher* owner)
         : QObject(owner), m_owner(owner)
     {
         QNetworkRequest request(url);
@@ -132,7 +130,8 @@ public:
         // Qt may have finished the reply already (a refused address, say): Done then runs
         // from the event loop like every other outcome, never inside Fetch.
         if (m_reply->isFinished())
-            QMetaObject::invokeMethod(this, [this] { Done(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { Done(); }, Qt::QueuedConnection);
     }
 
     // Drops the reply without an outcome and without waiting for anything.

@@ -111,7 +111,7 @@ TEST_F(MailUpdateAddress, ABrowserThatDoesNotOpenTheAddressKeepsTheProgram)
     ASSERT_EQ(dialogs.opened.size(), 1u);
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("最新版本：2") +
-                                                   QString(63, u'0') + QStringLiteral("…　")));
+                                                  QString(63, u'0') + QStringLiteral("…　")));
     EXPECT_LT(dialogs.messages[0].text.size(), 200);
     EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("更新地址无法打开，请手动下载新版本！"));
     EXPECT_EQ(dialogs.messages[1].icon, MessageIcon::Warning);

@@ -264,8 +264,8 @@ TEST_F(RoleListView, ExportWritesTheRowsShownAsCsv)
     EXPECT_EQ(dialogs.saveAsked[0].filter, QStringLiteral("CSV 文件 (*.csv)"));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     // Where and how many, under the first line.
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("导出完成！\r\n共导出 3 行，文件：") +
-                                            QDir::toNativeSeparators(file));
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("导出完成！\r\n共导出 3 行，文件：") + QDir::toNativeSeparators(file));
     QFile csv(file);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QByteArray bytes = csv.readAll();

@@ -14,8 +14,8 @@
 #include <QTabWidget>
 
 #include <chrono>
-#include <functional>
 #include <fstream>
+#include <functional>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -68,8 +68,8 @@ TEST_F(WindowHardening, AStoredGeometryIsBroughtInsideTheScreen)
             const std::unique_ptr<MainWindow> window = CreateMainWindow(Environment());
             ASSERT_TRUE(window->OnMainWindowCreated());
             EXPECT_TRUE(area.contains(QRect(window->pos(), window->size())))
-                << window->pos().x() << "," << window->pos().y() << " "
-                << window->width() << "x" << window->height();
+                << window->pos().x() << "," << window->pos().y() << " " << window->width() << "x"
+                << window->height();
             EXPECT_GE(window->width(), 496);
             EXPECT_GE(window->height(), 448);
             window->close();
@@ -98,8 +98,7 @@ TEST_F(WindowHardening, AStateFileThatIsNoRegularFileIsLeftAlone)
         {"a link to a state file",
          [&](const fs::path& path) {
              {
-                 QSettings state(QString::fromStdString(elsewhere.string()),
-                                 QSettings::IniFormat);
+                 QSettings state(QString::fromStdString(elsewhere.string()), QSettings::IniFormat);
                  state.setValue(QStringLiteral("window/size"), QSize(640, 520));
              }
              fs::create_symlink(elsewhere, path);

@@ -382,8 +382,7 @@ TEST(ArchiveCopy, AddsItsShare)
 TEST_F(MailArchiveFile, TwoCopiesAddingAtOnceKeepEveryArchive)
 {
     const std::filesystem::path program = ProgramDirectory() / MRVN_TEST_PROGRAM_NAME;
-    std::string command =
-        "\"" + program.string() + "\" --gtest_filter=ArchiveCopy.AddsItsShare";
+    std::string command = "\"" + program.string() + "\" --gtest_filter=ArchiveCopy.AddsItsShare";
 #ifdef _WIN32
     command = "\"" + command + " > NUL\"";
 #else

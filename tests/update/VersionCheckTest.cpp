@@ -490,8 +490,8 @@ TEST(VersionPageFetcher, HostileAnswersAreUnreadable)
     const Case cases[] = {
         {"a negative status", "HTTP/1.1 -200 OK\r\n" + length + "\r\n" + page},
         {"a 500 page after 100 Continue",
-         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Internal Server Error\r\n" + length +
-             "\r\n" + page},
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 Internal Server Error\r\n" + length + "\r\n" +
+             page},
         {"a 304 with a body", "HTTP/1.1 304 Not Modified\r\n" + length + "\r\n" + page},
         {"a 3xx without a target", "HTTP/1.1 300 Multiple Choices\r\n" + length + "\r\n" + page},
         {"two different lengths",
@@ -526,8 +526,7 @@ TEST(VersionPageFetcher, FollowsThreeRedirectsAndNoMore)
                 socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
                               QByteArray::number(page.size()) + "\r\n\r\n" + page);
             } else {
-                socket->write("HTTP/1.1 302 Found\r\nLocation: /" +
-                              QByteArray::number(step + 1) +
+                socket->write("HTTP/1.1 302 Found\r\nLocation: /" + QByteArray::number(step + 1) +
                               "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
             }
             socket->disconnectFromHost();
