@@ -1,4 +1,5 @@
 #include "ModelTesterFindings.h"
+#include "Platform.h"
 
 #include "app/RoleListProxy.h"
 #include "app/TextTableModel.h"
@@ -113,6 +114,9 @@ class RoleListSort : public ::testing::TestWithParam<SortCase>
 TEST_P(RoleListSort, AscendingThenDescending)
 {
     const SortCase& c = GetParam();
+    if (c.column == kName || c.column == ColumnIndex(RoleColumn::Job)) {
+        MRVN_SKIP_WITHOUT_PINYIN_COLLATION();
+    }
     TextTableModel model(RoleHeaders());
     RoleListProxy proxy(model);
     model.ResetRows(RowsWith(c.column, c.cells));
@@ -174,6 +178,7 @@ INSTANTIATE_TEST_SUITE_P(Columns, RoleListSort, ::testing::ValuesIn(kSortCases),
 // The collation places order exactly as the collator.
 TEST(RoleListSortCollation, ManyMixedNamesInTheCollatorsOrder)
 {
+    MRVN_SKIP_WITHOUT_PINYIN_COLLATION();
     const QStringList parts = {QStringLiteral("张"), QStringLiteral("章"), QStringLiteral("长"),
                                QStringLiteral("李"), QStringLiteral("王"), QStringLiteral("汪"),
                                QStringLiteral("a"),  QStringLiteral("A"),  QStringLiteral("z"),

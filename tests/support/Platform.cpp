@@ -19,11 +19,17 @@ bool RunningUnderWine()
 #endif
 }
 
-bool ChineseCollatorSortsByPinyin()
+std::string CollatorShortcomings()
 {
-    const QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
-    return collator.compare(QStringLiteral("李"), QStringLiteral("王")) < 0 &&
-           collator.compare(QStringLiteral("王"), QStringLiteral("张")) < 0;
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    std::string found;
+    if (collator.compare(QStringLiteral("李"), QStringLiteral("王")) >= 0 ||
+        collator.compare(QStringLiteral("王"), QStringLiteral("张")) >= 0)
+        found = "does not sort Chinese by pinyin";
+    if (collator.compare(QStringLiteral("9"), QStringLiteral("10")) >= 0)
+        found += std::string(found.empty() ? "" : ", ") + "does not sort digits as numbers";
+    return found;
 }
 
 } // namespace mrvn::test
