@@ -4,6 +4,7 @@
 #include "db/RoleList.h"
 
 #include <QLocale>
+#include <QtConcurrent/QtConcurrentRun>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -250,7 +251,8 @@ void RoleListProxy::ApplyRows(PreparedRoleRows prepared)
     m_filterTextsBuilt = true;
     if (sortColumn() >= 0 || !m_foldedFilter.isEmpty())
         invalidate();
-    ReleaseFreedMemory();
+    // Walking the heap takes a while at 100,000 rows: not on the window's thread.
+    (void)QtConcurrent::run(&ReleaseFreedMemory);
 }
 
 void ReleaseFreedMemory()
