@@ -99,11 +99,24 @@ protected:
         Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
         Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
     }
-    // Types the parameters and presses "连接mysql".
+    // Types the parameters, presses "连接mysql" and waits for the connect and what follows it.
     void ConnectThroughTheWindow(const ConnectParams& params)
     {
         FillConnectionBoxes(params);
-        Find<QPushButton>("按钮1")->click();
+        Click("按钮1");
+    }
+
+    // Waits until the window's database work has ended and its results have been handled;
+    // false when it is still busy after `milliseconds`.
+    bool WaitIdle(int milliseconds = 60000)
+    {
+        return WaitFor([this] { return !Window().DatabaseBusy(); }, milliseconds);
+    }
+    // Presses a button as the operator does and waits for the database work it started.
+    void Click(const char* button)
+    {
+        Find<QPushButton>(button)->click();
+        EXPECT_TRUE(WaitIdle()) << button;
     }
 
     ScriptedDialogs dialogs;
