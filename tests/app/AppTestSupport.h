@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -87,6 +88,14 @@ protected:
         EXPECT_TRUE(Window().OnMainWindowCreated());
         return *m_window;
     }
+    // Started, without the version check a second later (its unreadable page would ask a
+    // question in the middle of a longer test).
+    MainWindow& StartedWithoutVersionCheck()
+    {
+        Started();
+        FindIn<QTimer>(*m_window, "时钟2")->stop();
+        return *m_window;
+    }
 
     template <typename T> T* Find(const char* name) { return FindIn<T>(Window(), name); }
 
@@ -117,6 +126,15 @@ protected:
     {
         Find<QPushButton>(button)->click();
         EXPECT_TRUE(WaitIdle()) << button;
+    }
+
+    // Every message shown so far, for a failing check to name.
+    std::string Shown() const
+    {
+        std::string all;
+        for (const MessageRequest& shown : dialogs.messages)
+            all += "[" + shown.text.toStdString() + " | " + shown.details.toStdString() + "] ";
+        return all;
     }
 
     ScriptedDialogs dialogs;
