@@ -220,7 +220,8 @@ int main(int argc, char** argv)
     env.auditLogPath = dir / "mrvn-audit.log";
     env.windowStatePath = dir / "window.ini";
     env.versionAddress = QStringLiteral("http://127.0.0.1:9/version.html");
-    // A hung server is noticed after 5 s instead of 30, on both paths.
+    // A hung server is noticed after 5 s instead of 30, on both paths (the filling connection
+    // `db` keeps the default time-outs).
     env.connectOptions.readTimeoutSeconds = 5;
     env.connectOptions.writeTimeoutSeconds = 5;
     std::unique_ptr<MainWindow> window = CreateMainWindow(env);
@@ -308,7 +309,7 @@ int main(int argc, char** argv)
     // (e) a cleanup of 1,000,000 old mails.
     {
         Row row{"(e) cleanup of 1,000,000 old role_email rows"};
-        if (FillOldMails(sync, kOldMails)) {
+        if (FillOldMails(db, kOldMails)) {
             auto* tables = Child<ReportView>(*window, "超级列表框1");
             for (int r = 0; r < tables->RowCount(); ++r) {
                 if (tables->Cell(r, 1) == QStringLiteral("role_email"))
@@ -318,10 +319,10 @@ int main(int argc, char** argv)
             Child<QLineEdit>(*window, "编辑框1")->setText(QStringLiteral("3"));
             row.window = GapWhile([&] { Child<QPushButton>(*window, "按钮2")->click(); }, idle);
         }
-        if (FillOldMails(sync, kOldMails)) {
+        if (FillOldMails(db, kOldMails)) {
             row.synchronous = GapDuring([&] {
                 // One statement per table, as the earlier releases ran it.
-                sync.ExecSql(OlderRowsStatement("role_email", "3")->DeleteSql());
+                db.ExecSql(OlderRowsStatement("role_email", "3")->DeleteSql());
             });
         }
         rows.push_back(row);

@@ -29,8 +29,12 @@ DatabaseWorker::~DatabaseWorker()
     // The server carries out a statement to its end even when the client is gone: a server
     // that still answers is asked to stop it, so what the job records is what was done.
     const std::int64_t waiting = m_db.WaitingMs();
-    if (waiting > 0 && waiting < kKillWorthTryingMs)
-        KillQuery(m_db.Params(), m_db.ConnectionId());
+    if (waiting > 0 && waiting < kKillWorthTryingMs &&
+        KillQuery(m_db.Params(), m_db.ConnectionId())) {
+        // The stopped statement's answer is on its way: taken, it tells the job what was done.
+        for (int i = 0; i < 100 && m_db.WaitingMs() > 0; ++i)
+            QThread::msleep(10);
+    }
     m_db.Abort();
     m_thread.quit();
     m_thread.wait();

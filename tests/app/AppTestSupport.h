@@ -99,6 +99,13 @@ protected:
 
     template <typename T> T* Find(const char* name) { return FindIn<T>(Window(), name); }
 
+    // Closes the window as the operator does and destroys it, as the program does on exit.
+    void CloseAndDestroyWindow()
+    {
+        m_window->close();
+        m_window.reset();
+    }
+
     // Types the connection parameters into the common page's boxes, as the operator does.
     void FillConnectionBoxes(const ConnectParams& params)
     {

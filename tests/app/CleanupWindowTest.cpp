@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -420,6 +421,39 @@ TEST_F(CleanupWindow, ACancelStopsBetweenChunksAndSaysWhatWasDeleted)
     EXPECT_EQ(lines[0].at("ok"), false);
     EXPECT_EQ(lines[0].at("affected"), deleted);
     EXPECT_EQ(lines[0].at("chunks"), deleted / 5000);
+}
+
+// Closing the window in the middle of the chunks: the running work stops, its audit line is
+// written, and the window goes at once.
+TEST_F(CleanupWindow, ClosingDuringTheChunksStopsAndRecordsWhatWasDone)
+{
+    constexpr int kRows = 60000;
+    m_db.Exec("CREATE TABLE big (id INT PRIMARY KEY, log_update_time DATETIME, "
+              "user_role_id VARCHAR(32)) ENGINE=InnoDB");
+    m_db.Exec("INSERT INTO big SELECT seq, CURDATE() - INTERVAL 10 DAY, '7' FROM seq_1_to_" +
+              std::to_string(kRows));
+    StartedWithoutVersionCheck();
+    ConnectThroughTheWindow(m_db.Params());
+    const std::filesystem::path audit = AuditPath();
+    int progressShown = 0;
+    QObject::connect(FindIn<CleanupPage>(Window(), "清理数据"), &CleanupPage::CleanupProgress,
+                     [&] { ++progressShown; });
+    Tables()->SetSelection(RowOf("big"));
+    Find<QCheckBox>("选择框2")->setChecked(true);
+    dialogs.answers = {MessageAnswer::Yes};
+    Find<QPushButton>("按钮2")->click();
+    ASSERT_TRUE(WaitFor([&] { return progressShown > 0; }, 30000));
+
+    QElapsedTimer closing;
+    closing.start();
+    CloseAndDestroyWindow();
+    EXPECT_LT(closing.elapsed(), 5000);
+    const std::int64_t deleted = kRows - std::stoll(m_db.Scalar("SELECT COUNT(*) FROM big"));
+    const std::vector<json> lines = AuditLines(audit);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].at("outcome"), "cancelled");
+    EXPECT_EQ(lines[0].at("affected"), deleted);
+    EXPECT_LT(deleted, kRows);
 }
 
 class CleanupAuditFails : public CleanupWindow
