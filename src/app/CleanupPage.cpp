@@ -174,8 +174,8 @@ void CleanupPage::CleanTables()
                            (which == CleanupCase::EveryTable && !options.emptyAll);
     const std::string days = m_days->text().toStdString();
     if (olderRows && !IsDayCount(days)) {
-        m_dialogs.Message(this, Text(kCleanupDayCountText), Text(kCheckTitle),
-                          MessageIcon::Warning, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kCleanupDayCountText), Text(kCheckTitle), MessageIcon::Warning,
+                          MessageButtons::Ok);
         return;
     }
 
@@ -269,12 +269,13 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
     const QPointer<QObject> self(this);
     DatabaseWorker* worker = &m_worker;
     // Shown as each chunk answers.
-    const auto progress = [this, total](int row, std::int64_t tableDeleted, std::int64_t runDeleted) {
+    const auto progress = [this, total](int row, std::int64_t tableDeleted,
+                                        std::int64_t runDeleted) {
         SetResult(row, QString::fromStdString(CleanupResultText(tableDeleted)));
         if (m_progress) {
             m_progress->setLabelText(Text(kCleanupProgressText).arg(runDeleted).arg(total));
-            m_progress->setValue(static_cast<int>(std::min<std::int64_t>(
-                1000, total > 0 ? runDeleted * 1000 / total : 1000)));
+            m_progress->setValue(static_cast<int>(
+                std::min<std::int64_t>(1000, total > 0 ? runDeleted * 1000 / total : 1000)));
         }
         emit CleanupProgress(runDeleted, total);
     };
@@ -295,8 +296,7 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
                 const int row = table.row;
                 const std::int64_t before = runDeleted;
                 result.chunks = DeleteInChunks(
-                    db, *table.statement,
-                    [&, row, before](std::int64_t deleted, int) {
+                    db, *table.statement, [&, row, before](std::int64_t deleted, int) {
                         worker->PostToWindow(self, [progress, row, deleted, before] {
                             progress(row, deleted, before + deleted);
                         });
@@ -353,8 +353,8 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
         [this](std::vector<Deleted> done) {
             bool cancelled = false;
             for (const Deleted& table : done)
-                cancelled = cancelled || !table.ran ||
-                            table.chunks.end == ChunkedDelete::End::Cancelled;
+                cancelled =
+                    cancelled || !table.ran || table.chunks.end == ChunkedDelete::End::Cancelled;
             ShowDeleted(done, cancelled);
         });
 }

@@ -47,9 +47,8 @@ std::string Std(const QString& text)
 
 } // namespace
 
-MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
-                   AuditTrail& audit, std::filesystem::path cataloguePath, Clock clock,
-                   QWidget* parent)
+MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
+                   std::filesystem::path cataloguePath, Clock clock, QWidget* parent)
     : Page(parent), m_worker(worker), m_config(config), m_dialogs(dialogs), m_audit(audit),
       m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock))
 {
@@ -290,8 +289,8 @@ void MailPage::SendMail()
     BeginSending();
     m_worker.Run(
         this,
-        [fields, codes, ids, now = m_clock(), observer = AuditObserver(fields, codes)](
-            DbConnection& db) {
+        [fields, codes, ids, now = m_clock(),
+         observer = AuditObserver(fields, codes)](DbConnection& db) {
             Sent sent;
             // Every receiver is looked up first: an id that is no role is refused, nothing
             // is sent.
@@ -465,9 +464,8 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
         [this, fields, codes, ids, shownIds](LookedUp found) {
             if (!found.unknown) {
                 EndSending();
-                m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle),
-                                  MessageIcon::Error, MessageButtons::Ok,
-                                  ServerReason(found.error));
+                m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
+                                  MessageButtons::Ok, ServerReason(found.error));
                 return;
             }
             if (!found.unknown->empty()) {
@@ -493,8 +491,7 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
         });
 }
 
-void MailPage::SendRows(const MailFields& fields, const std::vector<std::string>& codes,
-                        int total)
+void MailPage::SendRows(const MailFields& fields, const std::vector<std::string>& codes, int total)
 {
     auto* progress =
         new QProgressDialog(Text(kManyProgressText), Text(kManyCancelButton), 0, total, this);
@@ -555,8 +552,9 @@ void MailPage::ShowManyOutcome(const SendManyResult& outcome)
     }
     const bool unknown = outcome.result == SendMailResult::Unknown;
     const bool failed = outcome.result == SendMailResult::Failed;
-    QString text = unknown ? Text(kManyUnknownText).arg(sent).arg(outcome.unknown.size()).arg(notSent)
-                           : Text(failed ? kManyFailedText : kManyCancelledText).arg(sent, notSent);
+    QString text = unknown
+                       ? Text(kManyUnknownText).arg(sent).arg(outcome.unknown.size()).arg(notSent)
+                       : Text(failed ? kManyFailedText : kManyCancelledText).arg(sent, notSent);
     text += QStringLiteral("\r\n") + Text(kManySentList) + IdList(outcome.sent);
     if (unknown)
         text += QStringLiteral("\r\n") + Text(kManyUnknownList) + IdList(outcome.unknown);

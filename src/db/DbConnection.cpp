@@ -7,8 +7,8 @@
 #include <mysqld_error.h>
 
 #include <algorithm>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <thread>

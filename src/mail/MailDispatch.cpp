@@ -128,8 +128,8 @@ SendMailResult SendMail(DbConnection& db, const MailFields& fields,
     const MailFields spaceless = SpacelessMailFields(fields);
     std::string serverError;
     bool unknown = false;
-    if (InsertMail(db, spaceless, spaceless.roleId, *AttachmentsColumnText(codes), now,
-                   serverError, observer, unknown))
+    if (InsertMail(db, spaceless, spaceless.roleId, *AttachmentsColumnText(codes), now, serverError,
+                   observer, unknown))
         return SendMailResult::Sent;
     return unknown ? SendMailResult::Unknown : SendMailResult::Failed;
 }

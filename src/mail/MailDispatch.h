@@ -92,8 +92,8 @@ using GoOnCallback = std::function<bool(std::size_t done, std::size_t total)>;
 
 // One row per receiver of `fields.roleId` (ids separated by ","), each with its own id
 // taken as for a single mail; stops at the first row the server refuses or whose outcome
-// stays unknown (result Unknown), or when `goOn` says so. The checks of CheckMail come first, plus DuplicateRole; no row is inserted
-// unless they all pass.
+// stays unknown (result Unknown), or when `goOn` says so. The checks of CheckMail come first, plus
+// DuplicateRole; no row is inserted unless they all pass.
 SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
                                const std::vector<std::string>& codes, std::time_t now,
                                const GoOnCallback& goOn, const MailRowObserver& observer = {});

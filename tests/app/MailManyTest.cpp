@@ -71,12 +71,9 @@ TEST_F(MailMany, IdsThatAreNoRoleAreRefusedByName)
         const char* named;
     };
     const Case cases[] = {
-        {"999999", "999999"},
-        {"11,abc,3", "abc,3"},
-        {"11,99,12,13,14,15,16", "99,14,15,16"},
+        {"999999", "999999"},   {"11,abc,3", "abc,3"}, {"11,99,12,13,14,15,16", "99,14,15,16"},
         {"1 1", "11"}, // spaces go: one id "11", which is a role
-        {"11,100 12", "10012"},
-        {"011", "011"},
+        {"11,100 12", "10012"}, {"011", "011"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ids);
@@ -122,9 +119,9 @@ TEST_F(MailMany, CancellingAfterTheFirstLeavesOneRowAndSaysSo)
                          auto* worker = FindIn<DatabaseWorker>(window, "数据库线程");
                          EXPECT_TRUE(WaitFor([&] { return worker->WaitingMs() > 200; }));
                          FindIn<MailPage>(window, "发放邮件")
-                                 ->findChild<QProgressDialog*>(QStringLiteral("发送进度"))
-                                 ->findChild<QPushButton*>()
-                                 ->click();
+                             ->findChild<QProgressDialog*>(QStringLiteral("发送进度"))
+                             ->findChild<QPushButton*>()
+                             ->click();
                      });
     dialogs.answers = {MessageAnswer::Yes};
     Send("11,12,13");

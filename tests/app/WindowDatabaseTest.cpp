@@ -394,8 +394,7 @@ TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
     ASSERT_EQ(roles->RowCount(), 20);
 
     const auto tick = [&] {
-        QMetaObject::invokeMethod(FindIn<QTimer>(window, "时钟1"), "timeout",
-                                  Qt::DirectConnection);
+        QMetaObject::invokeMethod(FindIn<QTimer>(window, "时钟1"), "timeout", Qt::DirectConnection);
         EXPECT_TRUE(WaitIdle());
     };
     relay.Stop();

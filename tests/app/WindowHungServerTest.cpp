@@ -97,16 +97,13 @@ TEST_F(WindowHungServer, TheWindowKeepsRunningAndTheLabelTellsTheTruth)
         Heartbeat heartbeat;
         Tick(window);
         // Past 3 s without an answer, the label says so, and the operator may reconnect.
-        EXPECT_TRUE(WaitFor([&] { return Status() == QStringLiteral(" 连接状态：无响应"); },
-                            4500));
-        EXPECT_EQ(Find<QLabel>("标签4")->palette().color(QPalette::WindowText),
-                  QColor(255, 0, 0));
+        EXPECT_TRUE(WaitFor([&] { return Status() == QStringLiteral(" 连接状态：无响应"); }, 4500));
+        EXPECT_EQ(Find<QLabel>("标签4")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         EXPECT_TRUE(connectButton->isEnabled());
         // A second tick while the first still waits is skipped, not queued.
         Tick(window);
         // The read time-out ends the wait: the server is gone.
-        EXPECT_TRUE(WaitFor([&] { return Status() == QStringLiteral(" 连接状态：已断开"); },
-                            5000));
+        EXPECT_TRUE(WaitFor([&] { return Status() == QStringLiteral(" 连接状态：已断开"); }, 5000));
         EXPECT_TRUE(connectButton->isEnabled());
         EXPECT_TRUE(WaitIdle(5000));
         EXPECT_EQ(roles->RowCount(), 0);

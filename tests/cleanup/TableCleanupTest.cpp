@@ -369,16 +369,14 @@ TEST(CleanupChunks, EndOnTheFirstShortChunkAndStopBetweenChunks)
             scratch.Exec("INSERT INTO t VALUES (" + std::to_string(id) + ")");
         const ChunkedDelete outcome = DeleteInChunks(
             scratch.Db(), *AllRowsStatement("t"),
-            [&](std::int64_t, int chunks) { return c.stopAfter == 0 || chunks < c.stopAfter; },
-            3);
+            [&](std::int64_t, int chunks) { return c.stopAfter == 0 || chunks < c.stopAfter; }, 3);
         EXPECT_EQ(outcome.chunks, c.chunks);
         EXPECT_EQ(outcome.deleted, c.deleted);
         EXPECT_EQ(outcome.end, c.end);
         EXPECT_EQ(scratch.Scalar("SELECT COUNT(*) FROM t"), std::to_string(c.rows - c.deleted));
     }
     DbConnection closed;
-    EXPECT_EQ(DeleteInChunks(closed, *AllRowsStatement("t"), {}).end,
-              ChunkedDelete::End::Failed);
+    EXPECT_EQ(DeleteInChunks(closed, *AllRowsStatement("t"), {}).end, ChunkedDelete::End::Failed);
 }
 
 } // namespace
