@@ -156,7 +156,7 @@ bool Exec(DbConnection& db, const std::string& sql)
 
 bool FillOldMails(DbConnection& db, int rows)
 {
-    return Exec(db, "DELETE FROM role_email") &&
+    return Exec(db, "TRUNCATE TABLE role_email") &&
            Exec(db, "INSERT INTO role_email (user_role_id, email_id, log_update_time) SELECT "
                     "100001 + seq % 1000, seq, CURDATE() - INTERVAL 10 DAY FROM seq_1_to_" +
                         std::to_string(rows));
