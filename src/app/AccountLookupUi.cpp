@@ -1,7 +1,7 @@
 #include "app/AccountLookupUi.h"
 
+#include "app/DatabaseWorker.h"
 #include "db/AccountLookup.h"
-#include "db/DbConnection.h"
 
 #include <QLineEdit>
 
@@ -10,12 +10,17 @@
 
 namespace mrvn {
 
-void RunAccountLookup(DbConnection& db, QLineEdit* account, QLineEdit* roleId)
+void RunAccountLookup(DatabaseWorker& worker, QLineEdit* account, QLineEdit* roleId)
 {
-    const std::optional<std::string> found =
-        mrvn::LookupRoleByAccount(db, account->text().toStdString());
-    if (found)
-        roleId->setText(QString::fromStdString(*found));
+    worker.Run(
+        roleId,
+        [text = account->text().toStdString()](DbConnection& db) {
+            return mrvn::LookupRoleByAccount(db, text);
+        },
+        [roleId](std::optional<std::string> found) {
+            if (found)
+                roleId->setText(QString::fromStdString(*found));
+        });
 }
 
 } // namespace mrvn

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DatabaseWorker.h"
 #include "app/Texts.h"
 #include "db/DbConnection.h"
 
@@ -42,16 +43,20 @@ struct AppEnvironment
     static AppEnvironment Default(Dialogs& dialogs);
 };
 
-// The server's own reason for the last failure, for the details of a message box:
+// The server's own reason for a failure, for the details of a message box:
 // "错误号 1045：Access denied for user ...", or the number alone when the text is gone.
-inline QString ServerReason(const DbConnection& db)
+inline QString ServerReason(unsigned errorNumber, const std::string& text)
 {
-    const QString number = QString::fromUtf8(kServerErrorNumber).arg(db.LastError());
-    const std::string text = db.LastErrorText();
+    const QString number = QString::fromUtf8(kServerErrorNumber).arg(errorNumber);
     if (text.empty())
         return number;
     return number + QString::fromUtf8(kServerErrorSeparator) +
            QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+inline QString ServerReason(const DbError& error)
+{
+    return ServerReason(error.number, error.text);
 }
 
 } // namespace mrvn

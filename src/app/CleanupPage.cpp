@@ -3,6 +3,7 @@
 #include "app/AccountLookupUi.h"
 #include "app/AuditUi.h"
 #include "app/CleanupQuestion.h"
+#include "app/DatabaseWorker.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/Texts.h"
@@ -10,17 +11,49 @@
 #include "db/DbConnection.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 
 namespace mrvn {
 
-CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, QWidget* parent)
-    : Page(parent), m_db(db), m_dialogs(dialogs), m_audit(audit)
+namespace {
+
+QString Text(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+// How long a chunk whose answer was lost is waited for before the table is counted again.
+constexpr int kLostChunkWaitSeconds = 120;
+
+} // namespace
+
+// A table of the run with its statement and what its count found (nullopt: the count
+// failed, so the table is not deleted from).
+struct CleanupPage::Counted
+{
+    int row = -1;
+    std::string table;
+    std::optional<CleanupStatement> statement;
+    std::optional<std::int64_t> rows;
+};
+
+// What the chunks did to one table.
+struct CleanupPage::Deleted
+{
+    int row = -1;
+    bool ran = false; // false: not started (the run was cancelled before it)
+    ChunkedDelete chunks;
+    std::int64_t remaining = -1; // counted again after a lost answer (-1: not counted)
+};
+
+CleanupPage::CleanupPage(DatabaseWorker& worker, Dialogs& dialogs, AuditTrail& audit,
+                         QWidget* parent)
+    : Page(parent), m_worker(worker), m_dialogs(dialogs), m_audit(audit)
 {
     setObjectName(QStringLiteral("清理数据"));
     m_tables = new ReportView(QStringLiteral("超级列表框1"),
@@ -52,7 +85,7 @@ CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, 
     m_roleId = MakeEdit(g, QStringLiteral("编辑框8"), {}, {72, 36, 96, 20});
     m_roleInSelected =
         MakeCheckBox(g, QStringLiteral("选择框5"), QStringLiteral("指定表"), {5, 57, 58, 16});
-    auto* lookup =
+    m_lookup =
         MakeButton(g, QStringLiteral("按钮3"), QStringLiteral("查询帐号roleid"), {64, 59, 104, 20});
     MakeLabel(g, QStringLiteral("标签10"), QStringLiteral("清理角色数据请勾选roleid"),
               {8, 80, 160, 16});
@@ -72,51 +105,40 @@ CleanupPage::CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, 
     }
     DeclareGrowth(growth);
 
-    connect(lookup, &QPushButton::clicked, this, &CleanupPage::LookupRoleByAccount);
+    connect(m_lookup, &QPushButton::clicked, this, &CleanupPage::LookupRoleByAccount);
     connect(m_start, &QPushButton::clicked, this, &CleanupPage::CleanTables);
 }
 
 void CleanupPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_db, m_account, m_roleId);
+    RunAccountLookup(m_worker, m_account, m_roleId);
+}
+
+void CleanupPage::SetDatabaseWorkEnabled(bool enabled)
+{
+    m_lookup->setEnabled(enabled);
+    m_start->setEnabled(enabled && !m_running);
 }
 
 void CleanupPage::FillTableList()
 {
-    const std::optional<std::vector<std::string>> tables = ListTables(m_db);
-    if (!tables)
-        return;
-    std::vector<std::vector<std::string>> rows;
-    rows.reserve(tables->size());
-    int tid = 0;
-    for (const std::string& name : *tables)
-        rows.push_back({std::to_string(++tid), name, {}});
-    m_tables->Model().ResetRows(std::move(rows));
+    m_worker.Run(
+        this, [](DbConnection& db) { return ListTables(db); },
+        [this](std::optional<std::vector<std::string>> tables) {
+            if (!tables)
+                return;
+            std::vector<std::vector<std::string>> rows;
+            rows.reserve(tables->size());
+            int tid = 0;
+            for (std::string& name : *tables)
+                rows.push_back({std::to_string(++tid), std::move(name), {}});
+            m_tables->Model().ResetRows(std::move(rows));
+        });
 }
 
-void CleanupPage::RunOne(int row, const std::optional<CleanupStatement>& statement)
+void CleanupPage::SetResult(int row, const QString& text)
 {
-    const CleanupOutcome outcome = RunCleanupStatement(m_db, statement);
-    m_tables->Model().SetCell(row, ColumnIndex(TableColumn::Result),
-                              CleanupResultText(outcome.affected));
-    if (!outcome.sent)
-        return;
-    CleanupAuditRecord record;
-    record.table = statement->table;
-    record.statement = statement->DeleteSql();
-    record.ok = outcome.Ok();
-    record.affected = outcome.affected;
-    record.errorNumber = outcome.errorNumber;
-    record.error = outcome.error;
-    const AuditResult audited = m_audit.RecordCleanupStatement(record);
-    if (!audited && !m_auditFailure)
-        m_auditFailure = audited;
-}
-
-void CleanupPage::Finish()
-{
-    m_dialogs.Message(this, QString::fromUtf8(kCleanupDoneText), QString::fromUtf8(kMessageTitle),
-                      MessageIcon::Information, MessageButtons::Ok);
+    m_tables->Model().SetCell(row, ColumnIndex(TableColumn::Result), text.toStdString());
 }
 
 void CleanupPage::EndRun()
@@ -128,13 +150,19 @@ void CleanupPage::EndRun()
         m_audit.ReportFailure(this, failure);
     }
     m_running = false;
-    m_start->setEnabled(true);
+    m_start->setEnabled(!m_worker.Busy());
     emit CleanupFinished();
+}
+
+void CleanupPage::CancelCleanup()
+{
+    if (m_running)
+        m_worker.Cancel();
 }
 
 void CleanupPage::CleanTables()
 {
-    if (m_running)
+    if (m_running || m_worker.Busy())
         return;
     CleanupOptions options;
     options.emptyAll = m_emptyAll->isChecked();
@@ -150,75 +178,244 @@ void CleanupPage::CleanTables()
         return;
 
     const bool everyTable = which == CleanupCase::RoleInEvery || which == CleanupCase::EveryTable;
+    const bool byRole = which == CleanupCase::RoleInEvery || which == CleanupCase::RoleInSelected;
     const bool olderRows = which == CleanupCase::OlderSelected ||
                            (which == CleanupCase::EveryTable && !options.emptyAll);
     const std::string days = m_days->text().toStdString();
     if (olderRows && !IsDayCount(days)) {
-        m_dialogs.Message(this, QString::fromUtf8(kCleanupDayCountText),
-                          QString::fromUtf8(kCheckTitle), MessageIcon::Warning, MessageButtons::Ok);
+        m_dialogs.Message(this, Text(kCleanupDayCountText), Text(kCheckTitle), MessageIcon::Warning,
+                          MessageButtons::Ok);
         return;
     }
 
-    // The statements are fixed here, before the count: what runs after a Yes is exactly
-    // what the question named, whatever is typed or ticked while it is on the screen.
-    const std::string roleId = m_roleId->text().toStdString();
-    struct Planned
-    {
-        int row;
-        std::string table;
-        std::optional<CleanupStatement> statement;
-    };
-    std::vector<Planned> plan;
+    // The tables and the typed values are fixed here, before the count: what runs after a
+    // Yes is exactly what the question named, whatever is typed or ticked meanwhile.
+    std::vector<Counted> plan;
     const int first = everyTable ? 0 : selected;
     const int end = everyTable ? rowCount : selected + 1;
-    for (int row = first; row < end; ++row) {
-        Planned planned{row, m_tables->Model().Cell(row, ColumnIndex(TableColumn::Name)),
-                        std::nullopt};
-        if (which == CleanupCase::RoleInEvery || which == CleanupCase::RoleInSelected)
-            planned.statement = RoleStatement(m_db, planned.table, roleId);
-        else if (olderRows)
-            planned.statement = OlderRowsStatement(planned.table, days);
-        else
-            planned.statement = AllRowsStatement(planned.table);
-        plan.push_back(std::move(planned));
-    }
+    for (int row = first; row < end; ++row)
+        plan.push_back({row, m_tables->Model().Cell(row, ColumnIndex(TableColumn::Name)), {}, {}});
+    // No number of an earlier run stays beside this one's.
+    for (int row = 0; row < rowCount; ++row)
+        SetResult(row, QString());
 
     m_running = true;
     m_start->setEnabled(false);
-    QPointer<CleanupPage> self(this);
+    const std::string roleId = m_roleId->text().toStdString();
+    const std::atomic<bool>* cancel = &m_worker.CancelFlag();
+    // One COUNT(*) per table with the delete's own condition.
+    m_worker.Run(
+        this,
+        [plan, byRole, olderRows, days, roleId, cancel](DbConnection& db) mutable {
+            for (Counted& table : plan) {
+                if (cancel->load())
+                    return std::optional<std::vector<Counted>>();
+                if (byRole)
+                    table.statement = RoleStatement(db, table.table, roleId);
+                else if (olderRows)
+                    table.statement = OlderRowsStatement(table.table, days);
+                else
+                    table.statement = AllRowsStatement(table.table);
+                if (table.statement)
+                    table.rows = CountCleanupRows(db, *table.statement);
+            }
+            return std::optional<std::vector<Counted>>(std::move(plan));
+        },
+        [this](std::optional<std::vector<Counted>> counted) {
+            if (!counted) {
+                EndRun();
+                return;
+            }
+            AskAndDelete(*counted);
+        });
+}
 
-    // One COUNT(*) per table with the delete's own condition, letting events through
-    // between tables as the deletes do, so a large server does not freeze the window.
+void CleanupPage::AskAndDelete(const std::vector<Counted>& tables)
+{
     CleanupPreview preview;
-    for (const Planned& planned : plan) {
-        preview.Add(planned.table,
-                    planned.statement ? CountCleanupRows(m_db, *planned.statement) : std::nullopt);
-        if (everyTable) {
-            QCoreApplication::processEvents();
-            if (!self)
-                return;
-        }
-    }
-    const bool yes = m_dialogs.Show(this, CleanupQuestion(preview)) == MessageAnswer::Yes;
-    if (!self)
-        return;
-    if (!yes) {
+    for (const Counted& table : tables)
+        preview.Add(table.table, table.rows);
+    if (preview.total == 0) {
+        // Nothing would be deleted: nothing to ask.
+        m_dialogs.Show(this, CleanupNothingMessage(preview));
         EndRun();
         return;
+    }
+    if (m_dialogs.Show(this, CleanupQuestion(preview)) != MessageAnswer::Yes) {
+        EndRun();
+        return;
+    }
+    RunDeletes(tables, preview.total);
+}
+
+void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t total)
+{
+    // Only the counted tables with rows run; a table whose count failed keeps its rows, as
+    // the question said.
+    std::vector<Counted> runs;
+    for (const Counted& table : tables) {
+        if (table.rows && *table.rows > 0 && table.statement)
+            runs.push_back(table);
+        else if (table.rows)
+            SetResult(table.row, QString::fromStdString(CleanupResultText(0)));
+        else
+            SetResult(table.row, Text(kCleanupNotCountedResult));
     }
 
-    for (const Planned& planned : plan) {
-        RunOne(planned.row, planned.statement);
-        if (everyTable) {
-            m_tables->ScrollIntoView(planned.row);
-            QCoreApplication::processEvents();
-            if (!self)
-                return;
+    m_progress = new QProgressDialog(Text(kCleanupProgressText).arg(0).arg(total),
+                                     Text(kManyCancelButton), 0, 1000, this);
+    m_progress->setObjectName(QStringLiteral("清理进度"));
+    m_progress->setWindowTitle(Text(kMessageTitle));
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setMinimumDuration(0);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    m_progress->setValue(0);
+    connect(m_progress, &QProgressDialog::canceled, this, &CleanupPage::CancelCleanup);
+
+    const std::atomic<bool>* cancel = &m_worker.CancelFlag();
+    const std::filesystem::path logPath = m_audit.LogPath();
+    const QPointer<QObject> self(this);
+    DatabaseWorker* worker = &m_worker;
+    // Shown as each chunk answers.
+    const auto progress = [this, total](int row, std::int64_t tableDeleted,
+                                        std::int64_t runDeleted) {
+        SetResult(row, QString::fromStdString(CleanupResultText(tableDeleted)));
+        if (m_progress) {
+            m_progress->setLabelText(Text(kCleanupProgressText).arg(runDeleted).arg(total));
+            m_progress->setValue(static_cast<int>(
+                std::min<std::int64_t>(1000, total > 0 ? runDeleted * 1000 / total : 1000)));
         }
+        emit CleanupProgress(runDeleted, total);
+    };
+    m_worker.Run(
+        this,
+        [runs, cancel, logPath, self, worker, progress](DbConnection& db) {
+            std::vector<Deleted> done;
+            std::int64_t runDeleted = 0;
+            for (const Counted& table : runs) {
+                Deleted result;
+                result.row = table.row;
+                if (cancel->load()) {
+                    done.push_back(result);
+                    continue;
+                }
+                result.ran = true;
+                const unsigned long connection = db.ConnectionId();
+                const int row = table.row;
+                const std::int64_t before = runDeleted;
+                result.chunks = DeleteInChunks(
+                    db, *table.statement, [&, row, before](std::int64_t deleted, int) {
+                        worker->PostToWindow(self, [progress, row, deleted, before] {
+                            progress(row, deleted, before + deleted);
+                        });
+                        return !cancel->load();
+                    });
+                runDeleted += result.chunks.deleted;
+                worker->PostToWindow(self, [progress, row, deleted = result.chunks.deleted,
+                                            runDeleted] { progress(row, deleted, runDeleted); });
+                // A chunk whose answer was lost may still be running on the server: once the
+                // server is done with the old connection, the table is counted again.
+                if (result.chunks.end == ChunkedDelete::End::Lost &&
+                    WaitUntilConnectionEnded(db, connection, kLostChunkWaitSeconds,
+                                             [cancel] { return !cancel->load(); })) {
+                    result.remaining = CountCleanupRows(db, *table.statement).value_or(-1);
+                }
+
+                CleanupAuditRecord record;
+                record.table = table.table;
+                record.statement = table.statement->ChunkSql(kCleanupChunkRows);
+                record.ok = result.chunks.end == ChunkedDelete::End::Done;
+                record.affected = result.chunks.deleted;
+                record.chunks = result.chunks.chunks;
+                record.errorNumber = result.chunks.errorNumber;
+                record.error = result.chunks.error;
+                record.remaining = result.remaining;
+                switch (result.chunks.end) {
+                case ChunkedDelete::End::Done:
+                    record.outcome = "done";
+                    break;
+                case ChunkedDelete::End::Failed:
+                    record.outcome = "failed";
+                    break;
+                case ChunkedDelete::End::Cancelled:
+                    record.outcome = "cancelled";
+                    break;
+                case ChunkedDelete::End::Lost:
+                    record.outcome = "unknown";
+                    break;
+                }
+                // Written here, as soon as the table is done, so the line is there also when
+                // the window closes meanwhile.
+                const AuditResult audited = AuditCleanupStatement(logPath, record);
+                if (!audited) {
+                    worker->PostToWindow(self, [self, audited] {
+                        auto* page = static_cast<CleanupPage*>(self.data());
+                        if (!page->m_auditFailure)
+                            page->m_auditFailure = audited;
+                    });
+                }
+                done.push_back(result);
+            }
+            return done;
+        },
+        [this](std::vector<Deleted> done) {
+            bool cancelled = false;
+            for (const Deleted& table : done)
+                cancelled =
+                    cancelled || !table.ran || table.chunks.end == ChunkedDelete::End::Cancelled;
+            ShowDeleted(done, cancelled);
+        });
+}
+
+void CleanupPage::ShowDeleted(const std::vector<Deleted>& tables, bool cancelled)
+{
+    if (m_progress) {
+        // Closing a progress dialog says "canceled": the run is over, nobody listens.
+        disconnect(m_progress, nullptr, this, nullptr);
+        m_progress->close();
+        m_progress->deleteLater();
+        m_progress = nullptr;
     }
-    Finish();
-    if (self)
-        EndRun();
+    std::int64_t deleted = 0;
+    bool unknown = false;
+    for (const Deleted& table : tables) {
+        deleted += table.chunks.deleted;
+        QString text = QString::fromStdString(CleanupResultText(table.chunks.deleted));
+        if (!table.ran) {
+            text = Text(kCleanupNotRunResult);
+        } else {
+            switch (table.chunks.end) {
+            case ChunkedDelete::End::Done:
+                break;
+            case ChunkedDelete::End::Failed:
+                text += Text(kCleanupFailedSuffix);
+                break;
+            case ChunkedDelete::End::Cancelled:
+                text += Text(kCleanupCancelledSuffix);
+                break;
+            case ChunkedDelete::End::Lost:
+                unknown = true;
+                text += table.remaining >= 0
+                            ? Text(kCleanupUnknownRemainingSuffix).arg(table.remaining)
+                            : Text(kCleanupUnknownSuffix);
+                break;
+            }
+        }
+        SetResult(table.row, text);
+        m_tables->ScrollIntoView(table.row);
+    }
+    if (cancelled) {
+        m_dialogs.Message(this, Text(kCleanupCancelledText).arg(deleted), Text(kMessageTitle),
+                          MessageIcon::Warning, MessageButtons::Ok);
+    } else if (unknown) {
+        m_dialogs.Message(this, Text(kCleanupUnknownText), Text(kMessageTitle),
+                          MessageIcon::Warning, MessageButtons::Ok);
+    } else {
+        m_dialogs.Message(this, Text(kCleanupDoneText), Text(kMessageTitle),
+                          MessageIcon::Information, MessageButtons::Ok);
+    }
+    EndRun();
 }
 
 } // namespace mrvn

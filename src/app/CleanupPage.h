@@ -3,41 +3,53 @@
 #include "app/Page.h"
 #include "audit/AuditLog.h"
 
+#include <cstdint>
 #include <optional>
+
+class QProgressDialog;
 
 namespace mrvn {
 
 class AuditTrail;
-struct CleanupStatement;
-class DbConnection;
+class DatabaseWorker;
 class Dialogs;
 class ReportView;
 
-// Page 2 "清理数据": the table list and the delete statements.
+// Page 2 "清理数据": the table list, the count, the question and the chunked deletes. The
+// statements run on the database thread; the page asks, shows progress and results.
 class CleanupPage : public Page
 {
     Q_OBJECT
 public:
-    // Each statement sent goes into `audit`.
-    CleanupPage(DbConnection& db, Dialogs& dialogs, AuditTrail& audit, QWidget* parent = nullptr);
+    // Each table deleted from goes into `audit`, one line per table.
+    CleanupPage(DatabaseWorker& worker, Dialogs& dialogs, AuditTrail& audit,
+                QWidget* parent = nullptr);
 
     void FillTableList();
     void CleanTables();
     void LookupRoleByAccount();
     bool CleanupRunning() const { return m_running; }
+    // Stops a running cleanup: between chunks, or the chunk running now (KILL QUERY).
+    void CancelCleanup();
+    // Off while other database work runs: the buttons that would start more.
+    void SetDatabaseWorkEnabled(bool enabled);
 
 signals:
     void CleanupFinished();
+    // After every chunk: the rows deleted so far in this run and the rows counted.
+    void CleanupProgress(qint64 deleted, qint64 counted);
 
 private:
-    // Runs the statement, writes its result into the row and appends it to the audit log.
-    void RunOne(int row, const std::optional<CleanupStatement>& statement);
-    void Finish();
-    // Ends a run that got as far as counting: tells a failed audit append, enables the
-    // button again and lets the window close if that was asked meanwhile.
+    struct Counted;
+    struct Deleted;
+    void AskAndDelete(const std::vector<Counted>& tables);
+    void RunDeletes(const std::vector<Counted>& tables, std::int64_t total);
+    void ShowDeleted(const std::vector<Deleted>& tables, bool cancelled);
+    // Ends a run: tells a failed audit append, enables the button again.
     void EndRun();
+    void SetResult(int row, const QString& text);
 
-    DbConnection& m_db;
+    DatabaseWorker& m_worker;
     Dialogs& m_dialogs;
     AuditTrail& m_audit;
     ReportView* m_tables;
@@ -49,7 +61,9 @@ private:
     QCheckBox* m_roleInSelected;
     QLineEdit* m_account;
     QLineEdit* m_roleId;
+    QPushButton* m_lookup;
     QPushButton* m_start;
+    QProgressDialog* m_progress = nullptr;
     bool m_running = false;
     // The first failed append of the current run, told with the final message.
     std::optional<AuditResult> m_auditFailure;

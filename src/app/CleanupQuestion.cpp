@@ -84,4 +84,33 @@ MessageRequest CleanupQuestion(const CleanupPreview& preview)
     return request;
 }
 
+MessageRequest CleanupNothingMessage(const CleanupPreview& preview)
+{
+    QStringList lines{Text(kCleanupQuestionNothing)};
+    QStringList failing;
+    QStringList details;
+    for (const CleanupPreview::Table& table : preview.tables) {
+        if (table.rows) {
+            details << RowsLine(table);
+        } else {
+            details << Text(kCleanupQuestionFails).arg(Name(table));
+            failing << Name(table);
+        }
+    }
+    if (!failing.isEmpty()) {
+        QString names =
+            QStringList(failing.mid(0, kListedFailures)).join(Text(kCleanupQuestionNameSeparator));
+        if (failing.size() > kListedFailures)
+            names += Text(kCleanupQuestionMoreFailing).arg(failing.size());
+        lines << Text(kCleanupQuestionFailing).arg(names);
+    }
+    MessageRequest request;
+    request.text = lines.join(QLatin1Char('\n'));
+    request.title = Text(kMessageTitle);
+    request.icon = MessageIcon::Information;
+    request.buttons = MessageButtons::Ok;
+    request.details = details.join(QLatin1Char('\n'));
+    return request;
+}
+
 } // namespace mrvn

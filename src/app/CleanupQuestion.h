@@ -14,4 +14,8 @@ struct CleanupPreview;
 // table, goes into the details. Yes and No, No the default.
 MessageRequest CleanupQuestion(const CleanupPreview& preview);
 
+// What is said instead of the question when no counted table has a row to delete: that
+// there is nothing to delete (and which tables could not be counted). An Ok box.
+MessageRequest CleanupNothingMessage(const CleanupPreview& preview);
+
 } // namespace mrvn

@@ -187,17 +187,32 @@ ConnectionSettings CommonPage::TypedSettings() const
     return settings;
 }
 
-void CommonPage::ShowConnected()
+void CommonPage::ShowLink(LinkState state)
 {
-    m_status->setText(QString::fromUtf8(kStatusConnected));
-    static_cast<DesignLabel*>(m_status)->SetTextColor(QColor(0, 128, 0));
-    m_connect->setEnabled(false);
+    auto* label = static_cast<DesignLabel*>(m_status);
+    switch (state) {
+    case LinkState::NotConnected:
+        label->setText(QString::fromUtf8(kStatusNotConnected));
+        label->SetTextColor(palette().color(QPalette::WindowText));
+        break;
+    case LinkState::Connected:
+        label->setText(QString::fromUtf8(kStatusConnected));
+        label->SetTextColor(QColor(0, 128, 0));
+        break;
+    case LinkState::Unresponsive:
+        label->setText(QString::fromUtf8(kStatusUnresponsive));
+        label->SetTextColor(QColor(255, 0, 0));
+        break;
+    case LinkState::Disconnected:
+        label->setText(QString::fromUtf8(kStatusDisconnected));
+        label->SetTextColor(QColor(255, 0, 0));
+        break;
+    }
 }
 
-void CommonPage::ShowDisconnected()
+void CommonPage::SetConnectEnabled(bool enabled)
 {
-    m_status->setText(QString::fromUtf8(kStatusDisconnected));
-    static_cast<DesignLabel*>(m_status)->SetTextColor(QColor(255, 0, 0));
+    m_connect->setEnabled(enabled);
 }
 
 void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)

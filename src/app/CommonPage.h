@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DatabaseWorker.h"
 #include "app/Page.h"
 
 #include <string>
@@ -26,9 +27,13 @@ public:
 
     void LoadSettings(const ConnectionSettings& settings);
     ConnectionSettings TypedSettings() const;
-    void ShowConnected();
-    // The server could not be reached by the last refresh: red " 连接状态：已断开".
-    void ShowDisconnected();
+    // The status label: green " 连接状态：已连接", red " 连接状态：无响应" while a statement
+    // waits too long for its answer, red " 连接状态：已断开" once the server could not be
+    // reached.
+    void ShowLink(LinkState state);
+    // "连接mysql": enabled whenever the tool is not connected, so the operator can
+    // reconnect at once.
+    void SetConnectEnabled(bool enabled);
 
     // Overwrites the one statistics row in place (inserting it the first time).
     void ShowOnlineStats(const OnlineStatsRow& stats);

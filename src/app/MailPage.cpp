@@ -3,6 +3,7 @@
 #include "app/AccountLookupUi.h"
 #include "app/AppEnvironment.h"
 #include "app/AuditUi.h"
+#include "app/DatabaseWorker.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/Texts.h"
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTextCursor>
@@ -47,9 +49,9 @@ std::string Std(const QString& text)
 
 } // namespace
 
-MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
+MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
                    std::filesystem::path cataloguePath, Clock clock, QWidget* parent)
-    : Page(parent), m_db(db), m_config(config), m_dialogs(dialogs), m_audit(audit),
+    : Page(parent), m_worker(worker), m_config(config), m_dialogs(dialogs), m_audit(audit),
       m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock))
 {
     setObjectName(QStringLiteral("发放邮件"));
@@ -162,7 +164,7 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
         MakeButton(g, QStringLiteral("按钮8"), QStringLiteral("删除存档 ×"), {184, 324, 88, 24});
     auto* clear =
         MakeButton(g, QStringLiteral("按钮9"), QStringLiteral("< 清空物品表"), {184, 350, 88, 24});
-    auto* send =
+    m_send =
         MakeButton(g, QStringLiteral("按钮5"), QStringLiteral("发送邮件 √"), {184, 376, 88, 24});
     MakeLabel(g, QStringLiteral("标签19"), QStringLiteral("邮件数据存档表：（双击加载）"),
               {280, 238, 192, 16});
@@ -192,7 +194,7 @@ MailPage::MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, Audit
     connect(m_lookup, &QPushButton::clicked, this, &MailPage::LookupRoleByAccount);
     connect(add, &QPushButton::clicked, this, &MailPage::AddMailItem);
     connect(clear, &QPushButton::clicked, this, &MailPage::ClearMailItems);
-    connect(send, &QPushButton::clicked, this, &MailPage::SendMail);
+    connect(m_send, &QPushButton::clicked, this, &MailPage::SendMail);
     connect(help, &QPushButton::clicked, this, &MailPage::ShowMailHelp);
     connect(save, &QPushButton::clicked, this, &MailPage::AddArchive);
     connect(remove, &QPushButton::clicked, this, &MailPage::DeleteArchive);
@@ -237,7 +239,7 @@ void MailPage::WarnTooLarge(const char* boxName)
 
 void MailPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_db, m_account, m_roleId);
+    RunAccountLookup(m_worker, m_account, m_roleId);
 }
 
 void MailPage::AddMailItem()
@@ -327,8 +329,16 @@ void MailPage::RemoveMailItem()
     m_items->SetSelection(std::min(selected, m_items->RowCount() - 1));
 }
 
+void MailPage::SetDatabaseWorkEnabled(bool enabled)
+{
+    m_lookup->setEnabled(enabled);
+    m_send->setEnabled(enabled && !m_sending);
+}
+
 void MailPage::SendMail()
 {
+    if (m_sending || m_worker.Busy())
+        return;
     MailFields fields;
     fields.roleId = Std(m_roleId->text());
     fields.title = Std(m_title->text());
@@ -345,19 +355,75 @@ void MailPage::SendMail()
         SendToManyRoles(fields, codes, ids);
         return;
     }
-    const SendMailResult result =
-        mrvn::SendMail(m_db, fields, codes, m_clock(), AuditObserver(fields, codes));
-    if (ReportRefusal(result))
+    if (ReportRefusal(CheckMail(fields, codes)))
         return;
-    if (result == SendMailResult::Sent) {
-        m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle), MessageIcon::Information,
-                          MessageButtons::Ok);
-        return;
-    }
-    // Without a connection there is no server reason to show.
-    const QString reason = m_db.LastError() != 0 ? ServerReason(m_db) : QString();
-    m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
-                      MessageButtons::Ok, reason);
+
+    struct Sent
+    {
+        SendMailResult result = SendMailResult::Failed;
+        std::vector<std::string> unknownIds;
+        DbError error;
+    };
+    BeginSending();
+    m_worker.Run(
+        this,
+        [fields, codes, ids, now = m_clock(),
+         observer = AuditObserver(fields, codes)](DbConnection& db) {
+            Sent sent;
+            // Every receiver is looked up first: an id that is no role is refused, nothing
+            // is sent.
+            const std::optional<std::vector<std::string>> unknown = UnknownRoleIds(db, ids);
+            if (!unknown) {
+                sent.error = DbError::Of(db);
+                return sent;
+            }
+            if (!unknown->empty()) {
+                sent.unknownIds = *unknown;
+                return sent;
+            }
+            sent.result = mrvn::SendMail(db, fields, codes, now, observer);
+            if (sent.result != SendMailResult::Sent && db.LastError() != 0)
+                sent.error = DbError::Of(db);
+            return sent;
+        },
+        [this](Sent sent) {
+            EndSending();
+            if (!sent.unknownIds.empty()) {
+                ReportUnknownRoles(sent.unknownIds);
+                return;
+            }
+            if (ReportRefusal(sent.result))
+                return;
+            switch (sent.result) {
+            case SendMailResult::Sent:
+                m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle),
+                                  MessageIcon::Information, MessageButtons::Ok);
+                return;
+            case SendMailResult::Unknown:
+                m_dialogs.Message(this, Text(kMailUnknownText), Text(kMailTitle),
+                                  MessageIcon::Warning, MessageButtons::Ok,
+                                  ServerReason(sent.error));
+                return;
+            default:
+                break;
+            }
+            // Without a connection there is no server reason to show.
+            const QString reason = sent.error.number != 0 ? ServerReason(sent.error) : QString();
+            m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
+                              MessageButtons::Ok, reason);
+        });
+}
+
+void MailPage::BeginSending()
+{
+    m_sending = true;
+    m_send->setEnabled(false);
+}
+
+void MailPage::EndSending()
+{
+    m_sending = false;
+    m_send->setEnabled(!m_worker.Busy());
 }
 
 MailRowObserver MailPage::AuditObserver(const MailFields& fields,
@@ -372,14 +438,33 @@ MailRowObserver MailPage::AuditObserver(const MailFields& fields,
     // Each entry as the attachments column holds it.
     for (const std::string& code : codes)
         mail.attachments.push_back(ReadLiteralText(code));
-    return [this, mail](const MailRowOutcome& row) mutable {
+    // Runs on the database thread: the line is written as soon as the row's outcome is
+    // known, also when the window closes meanwhile; a failure is told on the window's thread.
+    return [mail, logPath = m_audit.LogPath(), worker = &m_worker, self = QPointer<QObject>(this),
+            audit = &m_audit](const MailRowOutcome& row) mutable {
         mail.receiver = row.roleId;
         mail.id = row.id;
         mail.sent = row.inserted;
+        mail.checked = row.checked;
+        mail.unknown = row.unknown;
         mail.errorNumber = row.errorNumber;
         mail.error = row.error;
-        m_audit.RecordMailSend(this, mail);
+        const AuditResult result = AuditMailSend(logPath, mail);
+        if (!result) {
+            worker->PostToWindow(self, [self, audit, result] {
+                audit->ReportFailure(static_cast<QWidget*>(self.data()), result);
+            });
+        }
     };
+}
+
+void MailPage::ReportUnknownRoles(const std::vector<std::string>& ids)
+{
+    QStringList texts;
+    for (const std::string& id : ids)
+        texts << QString::fromStdString(id);
+    m_dialogs.Message(this, Text(kMailUnknownRoleText).arg(texts.join(QLatin1Char(','))),
+                      Text(kCheckTitle), MessageIcon::Warning, MessageButtons::Ok);
 }
 
 bool MailPage::ReportRefusal(SendMailResult result)
@@ -408,6 +493,7 @@ bool MailPage::ReportRefusal(SendMailResult result)
         return true;
     case SendMailResult::Sent:
     case SendMailResult::Failed:
+    case SendMailResult::Unknown:
         break;
     }
     return false;
@@ -434,63 +520,134 @@ void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::
     if (ReportRefusal(CheckMailToRoles(fields, codes)))
         return;
 
-    // The operator sees whom the mail goes to before anything is sent.
+    // The operator sees whom the mail goes to before anything is sent; every id is looked up
+    // in one statement, and ids that are no role are refused.
     constexpr std::size_t kNamesShown = 5;
     const std::vector<std::string> shownIds(
         ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), kNamesShown)));
-    const std::vector<std::string> names =
-        QueryRoleNames(m_db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
-    QString question = Text(kManyConfirmText).arg(ids.size());
-    for (std::size_t i = 0; i < shownIds.size(); ++i) {
-        const QString name =
-            names[i].empty() ? Text(kManyUnknownRole) : QString::fromStdString(names[i]);
-        question += Text(kManyConfirmRole).arg(name, QString::fromStdString(shownIds[i]));
-    }
-    if (ids.size() > shownIds.size())
-        question += Text(kManyConfirmMore);
-    if (m_dialogs.Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
-                          MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
-        return;
-
-    const int total = static_cast<int>(ids.size());
-    QProgressDialog progress(Text(kManyProgressText), Text(kManyCancelButton), 0, total, this);
-    progress.setObjectName(QStringLiteral("发送进度"));
-    progress.setWindowTitle(Text(kMailTitle));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(0);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    const SendManyResult outcome = SendMailToRoles(
-        m_db, fields, codes, m_clock(),
-        [this, &progress, total](std::size_t done, std::size_t) {
-            progress.setValue(static_cast<int>(done));
-            emit SendProgress(static_cast<int>(done), total);
-            // The cancel button is pressed between rows, never in the middle of
-            // one.
-            QCoreApplication::processEvents();
-            return !progress.wasCanceled();
+    struct LookedUp
+    {
+        std::optional<std::vector<std::string>> unknown;
+        std::vector<std::string> names;
+        DbError error;
+    };
+    BeginSending();
+    m_worker.Run(
+        this,
+        [ids, shownIds](DbConnection& db) {
+            LookedUp result;
+            result.unknown = UnknownRoleIds(db, ids);
+            if (!result.unknown) {
+                result.error = DbError::Of(db);
+                return result;
+            }
+            result.names =
+                QueryRoleNames(db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
+            return result;
         },
-        AuditObserver(fields, codes));
-    progress.close();
+        [this, fields, codes, ids, shownIds](LookedUp found) {
+            if (!found.unknown) {
+                EndSending();
+                m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
+                                  MessageButtons::Ok, ServerReason(found.error));
+                return;
+            }
+            if (!found.unknown->empty()) {
+                EndSending();
+                ReportUnknownRoles(*found.unknown);
+                return;
+            }
+            QString question = Text(kManyConfirmText).arg(ids.size());
+            for (std::size_t i = 0; i < shownIds.size(); ++i) {
+                const QString name = found.names[i].empty()
+                                         ? Text(kManyUnknownRole)
+                                         : QString::fromStdString(found.names[i]);
+                question += Text(kManyConfirmRole).arg(name, QString::fromStdString(shownIds[i]));
+            }
+            if (ids.size() > shownIds.size())
+                question += Text(kManyConfirmMore);
+            if (m_dialogs.Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
+                                  MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes) {
+                EndSending();
+                return;
+            }
+            SendRows(fields, codes, static_cast<int>(ids.size()));
+        });
+}
 
+void MailPage::SendRows(const MailFields& fields, const std::vector<std::string>& codes, int total)
+{
+    auto* progress =
+        new QProgressDialog(Text(kManyProgressText), Text(kManyCancelButton), 0, total, this);
+    progress->setObjectName(QStringLiteral("发送进度"));
+    progress->setWindowTitle(Text(kMailTitle));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setValue(0);
+    // The cancel button stops the sending between rows; a row being inserted is stopped on
+    // the server and reported as not sent.
+    connect(progress, &QProgressDialog::canceled, this, [this] { m_worker.Cancel(); });
+    const QPointer<QProgressDialog> shown(progress);
+
+    const std::atomic<bool>* cancel = &m_worker.CancelFlag();
+    m_worker.Run(
+        this,
+        [fields, codes, now = m_clock(), observer = AuditObserver(fields, codes), cancel,
+         worker = &m_worker, self = QPointer<QObject>(this), shown, total](DbConnection& db) {
+            return SendMailToRoles(
+                db, fields, codes, now,
+                [&](std::size_t done, std::size_t) {
+                    if (done > 0) {
+                        worker->PostToWindow(self, [self, shown, done, total] {
+                            if (shown)
+                                shown->setValue(static_cast<int>(done));
+                            emit static_cast<MailPage*>(self.data())
+                                ->SendProgress(static_cast<int>(done), total);
+                        });
+                    }
+                    return !cancel->load();
+                },
+                observer);
+        },
+        [this, shown](SendManyResult outcome) {
+            if (shown) {
+                // Closing a progress dialog says "canceled": the sending is over.
+                disconnect(shown.data(), nullptr, this, nullptr);
+                shown->close();
+                delete shown.data();
+            }
+            EndSending();
+            ShowManyOutcome(outcome);
+        });
+}
+
+void MailPage::ShowManyOutcome(const SendManyResult& outcome)
+{
     if (ReportRefusal(outcome.result))
         return;
     const QString sent = QString::number(outcome.sent.size());
     const QString notSent = QString::number(outcome.notSent.size());
-    if (outcome.notSent.empty()) {
+    if (outcome.notSent.empty() && outcome.unknown.empty()) {
         m_dialogs.Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
                           MessageIcon::Information, MessageButtons::Ok);
         return;
     }
+    const bool unknown = outcome.result == SendMailResult::Unknown;
     const bool failed = outcome.result == SendMailResult::Failed;
-    QString text = Text(failed ? kManyFailedText : kManyCancelledText).arg(sent, notSent);
+    QString text = unknown
+                       ? Text(kManyUnknownText).arg(sent).arg(outcome.unknown.size()).arg(notSent)
+                       : Text(failed ? kManyFailedText : kManyCancelledText).arg(sent, notSent);
     text += QStringLiteral("\r\n") + Text(kManySentList) + IdList(outcome.sent);
+    if (unknown)
+        text += QStringLiteral("\r\n") + Text(kManyUnknownList) + IdList(outcome.unknown);
     text += QStringLiteral("\r\n") + Text(kManyNotSentList) + IdList(outcome.notSent);
     // The whole lists, and the server's reason, behind the details button.
     QString details = Text(kManySentList) + IdList(outcome.sent, outcome.sent.size()) +
                       QLatin1Char('\n') + Text(kManyNotSentList) +
                       IdList(outcome.notSent, outcome.notSent.size());
-    if (failed && !outcome.serverError.empty())
+    if ((failed || unknown) && !outcome.serverError.empty())
         details += QLatin1Char('\n') + QString::fromStdString(outcome.serverError);
     m_dialogs.Message(this, text, Text(kMailTitle),
                       failed ? MessageIcon::Error : MessageIcon::Warning, MessageButtons::Ok,

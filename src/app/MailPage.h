@@ -16,7 +16,7 @@ class QMenu;
 namespace mrvn {
 
 class ConfigFile;
-class DbConnection;
+class DatabaseWorker;
 class AuditTrail;
 class Dialogs;
 class ReportView;
@@ -29,7 +29,7 @@ public:
     // The time a mail and its items are stamped with.
     using Clock = std::function<std::time_t()>;
     // `cataloguePath`: the item catalogue the search reads.
-    MailPage(DbConnection& db, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
+    MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
              std::filesystem::path cataloguePath, Clock clock, QWidget* parent = nullptr);
     ~MailPage() override;
 
@@ -41,7 +41,11 @@ public:
     void ClearMailItems();
     // Removes the selected row of the attachment table; nothing when none is selected.
     void RemoveMailItem();
+    // Looks the receivers up and sends on the database thread; the outcome is said when it
+    // is known.
     void SendMail();
+    // Off while other database work runs: the buttons that would start more.
+    void SetDatabaseWorkEnabled(bool enabled);
     void ShowMailHelp();
     void RefreshArchiveList();
     void AddArchive();
@@ -58,7 +62,7 @@ signals:
 private:
     // Reports a refusal of the mail checks; false when there was none.
     bool ReportRefusal(SendMailResult result);
-    // Writes every row handed to the server to the audit log.
+    // Writes every row handed to the server to the audit log (on the database thread).
     MailRowObserver AuditObserver(const MailFields& fields, const std::vector<std::string>& codes);
     void SendToManyRoles(const MailFields& fields, const std::vector<std::string>& codes,
                          const std::vector<std::string>& ids);
@@ -70,12 +74,17 @@ private:
         std::size_t matches = 0;
     };
     void ShowSearchResult(const SearchShown& result);
+    void SendRows(const MailFields& fields, const std::vector<std::string>& codes, int total);
+    void ShowManyOutcome(const SendManyResult& outcome);
+    void ReportUnknownRoles(const std::vector<std::string>& ids);
+    void BeginSending();
+    void EndSending();
     void AppendResultChunk();
     void Warn(const char* text);
     // "The number in this box is too large".
     void WarnTooLarge(const char* boxName);
 
-    DbConnection& m_db;
+    DatabaseWorker& m_worker;
     ConfigFile& m_config;
     Dialogs& m_dialogs;
     AuditTrail& m_audit;
@@ -83,6 +92,8 @@ private:
     const Clock m_clock;
     QLineEdit* m_account;
     QPushButton* m_lookup;
+    QPushButton* m_send;
+    bool m_sending = false;
     QLineEdit* m_roleId;
     QLineEdit* m_title;
     QPlainTextEdit* m_content;

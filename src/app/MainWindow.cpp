@@ -31,6 +31,9 @@ namespace {
 constexpr int kRefreshIntervalMs = 60000;
 constexpr int kUpdateCheckDelayMs = 1000;
 constexpr int kMailPage = 1;
+// A statement without an answer for this long shows the server as not answering.
+constexpr std::int64_t kUnansweredMs = 3000;
+constexpr int kWatchIntervalMs = 250;
 
 // The state file of `path`, or of the platform's settings store when it is empty (none on
 // Windows, where that store is the registry).
@@ -90,10 +93,9 @@ AppEnvironment AppEnvironment::Default(Dialogs& dialogs)
 
 MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     : QWidget(parent), m_env(std::move(environment)), m_config(m_env.configPath),
+      m_worker(new DatabaseWorker(m_env.connectOptions, m_env.statementObserver, this)),
       m_audit(new AuditTrail(m_env.auditLogPath, m_env.dialogs, this))
 {
-    m_db.SetConnectOptions(m_env.connectOptions);
-    m_db.SetStatementObserver(m_env.statementObserver);
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(
         QStringLiteral("MorvaneOL 数据工具 " MRVN_VERSION_TEXT " [20140629]  -  by Tobrel"));
@@ -106,9 +108,9 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
     m_tabs->setObjectName(QStringLiteral("选择夹1"));
     m_tabs->setGeometry(QRect(QPoint(0, 0), Page::kDesignTabSize));
     m_common = new CommonPage(m_env.dialogs);
-    m_mail =
-        new MailPage(m_db, m_config, m_env.dialogs, *m_audit, m_env.cataloguePath, m_env.clock);
-    m_cleanup = new CleanupPage(m_db, m_env.dialogs, *m_audit);
+    m_mail = new MailPage(*m_worker, m_config, m_env.dialogs, *m_audit, m_env.cataloguePath,
+                          m_env.clock);
+    m_cleanup = new CleanupPage(*m_worker, m_env.dialogs, *m_audit);
     m_tabs->addTab(m_common, QStringLiteral("常用功能"));
     m_tabs->addTab(m_mail, QStringLiteral("发放邮件"));
     m_tabs->addTab(m_cleanup, QStringLiteral("清理数据"));
@@ -121,33 +123,32 @@ MainWindow::MainWindow(AppEnvironment environment, QWidget* parent)
 
     m_timer1.setObjectName(QStringLiteral("时钟1"));
     m_timer2.setObjectName(QStringLiteral("时钟2"));
-    connect(&m_timer1, &QTimer::timeout, this, [this] {
-        RefreshOnlineStats();
-        // A server the statistics could not reach is not asked again in the same tick: each
-        // further statement would wait out another connect time-out. The list empties as it
-        // does when its own query fails.
-        if (m_connectionLost && m_db.ConnectionLost()) {
-            m_common->ShowRoles(RoleRows{});
-            return;
-        }
-        RefreshRoleList();
-    });
+    connect(&m_timer1, &QTimer::timeout, this, &MainWindow::Refresh);
+    m_watch.setObjectName(QStringLiteral("无响应检测"));
+    connect(&m_watch, &QTimer::timeout, this, &MainWindow::WatchUnanswered);
+    connect(m_worker, &DatabaseWorker::ServerHeard, this, &MainWindow::OnServerHeard);
+    connect(m_worker, &DatabaseWorker::BusyChanged, this, &MainWindow::OnBusyChanged);
     connect(&m_timer2, &QTimer::timeout, this, [this] {
         SetTimerInterval(m_timer2, 0);
         UpdateCheck();
     });
     connect(m_common, &CommonPage::ConnectRequested, this, &MainWindow::ConnectDatabase);
     connect(m_common, &CommonPage::SendMailToRole, this, &MainWindow::SendToSelectedRole);
-    connect(m_cleanup, &CleanupPage::CleanupFinished, this, [this] {
-        if (m_closeRequested)
-            close();
-    });
 }
 
 MainWindow::~MainWindow()
 {
     SetTimerInterval(m_timer1, 0);
-    CloseDatabase();
+    m_watch.stop();
+    // Stops the statement running now, closes the connection and joins the thread while
+    // the pages still exist; results that have not been handled are dropped.
+    delete m_worker;
+    m_worker = nullptr;
+}
+
+bool MainWindow::DatabaseBusy() const
+{
+    return m_worker->Busy();
 }
 
 bool MainWindow::OnMainWindowCreated()
@@ -232,60 +233,117 @@ void MainWindow::ConnectDatabase()
         return;
     }
     params.port = static_cast<unsigned>(port);
-
-    if (!m_db.Connect(params)) {
-        m_env.dialogs.Message(this, QString::fromUtf8(kConnectFailedText),
-                              QString::fromUtf8(kMessageTitle), MessageIcon::Error,
-                              MessageButtons::Ok, ServerReason(m_db));
+    if (m_connecting)
         return;
-    }
-    m_common->ShowConnected();
-    m_connectionLost = false;
-    if (!SaveConnectionSettings(m_config, typed)) {
-        m_env.dialogs.Message(this, QString::fromUtf8(kSettingsNotSavedText),
-                              QString::fromUtf8(kMessageTitle), MessageIcon::Warning,
-                              MessageButtons::Ok,
-                              QString::fromStdString(m_env.configPath.string()));
-    }
-    SetTimerInterval(m_timer1, kRefreshIntervalMs);
-    RefreshOnlineStats();
-    RefreshRoleList();
-    m_cleanup->FillTableList();
+
+    // A statement still waiting for a server that does not answer is broken off: the
+    // operator reconnects at once instead of waiting out its time-out.
+    if (m_worker->WaitingMs() > 0)
+        m_worker->AbortWaiting();
+    m_connecting = true;
+    m_common->SetConnectEnabled(false);
+    struct Connected
+    {
+        bool ok = false;
+        DbError error;
+    };
+    m_worker->Run(
+        this,
+        [params](DbConnection& db) {
+            Connected result;
+            result.ok = db.Connect(params);
+            if (!result.ok)
+                result.error = DbError::Of(db);
+            return result;
+        },
+        [this, typed](Connected result) {
+            m_connecting = false;
+            if (!result.ok) {
+                m_common->SetConnectEnabled(m_link != LinkState::Connected);
+                m_env.dialogs.Message(this, QString::fromUtf8(kConnectFailedText),
+                                      QString::fromUtf8(kMessageTitle), MessageIcon::Error,
+                                      MessageButtons::Ok, ServerReason(result.error));
+                return;
+            }
+            SetLink(LinkState::Connected);
+            if (!SaveConnectionSettings(m_config, typed)) {
+                m_env.dialogs.Message(this, QString::fromUtf8(kSettingsNotSavedText),
+                                      QString::fromUtf8(kMessageTitle), MessageIcon::Warning,
+                                      MessageButtons::Ok,
+                                      QString::fromStdString(m_env.configPath.string()));
+            }
+            SetTimerInterval(m_timer1, kRefreshIntervalMs);
+            Refresh();
+            m_cleanup->FillTableList();
+        });
 }
 
-void MainWindow::CloseDatabase()
+void MainWindow::Refresh()
 {
-    m_db.Close();
+    if (m_refreshRunning)
+        return;
+    m_refreshRunning = true;
+    struct Refreshed
+    {
+        std::optional<OnlineStatsRow> stats;
+        std::optional<RoleRows> roles;
+    };
+    m_worker->Run(
+        this,
+        [](DbConnection& db) {
+            Refreshed result;
+            result.stats = QueryOnlineStats(db);
+            // A server the statistics could not reach is not asked again in the same
+            // refresh: the list would wait out another connect time-out. It empties as it
+            // does when its own query fails.
+            if (!result.stats && db.ConnectionLost())
+                return result;
+            result.roles = QueryRoleList(db);
+            return result;
+        },
+        [this](Refreshed result) {
+            m_refreshRunning = false;
+            // A failed query shows empty cells, as an empty table does.
+            m_common->ShowOnlineStats(result.stats.value_or(OnlineStatsRow{}));
+            m_common->ShowRoles(std::move(result.roles).value_or(RoleRows{}));
+        });
 }
 
-void MainWindow::RefreshOnlineStats()
+void MainWindow::SetLink(LinkState state)
 {
-    // A failed query shows empty cells, as an empty table does.
-    const std::optional<OnlineStatsRow> stats = QueryOnlineStats(m_db);
-    m_common->ShowOnlineStats(stats.value_or(OnlineStatsRow{}));
-    NoteConnection(stats.has_value());
+    m_link = state;
+    m_common->ShowLink(state);
+    m_common->SetConnectEnabled(state != LinkState::Connected && !m_connecting);
 }
 
-void MainWindow::RefreshRoleList()
+void MainWindow::OnServerHeard(bool answered, bool lost)
 {
-    std::optional<RoleRows> roles = QueryRoleList(m_db);
-    const bool succeeded = roles.has_value();
-    m_common->ShowRoles(std::move(roles).value_or(RoleRows{}));
-    NoteConnection(succeeded);
+    // Before the first connect the label keeps saying so; the client reconnects by itself on
+    // the next statement once the server is back.
+    if (m_link == LinkState::NotConnected)
+        return;
+    if (lost)
+        SetLink(LinkState::Disconnected);
+    else if (answered)
+        SetLink(LinkState::Connected);
+    else if (m_link == LinkState::Unresponsive)
+        SetLink(LinkState::Disconnected);
 }
 
-void MainWindow::NoteConnection(bool statementSucceeded)
+void MainWindow::WatchUnanswered()
 {
-    // The client reconnects by itself on the next statement once the server is back; the
-    // label follows what the last refresh statement found.
-    if (!statementSucceeded && m_db.ConnectionLost()) {
-        if (!m_connectionLost)
-            m_common->ShowDisconnected();
-        m_connectionLost = true;
-    } else if (statementSucceeded && m_connectionLost) {
-        m_common->ShowConnected();
-        m_connectionLost = false;
-    }
+    if (m_link == LinkState::Connected && m_worker->WaitingMs() >= kUnansweredMs)
+        SetLink(LinkState::Unresponsive);
+}
+
+void MainWindow::OnBusyChanged(bool busy)
+{
+    if (busy)
+        m_watch.start(kWatchIntervalMs);
+    else
+        m_watch.stop();
+    m_mail->SetDatabaseWorkEnabled(!busy);
+    m_cleanup->SetDatabaseWorkEnabled(!busy);
 }
 
 void MainWindow::SendToSelectedRole(const QString& roleId)
@@ -346,13 +404,9 @@ void MainWindow::OnVersionPage(const QByteArray& body)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // A cleanup in progress lets events through between tables; the window closes once the
-    // current statement has returned instead of vanishing under it.
-    if (m_cleanup->CleanupRunning()) {
-        m_closeRequested = true;
-        event->ignore();
-        return;
-    }
+    // Work in progress is stopped, not waited for: the database thread records what was done
+    // and ends when the window goes.
+    m_worker->Cancel();
     SetTimerInterval(m_timer1, 0);
     SaveWindowState();
     event->accept();

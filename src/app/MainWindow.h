@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppEnvironment.h"
+#include "app/DatabaseWorker.h"
 #include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 
@@ -20,7 +21,9 @@ class CleanupPage;
 class VersionPageFetcher;
 
 // The tool's one window: the tab control with its five pages and the two timers. It owns
-// config.dat, the database connection and the audit log, and hands each page what it uses.
+// config.dat, the database thread (which owns the connection) and the audit log, and hands
+// each page what it uses. The window never waits for the server: every statement runs on the
+// database thread, and what follows a statement happens when its result arrives.
 // Handlers on the window: the connect (the common page's button asks, the window connects
 // and starts the refresh), 时钟1's refresh of the statistics and the role list, 时钟2's
 // version check once after start-up, and the move of a role from the role list's menu to
@@ -38,9 +41,12 @@ public:
     bool OnMainWindowCreated();
 
     void ConnectDatabase();
-    void CloseDatabase();
-    void RefreshOnlineStats();
-    void RefreshRoleList();
+    // Refreshes the statistics and the role list (one job); skipped while the last refresh
+    // still runs.
+    void Refresh();
+    // True while database work runs or its result has not been handled yet.
+    bool DatabaseBusy() const;
+    LinkState Link() const { return m_link; }
     // Starts reading the version page; the rest runs when the page has arrived.
     void UpdateCheck();
 
@@ -55,15 +61,18 @@ protected:
 private:
     void RestoreWindowState();
     void SaveWindowState();
-    // Follows the outcome of a refresh statement in the status label: disconnected when the
-    // server could not be reached, connected again once a statement gets through.
-    void NoteConnection(bool statementSucceeded);
+    void SetLink(LinkState state);
+    // After every job: disconnected when the server could not be reached, connected again
+    // once a statement gets through.
+    void OnServerHeard(bool answered, bool lost);
+    void WatchUnanswered();
+    void OnBusyChanged(bool busy);
     void OnVersionPage(const QByteArray& body);
     void SendToSelectedRole(const QString& roleId);
 
     AppEnvironment m_env;
     ConfigFile m_config;
-    DbConnection m_db;
+    DatabaseWorker* m_worker;
     AuditTrail* m_audit;
     QTabWidget* m_tabs;
     CommonPage* m_common;
@@ -71,9 +80,12 @@ private:
     CleanupPage* m_cleanup;
     QTimer m_timer1{this};
     QTimer m_timer2{this};
+    // Looks, while work runs, whether a statement has waited too long for its answer.
+    QTimer m_watch{this};
     std::unique_ptr<VersionPageFetcher> m_fetcher;
-    bool m_closeRequested = false;
-    bool m_connectionLost = false;
+    LinkState m_link = LinkState::NotConnected;
+    bool m_connecting = false;
+    bool m_refreshRunning = false;
 };
 
 // Sets a timer's interval; 0 stops it.

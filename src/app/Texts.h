@@ -38,6 +38,7 @@ inline constexpr char kSettingsNotSavedText[] =
 inline constexpr char kStatusNotConnected[] = " 连接状态：未连接";
 inline constexpr char kStatusConnected[] = " 连接状态：已连接";
 inline constexpr char kStatusDisconnected[] = " 连接状态：已断开";
+inline constexpr char kStatusUnresponsive[] = " 连接状态：无响应";
 // The server's own reason behind a message box: "错误号 1045：Access denied ...".
 inline constexpr char kServerErrorNumber[] = "错误号 %1";
 inline constexpr char kServerErrorSeparator[] = "：";
@@ -70,6 +71,14 @@ inline constexpr char kMailIncompleteText[] = "请填写完整后再发送！";
 inline constexpr char kMailControlCharText[] = "邮件标题和内容不可含有回车或制表符，请返回修改！";
 inline constexpr char kMailBadAttachmentsText[] = "邮件物品表的数据有误，请清空物品表后重新加入！";
 inline constexpr char kMailDuplicateRoleText[] = "收件角色ID有重复，请返回修改！";
+// Receivers that are no role: nothing is sent.
+inline constexpr char kMailUnknownRoleText[] = "以下角色ID不存在，邮件未发送：%1";
+// An insert whose answer was lost and could not be checked afterwards.
+inline constexpr char kMailUnknownText[] =
+    "与服务器的连接中断，无法确认邮件是否已发送！请先核对后再决定是否重发。";
+inline constexpr char kManyUnknownText[] =
+    "与服务器的连接中断：%1个角色已发送，%2个角色结果未知，%3个角色未发送！";
+inline constexpr char kManyUnknownList[] = "结果未知：";
 // Several receivers: the question before, the progress while and the outcome after.
 inline constexpr char kManyConfirmTitle[] = "发送确认";
 inline constexpr char kManyConfirmText[] = "确定要给以下%1个角色发送这封邮件吗？";
@@ -139,6 +148,18 @@ inline constexpr char kCleanupQuestionNameSeparator[] = "、";
 inline constexpr char kCleanupQuestionMoreFailing[] = " 等 %1 张表";
 inline constexpr char kCleanupQuestionFailing[] = "语句无法执行，不会删除：%1。";
 inline constexpr char kCleanupQuestionTotal[] = "共计删除 %1 行，是否继续？";
+// While and after the chunked deletes.
+inline constexpr char kCleanupProgressText[] = "正在清理数据……已删除 %1 / %2 行";
+inline constexpr char kCleanupCancelledText[] = "清理已取消：共删除 %1 行，其余数据保留！";
+inline constexpr char kCleanupUnknownText[] =
+    "清理结束，但与服务器的连接中断，部分数据表的结果未知，详见结果列和操作记录！";
+// The result column beside the count ("影响行数：N").
+inline constexpr char kCleanupNotCountedResult[] = "无法统计，未删除";
+inline constexpr char kCleanupNotRunResult[] = "已取消，未删除";
+inline constexpr char kCleanupFailedSuffix[] = "（失败）";
+inline constexpr char kCleanupCancelledSuffix[] = "（已取消）";
+inline constexpr char kCleanupUnknownSuffix[] = "（结果未知）";
+inline constexpr char kCleanupUnknownRemainingSuffix[] = "（结果未知，剩余 %1 行）";
 
 // The result column of the table list: "影响行数：" followed by the count (-1 when the
 // statement failed).

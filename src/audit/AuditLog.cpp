@@ -246,6 +246,9 @@ std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point wh
     record["attachments"] = mail.attachments;
     record["id"] = mail.id ? nlohmann::ordered_json(*mail.id) : nlohmann::ordered_json();
     record["ok"] = mail.sent;
+    record["outcome"] = mail.unknown ? "unknown" : mail.sent ? "sent" : "not sent";
+    if (mail.checked)
+        record["checked"] = true;
     if (!mail.sent) {
         record["errno"] = mail.errorNumber;
         record["error"] = mail.error;
@@ -261,9 +264,15 @@ std::string CleanupAuditLine(const CleanupAuditRecord& statement, AuditClock::ti
     record["table"] = statement.table;
     record["statement"] = statement.statement;
     record["ok"] = statement.ok;
-    if (statement.ok) {
+    if (statement.ok || !statement.outcome.empty())
         record["affected"] = statement.affected;
-    } else {
+    if (!statement.outcome.empty()) {
+        record["chunks"] = statement.chunks;
+        record["outcome"] = statement.outcome;
+    }
+    if (statement.remaining >= 0)
+        record["remaining"] = statement.remaining;
+    if (!statement.ok && (statement.outcome.empty() || statement.errorNumber != 0)) {
         record["errno"] = statement.errorNumber;
         record["error"] = statement.error;
     }

@@ -54,6 +54,10 @@ struct MailAuditRecord
     std::vector<std::string> attachments; // the attachment texts as they went into the mail
     std::optional<std::int64_t> id;       // the id the mail got, or was to get
     bool sent = false;
+    // The answer to the insert was lost: `sent` is what a look-up by id found afterwards,
+    // unless `unknown` (the look-up could not tell either).
+    bool checked = false;
+    bool unknown = false;
     unsigned errorNumber = 0; // the server's error number and text when !sent
     std::string error;
 };
@@ -67,6 +71,12 @@ struct CleanupAuditRecord
     std::int64_t affected = -1; // rows deleted when ok
     unsigned errorNumber = 0;   // the server's error number and text when !ok
     std::string error;
+    // A statement run in chunks: how many chunks answered, how the run ended ("done",
+    // "cancelled", "failed", "unknown"), and `affected` the rows they deleted, also when
+    // !ok; after a lost answer the rows still matching, counted again (-1: not counted).
+    int chunks = 0;
+    std::string outcome;
+    std::int64_t remaining = -1;
 };
 
 // The line of a record, without its line end. Every text goes in as a JSON string; bytes

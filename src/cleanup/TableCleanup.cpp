@@ -47,6 +47,11 @@ std::string CleanupStatement::DeleteSql() const
     return "delete FROM " + DbConnection::QuoteIdentifier(table) + tail;
 }
 
+std::string CleanupStatement::ChunkSql(std::int64_t limit) const
+{
+    return DeleteSql() + " LIMIT " + std::to_string(limit);
+}
+
 std::string CleanupStatement::CountSql() const
 {
     return "SELECT COUNT(*) FROM " + DbConnection::QuoteIdentifier(table) + tail;
@@ -74,7 +79,7 @@ std::optional<CleanupStatement> OlderRowsStatement(std::string_view table,
         return std::nullopt;
     return CleanupStatement{std::string(table), " where DATE_SUB(CURDATE(), INTERVAL " +
                                                     RemoveAllSpaces(daysText) +
-                                                    " DAY) >= date(log_update_time);"};
+                                                    " DAY) >= date(log_update_time)"};
 }
 
 std::optional<CleanupStatement> RoleStatement(const DbConnection& db, std::string_view table,
@@ -99,6 +104,35 @@ CleanupOutcome RunCleanupStatement(DbConnection& db, const std::optional<Cleanup
     }
     outcome.affected = db.AffectedRows();
     return outcome;
+}
+
+ChunkedDelete DeleteInChunks(DbConnection& db, const CleanupStatement& statement,
+                             const ChunkGoOn& goOn, std::int64_t limit)
+{
+    ChunkedDelete outcome;
+    const std::string sql = statement.ChunkSql(limit);
+    for (;;) {
+        if (outcome.chunks > 0 && goOn && !goOn(outcome.deleted, outcome.chunks)) {
+            outcome.end = ChunkedDelete::End::Cancelled;
+            return outcome;
+        }
+        if (!db.ExecSql(sql)) {
+            outcome.errorNumber = db.LastError();
+            outcome.error = db.LastErrorText();
+            if (db.ConnectionLost())
+                outcome.end = ChunkedDelete::End::Lost;
+            else if (db.QueryInterrupted())
+                outcome.end = ChunkedDelete::End::Cancelled;
+            else
+                outcome.end = ChunkedDelete::End::Failed;
+            return outcome;
+        }
+        const std::int64_t affected = db.AffectedRows();
+        outcome.deleted += affected;
+        ++outcome.chunks;
+        if (affected < limit)
+            return outcome;
+    }
 }
 
 std::optional<std::int64_t> CountCleanupRows(DbConnection& db, const CleanupStatement& statement)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@
 // - table names are quoted as identifiers and a role id as a string literal; a day count
 //   goes into a statement only when it is a whole, non-negative number that fits in 64
 //   bits, since anything else would break the statement or reach into the future;
+// - a table is deleted from in chunks (DeleteInChunks): the same condition with a LIMIT,
+//   repeated until a chunk deletes fewer rows than the limit, so no single statement runs
+//   for long on a live server and the game's own writes are never locked out for long;
 // - the logic only builds, counts and runs statements and says what happened: what the
 //   operator sees is decided by the window.
 namespace mrvn {
@@ -68,7 +72,36 @@ struct CleanupStatement
     std::string tail;  // "" or " where ...", as it follows the quoted table name
     std::string DeleteSql() const;
     std::string CountSql() const;
+    // DeleteSql with " LIMIT n".
+    std::string ChunkSql(std::int64_t limit) const;
 };
+
+// Rows one chunk of a cleanup deletes at most.
+inline constexpr std::int64_t kCleanupChunkRows = 5000;
+
+// What the chunks of one table did.
+struct ChunkedDelete
+{
+    enum class End {
+        Done,      // the last chunk deleted fewer rows than the limit
+        Failed,    // the server refused a chunk; the chunks before it stand
+        Cancelled, // stopped between chunks, or the running chunk was stopped (KILL QUERY)
+        Lost,      // a chunk's answer was lost: whether it was carried out is not known
+    };
+    End end = End::Done;
+    std::int64_t deleted = 0; // by the chunks whose answer came
+    int chunks = 0;           // chunks whose answer came
+    unsigned errorNumber = 0; // the failing chunk's error
+    std::string error;
+};
+
+// Asked before every chunk after the first with the rows deleted so far; false stops.
+using ChunkGoOn = std::function<bool(std::int64_t deleted, int chunks)>;
+
+// Deletes the statement's rows in chunks of `limit`, until a chunk deletes fewer rows than
+// the limit, a chunk fails, or `goOn` says stop.
+ChunkedDelete DeleteInChunks(DbConnection& db, const CleanupStatement& statement,
+                             const ChunkGoOn& goOn, std::int64_t limit = kCleanupChunkRows);
 
 // A day count the older-rows statement accepts: digits only once spaces are removed, a
 // value that fits in 64 bits, and never negative (a negative count reaches into the

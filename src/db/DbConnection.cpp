@@ -6,9 +6,12 @@
 #include <mysql.h>
 #include <mysqld_error.h>
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace mrvn {
 
@@ -353,19 +356,86 @@ bool DbConnection::Connect(const ConnectParams& params)
     return Connect(params, m_options);
 }
 
+namespace {
+
+std::int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Marks the wait for the server in `since` for as long as it lives.
+class Waiting
+{
+public:
+    explicit Waiting(std::atomic<std::int64_t>& since) : m_since(since)
+    {
+        m_since.store(std::max<std::int64_t>(SteadyMs(), 1));
+    }
+    ~Waiting() { m_since.store(0); }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+private:
+    std::atomic<std::int64_t>& m_since;
+};
+
+} // namespace
+
+std::int64_t DbConnection::WaitingMs() const
+{
+    const std::int64_t since = m_waitingSince.load();
+    return since == 0 ? 0 : std::max<std::int64_t>(SteadyMs() - since, 0);
+}
+
+void DbConnection::NoteConnectionId()
+{
+    m_connectionId.store(m_handle ? mysql_thread_id(m_handle.get()) : 0);
+}
+
+ConnectParams DbConnection::Params() const
+{
+    const std::lock_guard<std::mutex> lock(m_handleMutex);
+    return m_params;
+}
+
+void DbConnection::Abort()
+{
+    const std::lock_guard<std::mutex> lock(m_handleMutex);
+    m_aborted.store(true);
+    if (m_handle)
+        mariadb_cancel(m_handle.get());
+}
+
 bool DbConnection::Connect(const ConnectParams& params, const ConnectOptions& options)
 {
-    m_handle.reset();
+    {
+        const std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_handle.reset();
+        m_aborted.store(false);
+    }
+    m_connectionId.store(0);
     m_affected = 0;
     // What an earlier server refused says nothing about this one.
     m_refused = 0;
     unsigned error = 0;
-    MYSQL* handle = OpenHandle(params, options, options.charset.c_str(), error, m_connectError);
-    // Servers before MySQL 5.5.3 do not know utf8mb4.
-    if (!handle && UnknownCharacterSet(error) && options.charset != "utf8")
-        handle = OpenHandle(params, options, "utf8", error, m_connectError);
+    MYSQL* handle = nullptr;
+    {
+        const Waiting waiting(m_waitingSince);
+        handle = OpenHandle(params, options, options.charset.c_str(), error, m_connectError);
+        // Servers before MySQL 5.5.3 do not know utf8mb4.
+        if (!handle && UnknownCharacterSet(error) && options.charset != "utf8")
+            handle = OpenHandle(params, options, "utf8", error, m_connectError);
+    }
     m_lastError = error;
-    m_handle.reset(handle);
+    {
+        const std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_handle.reset(handle);
+        if (handle)
+            m_params = params;
+    }
+    NoteConnectionId();
     return handle != nullptr;
 }
 
@@ -376,7 +446,11 @@ bool DbConnection::IsOpen() const
 
 void DbConnection::Close()
 {
-    m_handle.reset();
+    {
+        const std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_handle.reset();
+    }
+    m_connectionId.store(0);
     m_affected = 0;
 }
 
@@ -389,9 +463,21 @@ bool DbConnection::ExecSql(std::string_view sql)
 {
     if (!m_handle)
         return false;
+    if (m_aborted.load()) {
+        m_lastError = CR_SERVER_GONE_ERROR;
+        m_affected = -1;
+        return false;
+    }
     if (m_observer)
         m_observer(sql);
-    if (mysql_real_query(m_handle.get(), sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
+    int failed = 0;
+    {
+        const Waiting waiting(m_waitingSince);
+        failed =
+            mysql_real_query(m_handle.get(), sql.data(), static_cast<unsigned long>(sql.size()));
+    }
+    NoteConnectionId();
+    if (failed != 0) {
         m_lastError = mysql_errno(m_handle.get());
         m_affected = -1;
         return false;
@@ -407,7 +493,11 @@ RowSet DbConnection::StoreResult()
 {
     if (!m_handle)
         return {};
-    MYSQL_RES* result = mysql_store_result(m_handle.get());
+    MYSQL_RES* result = nullptr;
+    {
+        const Waiting waiting(m_waitingSince);
+        result = mysql_store_result(m_handle.get());
+    }
     if (!result) {
         if (mysql_errno(m_handle.get()) != 0) {
             m_lastError = mysql_errno(m_handle.get());
@@ -469,6 +559,11 @@ bool DbConnection::ConnectionLost() const
     }
 }
 
+bool DbConnection::QueryInterrupted() const
+{
+    return m_lastError == ER_QUERY_INTERRUPTED;
+}
+
 std::string DbConnection::LastErrorText() const
 {
     // Without a handle, the reason the last connect failed (empty when none was tried).
@@ -505,6 +600,45 @@ std::string DbConnection::QuoteIdentifier(std::string_view name)
 std::string DbConnection::QuoteString(std::string_view text) const
 {
     return "'" + EscapeString(text) + "'";
+}
+
+bool KillQuery(const ConnectParams& params, unsigned long connectionId)
+{
+    if (connectionId == 0)
+        return false;
+    // Short waits: this runs while the operator waits for the stop.
+    ConnectOptions options;
+    options.connectTimeoutSeconds = 3;
+    options.readTimeoutSeconds = 3;
+    options.writeTimeoutSeconds = 3;
+    DbConnection second;
+    if (!second.Connect(params, options))
+        return false;
+    return second.ExecSql("KILL QUERY " + std::to_string(connectionId));
+}
+
+bool WaitUntilConnectionEnded(DbConnection& db, unsigned long oldConnectionId, int maxSeconds,
+                              const std::function<bool()>& goOn)
+{
+    if (oldConnectionId == 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(maxSeconds);
+    // The process list shows a user's own connections without any further privilege.
+    const std::string sql = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " +
+                            std::to_string(oldConnectionId);
+    for (;;) {
+        if ((goOn && !goOn()) || db.Aborted())
+            return false;
+        if (db.ExecSql(sql)) {
+            RowSet rows = db.StoreResult();
+            std::int64_t count = -1;
+            if (rows.Valid() && rows.FirstRow() && rows.ReadField(0, count) && count == 0)
+                return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
 }
 
 std::string EscapeSqlLiteral(std::string_view text)

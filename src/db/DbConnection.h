@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -137,6 +139,23 @@ public:
     // The character set the connection ended up in ("" without a connection).
     std::string CharacterSet() const;
 
+    // The parameters of the last successful Connect (a second connection to the same server
+    // uses them, see KillQuery).
+    // Safe to call from any thread.
+    ConnectParams Params() const;
+    // The server's id of this connection (0 without one); it changes when the client
+    // reconnects by itself. Safe to read from any thread.
+    unsigned long ConnectionId() const { return m_connectionId.load(); }
+    // How long the statement or connect in progress has waited for the server, in
+    // milliseconds; 0 when nothing waits. Safe to read from any thread.
+    std::int64_t WaitingMs() const;
+    // The one call another thread may make: breaks the socket of the connection, so a wait
+    // on a server that no longer answers ends at once, and refuses every later statement
+    // until the next Connect (no automatic reconnect). The statement that ran may or may
+    // not have been carried out by the server.
+    void Abort();
+    bool Aborted() const { return m_aborted.load(); }
+
     bool Refuses(SqlForm form) const { return (m_refused & static_cast<unsigned>(form)) != 0; }
     void RememberRefused(SqlForm form) { m_refused |= static_cast<unsigned>(form); }
 
@@ -160,6 +179,9 @@ public:
     // connection was gone or lost during the statement, and reconnecting did not work.
     bool ConnectionLost() const;
     std::string LastErrorText() const;
+    // True when the last statement was stopped by KILL QUERY (on a transactional table it
+    // then had no effect).
+    bool QueryInterrupted() const;
 
     // The text as the body of a single-quoted MySQL string literal (no quotes added).
     std::string EscapeString(std::string_view text) const;
@@ -173,7 +195,15 @@ private:
     {
         void operator()(st_mysql* handle) const;
     };
+    void NoteConnectionId();
+
     std::unique_ptr<st_mysql, Deleter> m_handle;
+    // Held while m_handle changes and while Abort uses it.
+    mutable std::mutex m_handleMutex;
+    std::atomic<bool> m_aborted{false};
+    std::atomic<unsigned long> m_connectionId{0};
+    std::atomic<std::int64_t> m_waitingSince{0};
+    ConnectParams m_params;
     ConnectOptions m_options;
     StatementObserver m_observer;
     std::int64_t m_affected = 0;
@@ -181,6 +211,18 @@ private:
     std::string m_connectError;
     unsigned m_refused = 0;
 };
+
+// Stops the statement that connection `connectionId` runs ("KILL QUERY"), over a second,
+// short-lived connection with the same parameters and short time-outs; the connection
+// itself stays open. False when the second connection or the statement failed.
+bool KillQuery(const ConnectParams& params, unsigned long connectionId);
+
+// After a statement whose answer was lost: waits (reconnecting once the server is back)
+// until the server has finished with the old connection `oldConnectionId`, so whatever
+// that statement did is settled and visible. False when it could not be seen to end within
+// `maxSeconds` or `goOn` said stop.
+bool WaitUntilConnectionEnded(DbConnection& db, unsigned long oldConnectionId, int maxSeconds,
+                              const std::function<bool()>& goOn);
 
 // "select F from T[ where C][ order by O]": the parts inserted unchanged, " where " only
 // with a condition and " order by " only with an order.

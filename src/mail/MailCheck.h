@@ -47,6 +47,7 @@ enum class SendMailResult {
     DuplicateRole,  // the same role id twice in a list of receivers
     Sent,
     Failed,
+    Unknown, // the answer to an insert was lost, and a look-up afterwards could not tell
 };
 
 // The checks SendMail makes before any statement, in the order the page reports them;

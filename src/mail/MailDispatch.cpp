@@ -4,6 +4,7 @@
 #include "text/DateTime.h"
 #include "text/TextUtil.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace mrvn {
@@ -23,11 +24,32 @@ std::optional<std::int64_t> NextMailId(DbConnection& db)
     return id;
 }
 
-// Inserts one row for `roleId`; false (with the server's reason) when it was refused. The
-// observer hears of every row handed to the server, inserted or not.
+// How long a lost insert is waited for before its outcome is called unknown.
+constexpr int kLostInsertWaitSeconds = 120;
+
+// After an insert whose answer was lost: waits until the server has finished with the old
+// connection, then looks for the row by its id. 1: there, 0: not there, nothing: unknown.
+std::optional<bool> FindLostMail(DbConnection& db, unsigned long oldConnection, std::int64_t id,
+                                 std::string_view roleId, std::int64_t stamp)
+{
+    if (!WaitUntilConnectionEnded(db, oldConnection, kLostInsertWaitSeconds, {}))
+        return std::nullopt;
+    if (!db.ExecSql("SELECT COUNT(*) FROM system_email WHERE id = " + std::to_string(id) +
+                    " AND receiver_ids = " + db.QuoteString(roleId) +
+                    " AND create_time = " + std::to_string(stamp)))
+        return std::nullopt;
+    RowSet rows = db.StoreResult();
+    std::int64_t count = -1;
+    if (!rows.Valid() || !rows.FirstRow() || !rows.ReadField(0, count) || count < 0)
+        return std::nullopt;
+    return count > 0;
+}
+
+// Inserts one row for `roleId`; false (with the server's reason) when it was refused or its
+// outcome is unknown. The observer hears of every row handed to the server.
 bool InsertMail(DbConnection& db, const MailFields& spaceless, std::string_view roleId,
                 const std::string& attachments, std::time_t now, std::string& serverError,
-                const MailRowObserver& observer)
+                const MailRowObserver& observer, bool& unknown)
 {
     MailRowOutcome outcome;
     outcome.roleId = roleId;
@@ -36,8 +58,24 @@ bool InsertMail(DbConnection& db, const MailFields& spaceless, std::string_view 
         MailFields row = spaceless;
         row.roleId = roleId;
         const std::int64_t stamp = ToTimestampMs(now);
+        const unsigned long connection = db.ConnectionId();
         outcome.inserted =
             db.ExecSql(BuildMailInsert(db, *outcome.id, row, attachments, stamp, stamp));
+        if (!outcome.inserted && db.ConnectionLost()) {
+            outcome.errorNumber = db.LastError();
+            outcome.error = db.LastErrorText();
+            outcome.checked = true;
+            const std::optional<bool> found =
+                FindLostMail(db, connection, *outcome.id, roleId, stamp);
+            outcome.unknown = !found;
+            outcome.inserted = found.value_or(false);
+            unknown = outcome.unknown;
+            if (!outcome.inserted)
+                serverError = outcome.error;
+            if (observer)
+                observer(outcome);
+            return outcome.inserted;
+        }
     }
     if (!outcome.inserted) {
         outcome.errorNumber = db.LastError();
@@ -89,10 +127,11 @@ SendMailResult SendMail(DbConnection& db, const MailFields& fields,
         return SendMailResult::Failed;
     const MailFields spaceless = SpacelessMailFields(fields);
     std::string serverError;
-    return InsertMail(db, spaceless, spaceless.roleId, *AttachmentsColumnText(codes), now,
-                      serverError, observer)
-               ? SendMailResult::Sent
-               : SendMailResult::Failed;
+    bool unknown = false;
+    if (InsertMail(db, spaceless, spaceless.roleId, *AttachmentsColumnText(codes), now, serverError,
+                   observer, unknown))
+        return SendMailResult::Sent;
+    return unknown ? SendMailResult::Unknown : SendMailResult::Failed;
 }
 
 std::optional<std::vector<std::string>> QueryRoleNames(DbConnection& db,
@@ -124,6 +163,35 @@ std::optional<std::vector<std::string>> QueryRoleNames(DbConnection& db,
     return names;
 }
 
+std::optional<std::vector<std::string>> UnknownRoleIds(DbConnection& db,
+                                                       const std::vector<std::string>& ids)
+{
+    std::vector<std::string> unknown;
+    if (ids.empty())
+        return unknown;
+    std::string list;
+    for (const std::string& id : ids)
+        list += (list.empty() ? "" : ",") + db.QuoteString(id);
+    // The index finds the candidates; the ids are then compared as text, as they were typed
+    // and as they would be sent: "007" is not role 7, and "abc" is no role.
+    if (!db.ExecSql("SELECT CAST(id AS CHAR) FROM user_role WHERE id IN (" + list + ")"))
+        return std::nullopt;
+    RowSet rows = db.StoreResult();
+    if (!rows.Valid())
+        return std::nullopt;
+    std::vector<std::string> found;
+    for (bool more = rows.FirstRow(); more && rows.RowCount() > 0; more = rows.NextRow()) {
+        std::string id;
+        rows.ReadField(0, id);
+        found.push_back(std::move(id));
+    }
+    for (const std::string& id : ids) {
+        if (std::find(found.begin(), found.end(), id) == found.end())
+            unknown.push_back(id);
+    }
+    return unknown;
+}
+
 SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
                                const std::vector<std::string>& codes, std::time_t now,
                                const GoOnCallback& goOn, const MailRowObserver& observer)
@@ -144,9 +212,16 @@ SendManyResult SendMailToRoles(DbConnection& db, const MailFields& fields,
             outcome.cancelled = true;
             break;
         }
+        bool unknown = false;
         if (!db.IsOpen() || !InsertMail(db, spaceless, ids[next], attachments, now,
-                                        outcome.serverError, observer)) {
-            outcome.result = SendMailResult::Failed;
+                                        outcome.serverError, observer, unknown)) {
+            // A row stopped on the server (KILL QUERY) was not inserted: a cancel.
+            if (!unknown && db.IsOpen() && db.QueryInterrupted())
+                outcome.cancelled = true;
+            else
+                outcome.result = unknown ? SendMailResult::Unknown : SendMailResult::Failed;
+            if (unknown)
+                outcome.unknown.push_back(ids[next++]);
             break;
         }
         outcome.sent.push_back(ids[next]);

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -87,8 +88,23 @@ protected:
         EXPECT_TRUE(Window().OnMainWindowCreated());
         return *m_window;
     }
+    // Started, without the version check a second later (its unreadable page would ask a
+    // question in the middle of a longer test).
+    MainWindow& StartedWithoutVersionCheck()
+    {
+        Started();
+        FindIn<QTimer>(*m_window, "时钟2")->stop();
+        return *m_window;
+    }
 
     template <typename T> T* Find(const char* name) { return FindIn<T>(Window(), name); }
+
+    // Closes the window as the operator does and destroys it, as the program does on exit.
+    void CloseAndDestroyWindow()
+    {
+        m_window->close();
+        m_window.reset();
+    }
 
     // Types the connection parameters into the common page's boxes, as the operator does.
     void FillConnectionBoxes(const ConnectParams& params)
@@ -99,11 +115,33 @@ protected:
         Find<QLineEdit>("编辑框5")->setText(QString::fromStdString(params.password));
         Find<QLineEdit>("编辑框6")->setText(QString::fromStdString(params.database));
     }
-    // Types the parameters and presses "连接mysql".
+    // Types the parameters, presses "连接mysql" and waits for the connect and what follows it.
     void ConnectThroughTheWindow(const ConnectParams& params)
     {
         FillConnectionBoxes(params);
-        Find<QPushButton>("按钮1")->click();
+        Click("按钮1");
+    }
+
+    // Waits until the window's database work has ended and its results have been handled;
+    // false when it is still busy after `milliseconds`.
+    bool WaitIdle(int milliseconds = 60000)
+    {
+        return WaitFor([this] { return !Window().DatabaseBusy(); }, milliseconds);
+    }
+    // Presses a button as the operator does and waits for the database work it started.
+    void Click(const char* button)
+    {
+        Find<QPushButton>(button)->click();
+        EXPECT_TRUE(WaitIdle()) << button;
+    }
+
+    // Every message shown so far, for a failing check to name.
+    std::string Shown() const
+    {
+        std::string all;
+        for (const MessageRequest& shown : dialogs.messages)
+            all += "[" + shown.text.toStdString() + " | " + shown.details.toStdString() + "] ";
+        return all;
     }
 
     ScriptedDialogs dialogs;

@@ -29,7 +29,7 @@ protected:
     void Send(const char* roleIds)
     {
         Find<QLineEdit>("编辑框10")->setText(QString::fromUtf8(roleIds));
-        Find<QPushButton>("按钮5")->click();
+        Click("按钮5");
     }
     // The server refuses every mail to role 12.
     void RefuseRole12()

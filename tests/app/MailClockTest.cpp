@@ -39,7 +39,7 @@ protected:
         };
         for (const auto& [box, text] : boxes)
             Find<QLineEdit>(box)->setText(text);
-        Find<QPushButton>("按钮1")->click();
+        Click("按钮1");
         ASSERT_TRUE(dialogs.messages.empty());
     }
 
@@ -55,7 +55,7 @@ protected:
     void Send(const char* roleIds)
     {
         Find<QLineEdit>("编辑框10")->setText(QString::fromUtf8(roleIds));
-        Find<QPushButton>("按钮5")->click();
+        Click("按钮5");
     }
 
     std::string Stored(const std::string& column)

@@ -47,9 +47,9 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
     // The account lookups of both pages.
     const std::string account = m_db.Scalar("SELECT user_id FROM user_role LIMIT 1");
     Find<QLineEdit>("编辑框9")->setText(QString::fromStdString(account));
-    Find<QPushButton>("按钮4")->click();
+    Click("按钮4");
     Find<QLineEdit>("编辑框7")->setText(QString::fromStdString(account));
-    Find<QPushButton>("按钮3")->click();
+    Click("按钮3");
 
     // A mail with an item to one role, then to two.
     Find<QLineEdit>("编辑框15")->setText(QStringLiteral("1001"));
@@ -58,10 +58,10 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
     const std::string roleId = m_db.Scalar("SELECT MAX(id) FROM user_role");
     const std::string otherId = m_db.Scalar("SELECT MIN(id) FROM user_role");
     Find<QLineEdit>("编辑框10")->setText(QString::fromStdString(roleId));
-    Find<QPushButton>("按钮5")->click();
+    Click("按钮5");
     Find<QLineEdit>("编辑框10")->setText(QString::fromStdString(roleId + "," + otherId));
     dialogs.answers = {MessageAnswer::Yes};
-    Find<QPushButton>("按钮5")->click();
+    Click("按钮5");
 
     // Every kind of cleanup: older rows of every table, of the selected table, the selected
     // table emptied, one role everywhere and in the selected table, every table emptied.
@@ -78,7 +78,7 @@ TEST_F(PortableSql, EveryStatementOfTheWindowUsesOnlyPortableFunctions)
         for (const char* box : tick)
             Find<QCheckBox>(box)->setChecked(true);
         dialogs.answers = {MessageAnswer::Yes};
-        Find<QPushButton>("按钮2")->click();
+        Click("按钮2");
         ASSERT_TRUE(WaitFor([&] { return Find<QPushButton>("按钮2")->isEnabled(); }, 30000));
     }
 

@@ -171,11 +171,11 @@ TEST_F(WindowFeatures, ItemTableStopsAtSixAndACancelledNameAddsNothing)
 TEST_F(WindowFeatures, SendingWithoutAConnectionFailsAndIncompleteFieldsAreRefused)
 {
     Started();
-    Find<QPushButton>("按钮5")->click();
+    Click("按钮5");
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("请填写完整后再发送！"));
     Find<QLineEdit>("编辑框10")->setText(QStringLiteral("100001"));
-    Find<QPushButton>("按钮5")->click();
+    Click("按钮5");
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("邮件发送失败！"));
     EXPECT_EQ(dialogs.messages[1].title, QStringLiteral("邮件消息"));

@@ -113,14 +113,17 @@ TEST_F(AuditLogTest, AMailRecordReadsBackFieldByField)
 
 TEST_F(AuditLogTest, ACleanupRecordReadsBackFieldByField)
 {
-    CleanupAuditRecord done{"role_email", "delete FROM `role_email`", true, 423, 0, {}};
+    CleanupAuditRecord done{"role_email", "delete FROM `role_email`", true, 423, 0, {}, 0, {}, -1};
     CleanupAuditRecord refused{"user_role",
                                "delete FROM `user_role` where DATE_SUB(CURDATE(), INTERVAL 3 DAY) "
                                ">= date(log_update_time);",
                                false,
                                -1,
                                1054,
-                               "Unknown column 'log_update_time' in 'where clause'"};
+                               "Unknown column 'log_update_time' in 'where clause'",
+                               0,
+                               {},
+                               -1};
     ASSERT_TRUE(AuditCleanupStatement(Log(), done, SomeMoment()));
     ASSERT_TRUE(AuditCleanupStatement(Log(), refused, SomeMoment()));
 

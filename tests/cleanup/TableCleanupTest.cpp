@@ -84,13 +84,13 @@ TEST(CleanupStatements, QuoteTheTableAndSendOnlyIntegerDays)
 
     const std::pair<const char*, std::optional<std::string>> days[] = {
         {"3", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 3 DAY) >= "
-              "date(log_update_time);"},
+              "date(log_update_time)"},
         {" 3 ", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 3 DAY) >= "
-                "date(log_update_time);"},
+                "date(log_update_time)"},
         {"0", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 0 DAY) >= "
-              "date(log_update_time);"},
+              "date(log_update_time)"},
         {"007", "delete FROM `t` where DATE_SUB(CURDATE(), INTERVAL 007 DAY) >= "
-                "date(log_update_time);"},
+                "date(log_update_time)"},
         {"-1", std::nullopt},
         {"-0", std::nullopt},
         {"- 3", std::nullopt},
@@ -332,6 +332,51 @@ TEST_F(CleanupDb, ATableDroppedAfterListingGivesMinusOne)
     for (const std::string& table : *tables)
         results.push_back(Affected(m_scratch.Db(), AllRowsStatement(table)));
     EXPECT_EQ(results, (std::vector<std::int64_t>{6, -1, 1, 2}));
+}
+
+} // namespace
+} // namespace mrvn
+
+namespace mrvn {
+namespace {
+
+// Chunks at the edges of the limit (3 rows a chunk here): the loop ends on the first chunk
+// that deletes fewer rows than the limit, and a stop between chunks keeps the rest.
+TEST(CleanupChunks, EndOnTheFirstShortChunkAndStopBetweenChunks)
+{
+    struct Case
+    {
+        const char* name;
+        int rows;
+        int stopAfter; // chunks before goOn says stop; 0: never
+        int chunks;
+        int deleted;
+        ChunkedDelete::End end;
+    };
+    const Case cases[] = {
+        {"empty", 0, 0, 1, 0, ChunkedDelete::End::Done},
+        {"short", 2, 0, 1, 2, ChunkedDelete::End::Done},
+        {"exactly one limit", 3, 0, 2, 3, ChunkedDelete::End::Done},
+        {"two and a bit", 7, 0, 3, 7, ChunkedDelete::End::Done},
+        {"stopped after one", 7, 1, 1, 3, ChunkedDelete::End::Cancelled},
+        {"stop asked after the end", 2, 1, 1, 2, ChunkedDelete::End::Done},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ScratchDatabase scratch(false);
+        scratch.Exec("CREATE TABLE t (id INT PRIMARY KEY)");
+        for (int id = 1; id <= c.rows; ++id)
+            scratch.Exec("INSERT INTO t VALUES (" + std::to_string(id) + ")");
+        const ChunkedDelete outcome = DeleteInChunks(
+            scratch.Db(), *AllRowsStatement("t"),
+            [&](std::int64_t, int chunks) { return c.stopAfter == 0 || chunks < c.stopAfter; }, 3);
+        EXPECT_EQ(outcome.chunks, c.chunks);
+        EXPECT_EQ(outcome.deleted, c.deleted);
+        EXPECT_EQ(outcome.end, c.end);
+        EXPECT_EQ(scratch.Scalar("SELECT COUNT(*) FROM t"), std::to_string(c.rows - c.deleted));
+    }
+    DbConnection closed;
+    EXPECT_EQ(DeleteInChunks(closed, *AllRowsStatement("t"), {}).end, ChunkedDelete::End::Failed);
 }
 
 } // namespace

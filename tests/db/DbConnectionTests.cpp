@@ -15,6 +15,7 @@
 #ifndef _WIN32
 #include <csignal>
 #include <pwd.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -178,6 +179,43 @@ TEST(Connect, EmptyTextsAndPortZeroReachTheLibraryDefaults)
     rows = db.SelectRows("dual", "DATABASE()");
     ASSERT_TRUE(rows.ReadField(0, database));
     EXPECT_EQ(database, "");
+}
+
+// A statement stopped from outside: KILL QUERY over a second connection ends it at once,
+// says so, and leaves the connection usable; Abort breaks the wait and refuses further
+// statements until the next Connect.
+TEST(StopFromOutside, KillQueryAndAbort)
+{
+    const ConnectParams server = test::TestServer();
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "abort" : "kill query");
+        DbConnection db;
+        ASSERT_TRUE(db.Connect(server));
+        EXPECT_EQ(db.WaitingMs(), 0);
+        bool ok = true;
+        const auto start = std::chrono::steady_clock::now();
+        std::thread statement([&] { ok = db.ExecSql("SELECT SLEEP(10)"); });
+        while (db.WaitingMs() < 200)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (abort)
+            db.Abort();
+        else
+            EXPECT_TRUE(KillQuery(db.Params(), db.ConnectionId()));
+        statement.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(db.WaitingMs(), 0);
+        if (abort) {
+            EXPECT_FALSE(db.ExecSql("SELECT 1"));
+            EXPECT_TRUE(db.ConnectionLost());
+            EXPECT_TRUE(db.Connect(server));
+            EXPECT_TRUE(db.ExecSql("SELECT 1"));
+        } else {
+            // SLEEP stopped by a kill ends its statement without an error.
+            EXPECT_TRUE(ok);
+            db.StoreResult();
+            EXPECT_TRUE(db.ExecSql("SELECT 1"));
+        }
+    }
 }
 
 TEST(Statements, ExecStoreAffectedAndShowTables)
