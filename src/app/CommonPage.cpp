@@ -229,6 +229,11 @@ void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)
 
 void CommonPage::ShowRoles(std::vector<std::vector<std::string>> rows)
 {
+    ShowRoles(PrepareRoleRows(std::move(rows)));
+}
+
+void CommonPage::ShowRoles(PreparedRoleRows prepared)
+{
     const TextTableModel& model = m_roleView->Model();
     std::unordered_set<std::string> selectedIds;
     for (const int row : m_roleView->SelectedRows())
@@ -237,9 +242,8 @@ void CommonPage::ShowRoles(std::vector<std::vector<std::string>> rows)
     const std::string currentId =
         current >= 0 ? model.Cell(m_roleView->ModelRow(current), kRoleIdColumn) : std::string();
 
-    // The proxy keeps the chosen column and the filter across the update. The preparation
-    // may as well run where the rows were read.
-    m_roleProxy->ApplyRows(PrepareRoleRows(std::move(rows)));
+    // The proxy keeps the chosen column and the filter across the update.
+    m_roleProxy->ApplyRows(std::move(prepared));
     if (selectedIds.empty())
         return;
     std::vector<int> selected;

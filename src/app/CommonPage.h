@@ -2,6 +2,7 @@
 
 #include "app/DatabaseWorker.h"
 #include "app/Page.h"
+#include "app/RoleListProxy.h"
 
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ public:
     // Replaces the role list. The chosen order and the filter stay; the selected roles stay
     // selected when they are still listed.
     void ShowRoles(std::vector<std::vector<std::string>> rows);
+    // The same for rows prepared off the window's thread (PrepareRoleRows).
+    void ShowRoles(PreparedRoleRows prepared);
 
     // Shows the filter line over the bottom of the role list and puts the cursor in it.
     void ShowRoleFilter();

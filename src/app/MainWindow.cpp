@@ -7,6 +7,7 @@
 #include "app/Dialogs.h"
 #include "app/InfoPages.h"
 #include "app/MailPage.h"
+#include "app/RoleListProxy.h"
 #include "app/StartupDialog.h"
 #include "app/Texts.h"
 #include "config/AtomicFile.h"
@@ -286,7 +287,8 @@ void MainWindow::Refresh()
     struct Refreshed
     {
         std::optional<OnlineStatsRow> stats;
-        std::optional<RoleRows> roles;
+        // Prepared for the list where they were read, so the window only applies them.
+        std::optional<PreparedRoleRows> roles;
     };
     m_worker->Run(
         this,
@@ -298,14 +300,15 @@ void MainWindow::Refresh()
             // does when its own query fails.
             if (!result.stats && db.ConnectionLost())
                 return result;
-            result.roles = QueryRoleList(db);
+            if (std::optional<RoleRows> roles = QueryRoleList(db))
+                result.roles = PrepareRoleRows(std::move(*roles));
             return result;
         },
         [this](Refreshed result) {
             m_refreshRunning = false;
             // A failed query shows empty cells, as an empty table does.
             m_common->ShowOnlineStats(result.stats.value_or(OnlineStatsRow{}));
-            m_common->ShowRoles(std::move(result.roles).value_or(RoleRows{}));
+            m_common->ShowRoles(std::move(result.roles).value_or(PreparedRoleRows{}));
         });
 }
 
