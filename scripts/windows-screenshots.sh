@@ -108,7 +108,7 @@ if [ -n "$update" ]; then
 fi
 xdotool windowactivate --sync "$main"
 # "连接mysql" on the first page: the connection comes from config.dat.
-xdotool mousemove --window "$main" 442 122 click 1
+xdotool mousemove --window "$main" 438 98 click 1
 sleep 3
 shot page1-common
 for page in page2-mail page3-cleanup page4-about page5-changes; do
