@@ -8,8 +8,8 @@ namespace mrvn::test {
 bool RunningUnderWine();
 
 // What a Chinese collator with numeric mode gets wrong on this platform ("" when nothing):
-// it must order 李 王 张 by pinyin (li, wang, zhang) and 9 before 10, as ICU and Windows do.
-// Without ICU, Qt on Windows asks the system, and wine's comparison does neither.
+// it must order 李 王 张 by pinyin (li, wang, zhang) and 角色9 before 角色10, as ICU and Windows
+// do. Without ICU, Qt on Windows asks the system, and wine's comparison does neither.
 std::string CollatorShortcomings();
 
 } // namespace mrvn::test
