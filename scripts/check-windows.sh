@@ -14,6 +14,7 @@
 #   MRVN_WINDOWS_SKIP_GUI=1   no zip start and no screenshots (tests only)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/ccache-env.sh"
 build="${1:-$root/build-windows}"
 mkdir -p "$build"
 build="$(cd "$build" && pwd)"

@@ -4,6 +4,7 @@
 # database keeps its data in demo-data/ between runs; both servers stop when the tool ends.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/ccache-env.sh"
 "$root/scripts/deps.sh"
 
 # The version page: 8765 as the demo expects; when that port is taken, another free one,

@@ -10,6 +10,7 @@
 #   MRVN_SKIP_WINDOWS=1  leaves the Windows check out of --all
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/ccache-env.sh"
 all=0
 case "${1:-}" in
 --all) all=1 ;;
