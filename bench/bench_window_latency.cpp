@@ -54,7 +54,7 @@ public:
     {
         return std::nullopt;
     }
-    void OpenAddress(const QString&) override {}
+    bool OpenAddress(const QString&) override { return true; }
     std::optional<QString> SaveFileName(QWidget*, const QString&, const QString&,
                                         const QString&) override
     {
