@@ -6,8 +6,8 @@
 namespace mrvn {
 
 namespace {
-// A statement that has had no answer for this long is on a server that does not answer:
-// a KILL QUERY over a second connection would wait just as long.
+// A statement that has had no answer for this long is on a server that may not answer: the
+// window's close does not wait for a KILL QUERY over a second connection then.
 constexpr std::int64_t kKillWorthTryingMs = 3000;
 } // namespace
 
@@ -84,10 +84,10 @@ void DatabaseWorker::Cancel()
     if (m_pending == 0)
         return;
     m_cancel.store(true);
-    const std::int64_t waiting = m_db.WaitingMs();
-    if (waiting <= 0 || waiting >= kKillWorthTryingMs)
+    if (m_db.WaitingMs() <= 0)
         return;
-    // The window never waits for the second connection.
+    // The window never waits for the second connection, so a statement that has waited long
+    // is asked to stop too: a slow server (a locked table) still takes the KILL.
     QThreadPool::globalInstance()->start(
         [params = m_db.Params(), id = m_db.ConnectionId()] { KillQuery(params, id); });
 }
