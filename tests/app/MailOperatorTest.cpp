@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "TestDb.h"
 
 #include "app/MailPage.h"
 #include "app/ReportView.h"
@@ -73,12 +74,17 @@ TEST_F(MailOperator, AFullWidthCommaSeparatesReceivers)
         const char* firstMessage;
     };
     const Case cases[] = {
-        {"two ids", "100004，100008", "确定要给以下2个角色发送这封邮件吗？"},
-        {"both commas", "1，2,3", "确定要给以下3个角色发送这封邮件吗？"},
-        {"an empty piece after it", "100004，", "请填写完整后再发送！"},
-        {"the same id twice", "100004，100004", "收件角色ID有重复，请返回修改！"},
+        {"two ids", "11，12", "确定要给以下2个角色发送这封邮件吗？"},
+        {"both commas", "11，12,13", "确定要给以下3个角色发送这封邮件吗？"},
+        {"an empty piece after it", "11，", "请填写完整后再发送！"},
+        {"the same id twice", "11，11", "收件角色ID有重复，请返回修改！"},
     };
-    Started();
+    // The receivers are looked up before the question: they must be roles.
+    ScratchDatabase db;
+    db.Exec("INSERT INTO user_role (id, name) VALUES (11, '甲一'), (12, '乙二'), (13, '丙三')");
+    StartedWithoutVersionCheck();
+    ConnectThroughTheWindow(db.Params());
+    ASSERT_TRUE(dialogs.messages.empty());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         dialogs.messages.clear();
