@@ -28,6 +28,16 @@ QString RowsLine(const CleanupPreview::Table& table)
     return Text(kCleanupQuestionRows).arg(Name(table)).arg(*table.rows);
 }
 
+// The tables whose statement cannot run, the first few by name.
+QString FailingLine(const QStringList& failing)
+{
+    QString names =
+        QStringList(failing.mid(0, kListedFailures)).join(Text(kCleanupQuestionNameSeparator));
+    if (failing.size() > kListedFailures)
+        names += Text(kCleanupQuestionMoreFailing).arg(failing.size());
+    return Text(kCleanupQuestionFailing).arg(names);
+}
+
 } // namespace
 
 MessageRequest CleanupQuestion(const CleanupPreview& preview)
@@ -66,13 +76,8 @@ MessageRequest CleanupQuestion(const CleanupPreview& preview)
         lines << Text(kCleanupQuestionNothing);
     if (preview.empty > 0)
         lines << Text(kCleanupQuestionEmpty).arg(preview.empty);
-    if (!failing.isEmpty()) {
-        QString names =
-            QStringList(failing.mid(0, kListedFailures)).join(Text(kCleanupQuestionNameSeparator));
-        if (failing.size() > kListedFailures)
-            names += Text(kCleanupQuestionMoreFailing).arg(failing.size());
-        lines << Text(kCleanupQuestionFailing).arg(names);
-    }
+    if (!failing.isEmpty())
+        lines << FailingLine(failing);
     lines << Text(kCleanupQuestionTotal).arg(preview.total);
 
     MessageRequest request;
@@ -97,13 +102,8 @@ MessageRequest CleanupNothingMessage(const CleanupPreview& preview)
             failing << Name(table);
         }
     }
-    if (!failing.isEmpty()) {
-        QString names =
-            QStringList(failing.mid(0, kListedFailures)).join(Text(kCleanupQuestionNameSeparator));
-        if (failing.size() > kListedFailures)
-            names += Text(kCleanupQuestionMoreFailing).arg(failing.size());
-        lines << Text(kCleanupQuestionFailing).arg(names);
-    }
+    if (!failing.isEmpty())
+        lines << FailingLine(failing);
     MessageRequest request;
     request.text = lines.join(QLatin1Char('\n'));
     request.title = Text(kMessageTitle);

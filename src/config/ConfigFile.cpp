@@ -3,6 +3,7 @@
 #include "config/AtomicFile.h"
 #include "text/TextUtil.h"
 
+#include <algorithm>
 #include <type_traits>
 
 namespace mrvn {
@@ -61,6 +62,13 @@ std::string_view NormalizeName(std::string_view name)
     while (!name.empty() && static_cast<unsigned char>(name.front()) <= 0x20)
         name.remove_prefix(1);
     return Trim(name);
+}
+
+// An empty key name is no key: a write that names one changes nothing.
+bool EveryKeyNamed(const std::vector<std::pair<std::string, std::string>>& keys)
+{
+    return std::all_of(keys.begin(), keys.end(),
+                       [](const auto& key) { return !NormalizeName(key.first).empty(); });
 }
 
 bool ParseSection(std::string_view text, std::string_view& name)
@@ -509,10 +517,8 @@ bool ConfigEdit::WriteSection(std::string_view section,
     section = NormalizeName(section);
     if (section.empty())
         return false;
-    for (const auto& [key, value] : keys) {
-        if (NormalizeName(key).empty())
-            return false;
-    }
+    if (!EveryKeyNamed(keys))
+        return false;
     Document& doc = m_document;
     std::vector<Line> body;
     for (const auto& [key, value] : keys)
@@ -563,10 +569,8 @@ bool ConfigFile::WriteValues(std::string_view section,
     section = NormalizeName(section);
     if (section.empty())
         return false;
-    for (const auto& [key, value] : keys) {
-        if (NormalizeName(key).empty())
-            return false;
-    }
+    if (!EveryKeyNamed(keys))
+        return false;
     return Modify(m_path, [&](Document& doc) {
         for (const auto& [key, value] : keys)
             SetValue(doc, section, NormalizeName(key), value);
@@ -604,10 +608,8 @@ bool ConfigFile::WriteSection(std::string_view section,
 {
     if (NormalizeName(section).empty())
         return false;
-    for (const auto& [key, value] : keys) {
-        if (NormalizeName(key).empty())
-            return false;
-    }
+    if (!EveryKeyNamed(keys))
+        return false;
     return Modify(m_path,
                   [&](Document& doc) { return ConfigEdit(doc).WriteSection(section, keys); });
 }
