@@ -42,11 +42,6 @@ std::string Dump(const nlohmann::ordered_json& record)
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::error_code LastSystemError()
-{
-    return {errno, std::generic_category()};
-}
-
 std::error_code NotARegularFile()
 {
     return std::make_error_code(std::errc::not_supported);
@@ -132,6 +127,11 @@ private:
 };
 
 #else
+
+std::error_code LastSystemError()
+{
+    return {errno, std::generic_category()};
+}
 
 class LogFile
 {

@@ -166,7 +166,7 @@ TEST_F(AuditLogTest, AnyBytesGiveOneValidLine)
     };
     mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         std::filesystem::remove(Log());
-        CleanupAuditRecord record{c.text, "delete FROM `" + c.text + "`", false, -1, 1, c.text};
+        CleanupAuditRecord record{c.text, "delete FROM `" + c.text + "`", false, -1, 1, c.text, 0, {}, -1};
         MailAuditRecord mail = SomeMail();
         mail.title = c.text;
         mail.attachments = {c.text};
@@ -192,7 +192,7 @@ TEST_F(AuditLogTest, AppendsAfterWhatIsThereAndKeepsIt)
         std::ofstream out(Log(), std::ios::binary);
         out << "{\"kind\":\"earlier\"}\n";
     }
-    ASSERT_TRUE(AuditCleanupStatement(Log(), {"t", "delete FROM `t`", true, 0, 0, {}}));
+    ASSERT_TRUE(AuditCleanupStatement(Log(), {"t", "delete FROM `t`", true, 0, 0, {}, 0, {}, -1}));
     const std::vector<std::string> lines = Lines(Log());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "{\"kind\":\"earlier\"}");
@@ -232,7 +232,7 @@ TEST_F(AuditLogTest, AnAppendThatCannotBeWrittenSaysSo)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const AuditResult cleanup =
-            AuditCleanupStatement(c.path, {"t", "delete FROM `t`", true, 0, 0, {}});
+            AuditCleanupStatement(c.path, {"t", "delete FROM `t`", true, 0, 0, {}, 0, {}, -1});
         EXPECT_FALSE(cleanup);
         EXPECT_TRUE(cleanup.error);
         EXPECT_FALSE(AuditMailSend(c.path, SomeMail()));
