@@ -197,6 +197,15 @@ struct PositionMap
     int columnOf[kPositionCount];
 };
 
+// user_role read with "*": each position is the column of the same number, when there is one.
+PositionMap ColumnsInOrder(const RowSet& rows)
+{
+    PositionMap positions;
+    for (int p = 0; p < kPositionCount; ++p)
+        positions.columnOf[p] = p < rows.ColumnCount() ? p : -1;
+    return positions;
+}
+
 struct RoleQuery
 {
     std::string sql;
@@ -664,9 +673,7 @@ std::optional<RoleRows> PerRoleList(DbConnection& db)
     RowSet rows = db.SelectRows("user_role", "*", "", "id DESC");
     if (!rows.Valid())
         return std::nullopt;
-    PositionMap positions;
-    for (int p = 0; p < kPositionCount; ++p)
-        positions.columnOf[p] = p < rows.ColumnCount() ? p : -1;
+    const PositionMap positions = ColumnsInOrder(rows);
     const CellReader read(rows, positions);
     const int accountColumn = rows.ColumnIndex("user_id");
     const auto count = static_cast<std::size_t>(rows.RowCount());
@@ -849,9 +856,7 @@ std::optional<RoleRows> BatchedRoleList(DbConnection& db)
     RowSet rows = db.SelectRows("user_role", "*", "", "id DESC");
     if (!rows.Valid())
         return std::nullopt;
-    PositionMap positions;
-    for (int p = 0; p < kPositionCount; ++p)
-        positions.columnOf[p] = p < rows.ColumnCount() ? p : -1;
+    const PositionMap positions = ColumnsInOrder(rows);
     const CellReader read(rows, positions);
     const auto count = static_cast<std::size_t>(rows.RowCount());
     std::vector<std::string> accountKeys, roleIds;
