@@ -261,10 +261,20 @@ struct LookupTable
     int rolePosition; // the user_role position the key is compared with
 };
 
-// Which texts a text key's collation holds equal, as the server decides it: the role keys and
-// the table's keys grouped by the collation. Only groups that hold both sides and more than one
-// byte string matter (texts with equal bytes the client matches itself); for each, the distinct
-// byte strings (hexadecimal).
+// Which of the table's keys a text key's collation holds equal (case, accents, trailing
+// spaces): for each group of more than one byte string, the distinct byte strings
+// (hexadecimal). Grouping by the column itself lets the server walk its index.
+std::string BuildTableClassQuery(const LookupTable& lookup)
+{
+    const std::string key = "b." + DbConnection::QuoteIdentifier(lookup.key.name);
+    return "SELECT GROUP_CONCAT(DISTINCT HEX(" + key + ")), @@group_concat_max_len FROM " +
+           lookup.table + " b GROUP BY " + key + " HAVING COUNT(DISTINCT HEX(" + key +
+           ")) > 1 ORDER BY NULL";
+}
+
+// The same grouped over the role keys and the table's keys together: groups that hold both
+// sides and more than one byte string. Costs a sort of both tables, so it is only asked when
+// many role keys have no table key of their bytes.
 std::string BuildClassQuery(const LookupTable& lookup, const Schema& schema)
 {
     const std::string collate = " COLLATE " + lookup.key.collation;
@@ -275,6 +285,24 @@ std::string BuildClassQuery(const LookupTable& lookup, const Schema& schema)
            " b) t GROUP BY t.k HAVING MIN(t.s) = 0 AND MAX(t.s) = 1 AND COUNT(DISTINCT HEX(t.k)) > "
            "1"
            " ORDER BY NULL";
+}
+
+// A role key (hexadecimal bytes in the key's character set) as a literal the key's collation
+// compares, whatever the connection's character set.
+std::string KeyLiteral(const ColumnInfo& key, std::string_view hex)
+{
+    std::string literal = "_" + key.charset + " X'";
+    literal.append(hex).append("' COLLATE ").append(key.collation);
+    return literal;
+}
+
+// Names the server gave for a character set or collation, put into statements as they are.
+bool IsPlainName(const std::string& name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    });
 }
 
 std::string BuildLookupQuery(const LookupTable& lookup)
@@ -305,6 +333,20 @@ public:
         if (IsUnsupportedSqlError(m_db.LastError()))
             m_outcome = Outcome::Unsupported;
         else if (m_db.ConnectionLost())
+            m_outcome = Outcome::Lost;
+        return {};
+    }
+
+    // The same for a statement the server may refuse without the list's answer being lost
+    // (the caller has another way to ask): only a lost server counts.
+    RowSet TrySelect(const std::string& sql)
+    {
+        if (m_outcome == Outcome::Lost)
+            return {};
+        const std::string text = m_options.rewriteBounded ? m_options.rewriteBounded(sql) : sql;
+        if (m_db.ExecSql(text))
+            return m_db.StoreResult();
+        if (m_db.ConnectionLost())
             m_outcome = Outcome::Lost;
         return {};
     }
@@ -403,11 +445,21 @@ private:
 class Lookup
 {
 public:
-    void Load(BoundedRun& run, const LookupTable& lookup, const Schema& schema)
+    // Role keys without a table key of their bytes that are asked about one by one (in lists
+    // of kAskedPerStatement); beyond that, both tables are grouped in one statement instead.
+    static constexpr std::size_t kAskedPerStatement = 500;
+
+    Lookup(const LookupTable& lookup, std::size_t maxAskedKeys)
+        : m_lookup(lookup), m_collated(KindOf(lookup.key) == KeyKind::Collated),
+          m_maxAskedKeys(maxAskedKeys)
     {
-        if (KindOf(lookup.key) == KeyKind::Collated && !LoadClasses(run, lookup, schema))
+    }
+
+    void Load(BoundedRun& run)
+    {
+        if (m_collated && !LoadClasses(run, BuildTableClassQuery(m_lookup)))
             return;
-        m_rows = run.Select(BuildLookupQuery(lookup));
+        m_rows = run.Select(BuildLookupQuery(m_lookup));
         const std::int64_t count = m_rows.RowCount();
         m_rowOf.Reserve(static_cast<std::size_t>(count));
         for (std::int64_t r = 0; r < count; ++r) {
@@ -418,13 +470,48 @@ public:
         }
     }
 
+    // A text key's collation may hold a role key equal to table keys of other bytes: for the
+    // role keys that no table key has byte for byte, asks the server which table key they
+    // equal. `roles` holds the role keys (hexadecimal) in `keyColumn`.
+    void MatchRoleKeys(BoundedRun& run, const Schema& schema, const RowSet& roles, int keyColumn)
+    {
+        if (!m_collated || !m_rows.Valid() || keyColumn < 0 || run.Lost() || run.NotExact())
+            return;
+        std::vector<std::string_view> unmatched;
+        std::unordered_map<std::string_view, bool> seen;
+        bool plain = IsPlainName(m_lookup.key.charset) && IsPlainName(m_lookup.key.collation);
+        const std::int64_t count = roles.RowCount();
+        for (std::int64_t r = 0; r < count; ++r) {
+            std::size_t length = 0;
+            const char* cell = roles.CellAt(r, keyColumn, length);
+            if (!cell)
+                continue;
+            const std::string_view key(cell, length);
+            if (m_rowOf.Find(Canonical(key)) >= 0 || !seen.emplace(key, true).second)
+                continue;
+            plain = plain && IsHex(key);
+            unmatched.push_back(key);
+        }
+        if (unmatched.empty())
+            return;
+        if (!plain || unmatched.size() > m_maxAskedKeys || !AskRoleKeys(run, unmatched)) {
+            if (!run.Lost())
+                LoadClasses(run, BuildClassQuery(m_lookup, schema));
+        }
+    }
+
     std::int64_t Find(const RowSet& roles, int keyColumn) const
     {
         std::size_t length = 0;
         const char* key = keyColumn >= 0 ? roles.Cell(keyColumn, length) : nullptr;
         if (!key)
             return -1;
-        return m_rowOf.Find(Canonical(std::string_view(key, length)));
+        const std::string_view text(key, length);
+        const std::int64_t row = m_rowOf.Find(Canonical(text));
+        if (row >= 0 || m_roleKey.empty())
+            return row;
+        const auto found = m_roleKey.find(text);
+        return found == m_roleKey.end() ? -1 : m_rowOf.Find(found->second);
     }
 
     std::string Text(std::int64_t row, int column) const
@@ -437,7 +524,25 @@ public:
     }
 
 private:
-    // The byte string that stands for every key equal to this one: the first of its class.
+    struct Hash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const
+        {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    using KeyMap = std::unordered_map<std::string, std::string, Hash, std::equal_to<>>;
+
+    static bool IsHex(std::string_view text)
+    {
+        return std::all_of(text.begin(), text.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        });
+    }
+
+    // The byte string that stands for every table key equal to this one: the first of its
+    // class among the table's keys.
     std::string_view Canonical(std::string_view key) const
     {
         if (m_classKey.empty())
@@ -446,9 +551,12 @@ private:
         return found == m_classKey.end() ? key : std::string_view(found->second);
     }
 
-    bool LoadClasses(BoundedRun& run, const LookupTable& lookup, const Schema& schema)
+    // Reads groups of keys the collation holds equal. Before the table's rows are read (the
+    // table's own groups) each key maps to the first of its group; after (groups that also
+    // hold role keys) each role key maps to the group's table key.
+    bool LoadClasses(BoundedRun& run, const std::string& sql)
     {
-        RowSet classes = run.Select(BuildClassQuery(lookup, schema));
+        RowSet classes = run.Select(sql);
         const std::int64_t count = classes.RowCount();
         for (std::int64_t r = 0; r < count; ++r) {
             std::size_t length = 0;
@@ -463,33 +571,101 @@ private:
                 return false;
             }
             // Every piece counts, an empty one too: the hexadecimal form of an empty key.
-            const std::string_view keys(list, length);
-            const std::string first(keys.substr(0, keys.find(',')));
+            std::vector<std::string_view> keys;
+            const std::string_view all(list, length);
             for (std::size_t start = 0;;) {
-                const std::size_t comma = keys.find(',', start);
-                m_classKey.emplace(keys.substr(start, comma - start), first);
+                const std::size_t comma = all.find(',', start);
+                keys.push_back(all.substr(start, comma - start));
                 if (comma == std::string_view::npos)
                     break;
                 start = comma + 1;
             }
+            if (!m_rows.Valid()) {
+                const std::string first(keys.front());
+                for (const std::string_view key : keys)
+                    m_classKey.emplace(key, first);
+                continue;
+            }
+            const auto table = std::find_if(keys.begin(), keys.end(), [&](std::string_view key) {
+                return m_rowOf.Find(Canonical(key)) >= 0;
+            });
+            if (table == keys.end())
+                continue;
+            const std::string canonical(Canonical(*table));
+            for (const std::string_view key : keys)
+                m_roleKey.emplace(key, canonical);
         }
         return classes.Valid();
     }
 
-    struct Hash
+    // Which table key each of `keys` equals, for up to kAskedPerStatement keys a statement:
+    //   SELECT CASE WHEN key=<k1> THEN 0 WHEN key=<k2> THEN 1 ... END, HEX(key) FROM table
+    //   WHERE key IN (<k1>,<k2>,...)
+    // tells for each row the first of the keys it equals; keys of one class after the first
+    // are asked again without it. False when a statement failed.
+    bool AskRoleKeys(BoundedRun& run, const std::vector<std::string_view>& keys)
     {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const
-        {
-            return std::hash<std::string_view>{}(text);
+        const std::string column = "b." + DbConnection::QuoteIdentifier(m_lookup.key.name);
+        for (std::size_t first = 0; first < keys.size(); first += kAskedPerStatement) {
+            std::vector<std::string_view> open(
+                keys.begin() + static_cast<std::ptrdiff_t>(first),
+                keys.begin() + static_cast<std::ptrdiff_t>(
+                                   std::min(keys.size(), first + kAskedPerStatement)));
+            while (!open.empty()) {
+                std::string sql = "SELECT CASE";
+                std::string in;
+                for (std::size_t i = 0; i < open.size(); ++i) {
+                    const std::string literal = KeyLiteral(m_lookup.key, open[i]);
+                    sql.append(" WHEN ").append(column).append("=").append(literal);
+                    sql.append(" THEN ").append(std::to_string(i));
+                    in.append(i == 0 ? "" : ",").append(literal);
+                }
+                sql.append(" END,HEX(").append(column).append(") FROM ").append(m_lookup.table);
+                sql.append(" b WHERE ").append(column).append(" IN (").append(in).append(")");
+                RowSet rows = run.TrySelect(sql);
+                if (!rows.Valid())
+                    return false;
+                std::vector<bool> told(open.size(), false);
+                const std::int64_t count = rows.RowCount();
+                for (std::int64_t r = 0; r < count; ++r) {
+                    std::size_t length = 0;
+                    const char* at = rows.CellAt(r, 0, length);
+                    const std::int64_t index = at ? TextToInt64(std::string_view(at, length)) : -1;
+                    const char* key = rows.CellAt(r, 1, length);
+                    if (!key || index < 0 || index >= static_cast<std::int64_t>(open.size()))
+                        continue;
+                    const std::string_view canonical = Canonical(std::string_view(key, length));
+                    if (m_rowOf.Find(canonical) < 0)
+                        continue; // a key added since the table was read
+                    m_roleKey.emplace(open[static_cast<std::size_t>(index)], canonical);
+                    told[static_cast<std::size_t>(index)] = true;
+                }
+                if (count == 0)
+                    break;
+                std::vector<std::string_view> still;
+                for (std::size_t i = 0; i < open.size(); ++i) {
+                    if (!told[i])
+                        still.push_back(open[i]);
+                }
+                if (still.size() == open.size())
+                    break;
+                open = std::move(still);
+            }
         }
-    };
+        return true;
+    }
 
+    const LookupTable& m_lookup;
+    const bool m_collated;
+    const std::size_t m_maxAskedKeys;
     RowSet m_rows;
     // Row of the highest id for each canonical key; the views point into m_rows or m_classKey,
     // whose nodes do not move.
     RowIndex m_rowOf;
-    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> m_classKey;
+    // Table key -> the first table key of its class, for classes of more than one byte string.
+    KeyMap m_classKey;
+    // Role key without a table key of its bytes -> the canonical table key it equals.
+    KeyMap m_roleKey;
 };
 
 class CellReader
@@ -612,7 +788,7 @@ private:
 
 // The bounded method: nullopt with `run.Unsupported()` or `run.NotExact()` set when the per-role
 // method has to answer instead.
-std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
+std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& options)
 {
     const std::optional<Schema> schema = ReadSchema(run);
     if (!schema)
@@ -623,14 +799,25 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
         return std::nullopt;
     // A lookup table the server cannot read leaves its cells empty, as a failed per-role
     // statement would.
-    Lookup accounts;
-    if (schema->accountUsable)
-        accounts.Load(run, {"user_account", "b.lingshi", *schema->accountKey, kAccountKey},
-                      *schema);
-    Lookup currencies;
-    if (schema->currencyUsable)
-        currencies.Load(
-            run, {"role_account", "b.tongqian,b.bind_lingshi", *schema->currencyKey, kId}, *schema);
+    // A lookup table the server cannot read leaves its cells empty, as a failed per-role
+    // statement would.
+    std::optional<LookupTable> accountTable, currencyTable;
+    std::optional<Lookup> accounts, currencies;
+    if (schema->accountUsable) {
+        accountTable.emplace(LookupTable{"user_account", "b.lingshi", *schema->accountKey, kAccountKey});
+        accounts.emplace(*accountTable, options.maxAskedRoleKeys);
+        accounts->Load(run);
+    }
+    if (schema->currencyUsable) {
+        currencyTable.emplace(
+            LookupTable{"role_account", "b.tongqian,b.bind_lingshi", *schema->currencyKey, kId});
+        currencies.emplace(*currencyTable, options.maxAskedRoleKeys);
+        currencies->Load(run);
+    }
+    if (accounts)
+        accounts->MatchRoleKeys(run, *schema, rows, query.accountKeyColumn);
+    if (currencies)
+        currencies->MatchRoleKeys(run, *schema, rows, query.currencyKeyColumn);
     if (run.Unsupported() || run.NotExact() || run.Lost())
         return std::nullopt;
 
@@ -639,13 +826,16 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run)
     ListBuilder list(count);
     rows.FirstRow();
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
-        const std::int64_t account = accounts.Find(rows, query.accountKeyColumn);
-        const std::int64_t currency = currencies.Find(rows, query.currencyKeyColumn);
+        Currencies money;
+        if (accounts)
+            money.yuanbao = accounts->Text(accounts->Find(rows, query.accountKeyColumn), 1);
+        if (currencies) {
+            const std::int64_t currency = currencies->Find(rows, query.currencyKeyColumn);
+            money.copper = currencies->Text(currency, 1);
+            money.bound = currencies->Text(currency, 2);
+        }
         bool online = false;
-        RoleRow row = BuildRow(
-            read, rows, query.accountNameColumn,
-            {accounts.Text(account, 1), currencies.Text(currency, 1), currencies.Text(currency, 2)},
-            online);
+        RoleRow row = BuildRow(read, rows, query.accountNameColumn, std::move(money), online);
         list.Add(std::move(row), online);
     }
     FreeRowSet(rows);
@@ -903,7 +1093,7 @@ std::optional<RoleRows> QueryRoleList(DbConnection& db, const RoleListOptions& o
         (options.method == RoleListMethod::Automatic && db.Refuses(SqlForm::BoundedRoleList)))
         return BatchedRoleList(db);
     BoundedRun run(db, options);
-    std::optional<RoleRows> rows = BoundedRoleList(run);
+    std::optional<RoleRows> rows = BoundedRoleList(run, options);
     if (rows || options.method == RoleListMethod::Bounded)
         return rows;
     // An older server that does not understand a bounded statement is asked with the per-role

@@ -62,6 +62,10 @@ struct RoleListOptions
     // Applied to the text of each bounded statement before it is sent: tests make a server
     // refuse one.
     std::function<std::string(std::string)> rewriteBounded;
+    // The bounded method asks the server which table key a role key equals when the table
+    // has no key of its bytes, for up to this many distinct role keys; more, and it groups
+    // both tables' keys in one statement (tests set 0 to take that road).
+    std::size_t maxAskedRoleKeys = 2000;
 };
 
 // Every role of user_role as display rows, online roles first in ascending id, then the

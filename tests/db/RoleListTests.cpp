@@ -17,10 +17,12 @@ using test::ScratchDatabase;
 using Rows = RoleRows;
 
 // The role list of a query that must succeed.
-Rows Listed(DbConnection& db, RoleListMethod method = RoleListMethod::Automatic)
+Rows Listed(DbConnection& db, RoleListMethod method = RoleListMethod::Automatic,
+            std::size_t maxAskedRoleKeys = RoleListOptions{}.maxAskedRoleKeys)
 {
     RoleListOptions options;
     options.method = method;
+    options.maxAskedRoleKeys = maxAskedRoleKeys;
     std::optional<Rows> rows = QueryRoleList(db, options);
     EXPECT_TRUE(rows.has_value());
     return rows.value_or(Rows{});
@@ -264,15 +266,18 @@ TEST_P(RoleList, MissingTablesAndColumns)
     EXPECT_FALSE(QueryRoleList(closed, options).has_value());
 }
 
-// The bounded statements, the batched ones and the role-by-role ones give the same cells; the
-// role-by-role statements are the plain comparisons of key and literal, so they are the
-// reference.
+// The bounded statements (role keys without a table key of their bytes asked about, or both
+// tables' keys grouped at once), the batched ones and the role-by-role ones give the same
+// cells; the role-by-role statements are the plain comparisons of key and literal, so they are
+// the reference.
 void ExpectSameCells(DbConnection& db)
 {
     const Rows perRole = Listed(db, RoleListMethod::PerRole);
-    for (const RoleListMethod method : {RoleListMethod::Bounded, RoleListMethod::Batched}) {
-        SCOPED_TRACE(MethodName(method));
-        const Rows rows = Listed(db, method);
+    for (const auto& [method, asked] : {std::pair{RoleListMethod::Bounded, std::size_t{2000}},
+                                        std::pair{RoleListMethod::Bounded, std::size_t{0}},
+                                        std::pair{RoleListMethod::Batched, std::size_t{0}}}) {
+        SCOPED_TRACE(std::string(MethodName(method)) + " asking " + std::to_string(asked));
+        const Rows rows = Listed(db, method, asked);
         ASSERT_EQ(rows.size(), perRole.size());
         for (std::size_t r = 0; r < rows.size(); ++r)
             EXPECT_EQ(rows[r], perRole[r]) << "row " << r;
