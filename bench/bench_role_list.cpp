@@ -38,7 +38,7 @@
 namespace {
 
 using namespace mrvn;
-using Rows = std::vector<std::vector<std::string>>;
+using Rows = RoleRows;
 
 mrvn::ConnectParams g_server;
 std::map<std::string, double> g_secondsPerRefresh;
@@ -62,10 +62,10 @@ Rows BaselineRoleList(DbConnection& db, TextTableModel* model)
     model->Clear();
     const auto onlineCount = static_cast<std::size_t>(
         std::count_if(list.begin(), list.end(),
-                      [](const std::vector<std::string>& row) { return row[0] != " - "; }));
-    const auto set = [&](int at, const std::vector<std::string>& row) {
+                      [](const RoleRow& row) { return row[0] != " - "; }));
+    const auto set = [&](int at, const RoleRow& row) {
         for (int c = 0; c < static_cast<int>(row.size()); ++c)
-            model->SetCell(at, c, row[static_cast<std::size_t>(c)]);
+            model->SetCell(at, c, std::string(row[static_cast<std::size_t>(c)]));
     };
     // Roles arrived in descending id: the online block reversed and the others, merged.
     const auto id = [&](std::size_t row) { return TextToInt64(list[row].back()); };
@@ -240,7 +240,7 @@ bool SameCells(int roles)
         return false;
     for (std::size_t r = 0; r < a.size(); ++r) {
         if (a[r] != b[r]) {
-            std::fprintf(stderr, "row %zu differs (role %s)\n", r, a[r][14].c_str());
+            std::fprintf(stderr, "row %zu differs (role %s)\n", r, std::string(a[r][14]).c_str());
             return false;
         }
     }

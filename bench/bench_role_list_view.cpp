@@ -55,28 +55,28 @@ RoleRows SyntheticRoles()
     for (int i = 0; i < kRoles; ++i) {
         RoleRow row(kRoleListColumns);
         const bool online = i < kRoles / 20;
-        row[ColumnIndex(RoleColumn::Online)] = online ? "在线" : " - ";
+        row.Set(ColumnIndex(RoleColumn::Online), online ? "在线" : " - ");
         std::string name = random() % 10 == 0 ? std::string(latin[random() % 6])
                                               : std::string(surnames[random() % 16]) +
                                                     given[random() % 16] + given[random() % 16];
-        row[kName] = name + std::to_string(random() % 100);
-        row[ColumnIndex(RoleColumn::Level)] = std::to_string(1 + random() % 120);
-        row[ColumnIndex(RoleColumn::Copper)] = std::to_string(random() % 1000000000);
-        row[ColumnIndex(RoleColumn::Yuanbao)] = std::to_string(random() % 100000);
-        row[ColumnIndex(RoleColumn::BoundYuanbao)] = std::to_string(random() % 100000);
-        row[ColumnIndex(RoleColumn::Experience)] = std::to_string(random());
-        row[ColumnIndex(RoleColumn::Job)] = jobs[random() % 4];
-        row[ColumnIndex(RoleColumn::Spirit)] = std::to_string(random() % 100000);
-        row[kPower] = random() % 50 == 0 ? std::string() : std::to_string(random() % 2000000);
-        row[ColumnIndex(RoleColumn::Logins)] = std::to_string(random() % 5000);
-        row[ColumnIndex(RoleColumn::OnlineTime)] = std::to_string(random() % 50000) + "分";
+        row.Set(kName, name + std::to_string(random() % 100));
+        row.Set(ColumnIndex(RoleColumn::Level), std::to_string(1 + random() % 120));
+        row.Set(ColumnIndex(RoleColumn::Copper), std::to_string(random() % 1000000000));
+        row.Set(ColumnIndex(RoleColumn::Yuanbao), std::to_string(random() % 100000));
+        row.Set(ColumnIndex(RoleColumn::BoundYuanbao), std::to_string(random() % 100000));
+        row.Set(ColumnIndex(RoleColumn::Experience), std::to_string(random()));
+        row.Set(ColumnIndex(RoleColumn::Job), jobs[random() % 4]);
+        row.Set(ColumnIndex(RoleColumn::Spirit), std::to_string(random() % 100000));
+        row.Set(kPower, random() % 50 == 0 ? std::string() : std::to_string(random() % 2000000));
+        row.Set(ColumnIndex(RoleColumn::Logins), std::to_string(random() % 5000));
+        row.Set(ColumnIndex(RoleColumn::OnlineTime), std::to_string(random() % 50000) + "分");
         char date[32];
         const auto pick = [&random](unsigned n) { return static_cast<unsigned>(random() % n); };
         std::snprintf(date, sizeof date, "2014-%02u-%02u %02u:%02u:%02u", 1 + pick(12),
                       1 + pick(28), pick(24), pick(60), pick(60));
-        row[ColumnIndex(RoleColumn::Created)] = date;
-        row[ColumnIndex(RoleColumn::LastOffline)] = date;
-        row[kRoleId] = std::to_string(online ? 1000000 + i : 1000000 + kRoles - i);
+        row.Set(ColumnIndex(RoleColumn::Created), date);
+        row.Set(ColumnIndex(RoleColumn::LastOffline), date);
+        row.Set(kRoleId, std::to_string(online ? 1000000 + i : 1000000 + kRoles - i));
         rows.push_back(std::move(row));
     }
     return rows;
@@ -181,11 +181,12 @@ const RoleRows& ChangedRows()
     static const RoleRows rows = [] {
         RoleRows changed = Rows();
         for (std::size_t i = 0; i < changed.size(); i += 100)
-            changed[i][ColumnIndex(RoleColumn::Level)] += "0";
+            changed[i].Set(ColumnIndex(RoleColumn::Level),
+                           std::string(changed[i][ColumnIndex(RoleColumn::Level)]) + "0");
         for (std::size_t i = 7; i < changed.size(); i += 2000) {
             RoleRow row = std::move(changed[i]);
             changed.erase(changed.begin() + static_cast<std::ptrdiff_t>(i));
-            row[ColumnIndex(RoleColumn::Online)] = "在线";
+            row.Set(ColumnIndex(RoleColumn::Online), "在线");
             changed.insert(changed.begin(), std::move(row));
         }
         return changed;

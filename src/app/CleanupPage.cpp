@@ -127,11 +127,11 @@ void CleanupPage::FillTableList()
         [this](std::optional<std::vector<std::string>> tables) {
             if (!tables)
                 return;
-            std::vector<std::vector<std::string>> rows;
+            std::vector<TextTableModel::Row> rows;
             rows.reserve(tables->size());
             int tid = 0;
             for (std::string& name : *tables)
-                rows.push_back({std::to_string(++tid), std::move(name), {}});
+                rows.push_back({std::to_string(++tid), name, {}});
             m_tables->Model().ResetRows(std::move(rows));
         });
 }

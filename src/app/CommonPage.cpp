@@ -227,7 +227,7 @@ void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)
     model.SetCell(0, ColumnIndex(StatsColumn::Id), stats.id);
 }
 
-void CommonPage::ShowRoles(std::vector<std::vector<std::string>> rows)
+void CommonPage::ShowRoles(RoleRows rows)
 {
     ShowRoles(PrepareRoleRows(std::move(rows)));
 }

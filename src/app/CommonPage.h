@@ -40,7 +40,7 @@ public:
     void ShowOnlineStats(const OnlineStatsRow& stats);
     // Replaces the role list. The chosen order and the filter stay; the selected roles stay
     // selected when they are still listed.
-    void ShowRoles(std::vector<std::vector<std::string>> rows);
+    void ShowRoles(RoleRows rows);
     // The same for rows prepared off the window's thread (PrepareRoleRows).
     void ShowRoles(PreparedRoleRows prepared);
 

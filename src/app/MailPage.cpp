@@ -662,10 +662,10 @@ void MailPage::ShowMailHelp()
 
 void MailPage::RefreshArchiveList()
 {
-    std::vector<std::vector<std::string>> rows;
+    std::vector<TextTableModel::Row> rows;
     int tid = 0;
     for (std::string& name : ReadArchiveNames(m_config))
-        rows.push_back({std::to_string(++tid), std::move(name)});
+        rows.push_back({std::to_string(++tid), name});
     m_archives->Model().ResetRows(std::move(rows));
 }
 
@@ -744,7 +744,7 @@ void MailPage::LoadArchive(int row)
     m_content->setPlainText(QString::fromStdString(archive.content));
     m_money->setText(QString::fromStdString(archive.money));
     m_yuanbao->setText(QString::fromStdString(archive.yuanbao));
-    std::vector<std::vector<std::string>> rows;
+    std::vector<TextTableModel::Row> rows;
     int tid = 0;
     for (const ArchiveItem& item : archive.items)
         rows.push_back({std::to_string(++tid), item.name, item.code});

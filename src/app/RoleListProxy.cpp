@@ -207,18 +207,24 @@ std::vector<std::uint32_t> CollationRanks(const std::vector<std::string_view>& t
     return ranks;
 }
 
-QString RowFilterText(const std::vector<std::string>& row)
+QString RowFilterText(std::string_view name, std::string_view roleId, std::string_view account)
 {
     // A line break cannot be typed into the one-line box, so no match spans two texts.
-    const std::string text = row[ColumnIndex(RoleColumn::Name)] + '\n' +
-                             row[ColumnIndex(RoleColumn::RoleId)] + '\n' +
-                             row[ColumnIndex(RoleColumn::Account)];
+    std::string text;
+    text.reserve(name.size() + roleId.size() + account.size() + 2);
+    text.append(name).append(1, '\n').append(roleId).append(1, '\n').append(account);
     return QString::fromStdString(text).toCaseFolded();
+}
+
+QString RowFilterText(const TextRow& row)
+{
+    return RowFilterText(row[ColumnIndex(RoleColumn::Name)], row[ColumnIndex(RoleColumn::RoleId)],
+                         row[ColumnIndex(RoleColumn::Account)]);
 }
 
 } // namespace
 
-PreparedRoleRows PrepareRoleRows(std::vector<std::vector<std::string>> rows)
+PreparedRoleRows PrepareRoleRows(RoleRows rows)
 {
     PreparedRoleRows prepared;
     for (auto& row : rows)
@@ -312,13 +318,10 @@ void RoleListProxy::BuildFilterTexts() const
     const int rows = m_source.RowCount();
     m_filterTexts.clear();
     m_filterTexts.reserve(static_cast<std::size_t>(rows));
-    std::vector<std::string> row(kRoleListColumns);
-    for (int r = 0; r < rows; ++r) {
-        for (const RoleColumn column : {RoleColumn::Name, RoleColumn::RoleId, RoleColumn::Account})
-            row[static_cast<std::size_t>(ColumnIndex(column))] =
-                m_source.Cell(r, ColumnIndex(column));
-        m_filterTexts.push_back(RowFilterText(row));
-    }
+    for (int r = 0; r < rows; ++r)
+        m_filterTexts.push_back(RowFilterText(m_source.Cell(r, ColumnIndex(RoleColumn::Name)),
+                                              m_source.Cell(r, ColumnIndex(RoleColumn::RoleId)),
+                                              m_source.Cell(r, ColumnIndex(RoleColumn::Account))));
     m_filterTextsBuilt = true;
 }
 

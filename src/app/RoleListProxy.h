@@ -21,14 +21,14 @@ class TextTableModel;
 // `filterTexts` holds, for each row, the case-folded texts the filter looks in.
 struct PreparedRoleRows
 {
-    std::vector<std::vector<std::string>> rows;
+    RoleRows rows;
     std::array<std::vector<std::uint32_t>, kRoleListColumns> textRanks;
     std::vector<QString> filterTexts;
 };
 
 // Makes the collation places and the filter texts of the rows. Reentrant: runs on any thread
 // (the database thread, after the query), never touching a model or a widget.
-PreparedRoleRows PrepareRoleRows(std::vector<std::vector<std::string>> rows);
+PreparedRoleRows PrepareRoleRows(RoleRows rows);
 
 // Gives the memory freed by a refresh back to the system (ApplyRows has it done on a pool
 // thread when done; the thread that frees the query's buffers may call it as well). Any thread.

@@ -27,7 +27,7 @@ QVariant TextTableModel::data(const QModelIndex& index, int role) const
         return {};
     if (index.row() >= RowCount() || index.column() >= ColumnCount())
         return {};
-    const std::string& text =
+    const std::string_view text =
         m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -215,13 +215,15 @@ void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
         }
         Row& current = m_rows[j];
         int first = -1, last = -1;
-        for (std::size_t c = 0; c < columns; ++c) {
-            if (current[c] != rows[j][c]) {
-                if (first < 0)
-                    first = static_cast<int>(c);
-                last = static_cast<int>(c);
-                current[c] = std::move(rows[j][c]);
+        if (!(current == rows[j])) {
+            for (std::size_t c = 0; c < columns; ++c) {
+                if (current[c] != rows[j][c]) {
+                    if (first < 0)
+                        first = static_cast<int>(c);
+                    last = static_cast<int>(c);
+                }
             }
+            current = std::move(rows[j]);
         }
         if (first < 0) {
             flush(static_cast<int>(j));
@@ -258,7 +260,7 @@ void TextTableModel::SetCell(int row, int column, const std::string& text)
 {
     if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return;
-    m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
+    m_rows[static_cast<std::size_t>(row)].Set(static_cast<std::size_t>(column), text);
     const QModelIndex cell = index(row, column);
     emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
@@ -267,7 +269,7 @@ std::string TextTableModel::Cell(int row, int column) const
 {
     if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return {};
-    return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    return std::string(m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]);
 }
 
 } // namespace mrvn

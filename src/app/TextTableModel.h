@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/TextRow.h"
+
 #include <QAbstractTableModel>
 #include <QStringList>
 
@@ -14,7 +16,7 @@ class TextTableModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    using Row = std::vector<std::string>;
+    using Row = TextRow;
 
     explicit TextTableModel(QStringList headers, QObject* parent = nullptr);
 

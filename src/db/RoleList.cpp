@@ -5,6 +5,7 @@
 #include "text/TextUtil.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -14,7 +15,7 @@
 
 namespace mrvn {
 
-std::string JobName(std::string_view code)
+std::string_view JobName(std::string_view code)
 {
     if (code == "A")
         return "灵猴";
@@ -365,12 +366,17 @@ private:
 };
 
 // The text of a cell as the server sent it (up to a zero byte); NULL reads as "".
-std::string CellText(const char* cell, std::size_t length)
+std::string_view CellView(const char* cell, std::size_t length)
 {
     if (!cell)
         return {};
     const void* zero = std::memchr(cell, '\0', length);
-    return std::string(cell, zero ? static_cast<const char*>(zero) - cell : length);
+    return std::string_view(cell, zero ? static_cast<const char*>(zero) - cell : length);
+}
+
+std::string CellText(const char* cell, std::size_t length)
+{
+    return std::string(CellView(cell, length));
 }
 
 // Key text -> row number, in one flat table: no allocation per key, one probe per lookup
@@ -514,13 +520,13 @@ public:
         return found == m_roleKey.end() ? -1 : m_rowOf.Find(found->second);
     }
 
-    std::string Text(std::int64_t row, int column) const
+    std::string_view Text(std::int64_t row, int column) const
     {
         if (row < 0)
             return {};
         std::size_t length = 0;
         const char* cell = m_rows.CellAt(row, column, length);
-        return CellText(cell, length);
+        return CellView(cell, length);
     }
 
 private:
@@ -678,13 +684,14 @@ public:
 
     bool Has(int position) const { return m_positions.columnOf[position] >= 0; }
 
-    std::string Role(int position) const
+    // The cell's text up to a zero byte; valid while the row set lives.
+    std::string_view Role(int position) const
     {
         if (!Has(position))
             return {};
         std::size_t length = 0;
         const char* cell = m_rows.Cell(m_positions.columnOf[position], length);
-        return CellText(cell, length);
+        return CellView(cell, length);
     }
 
     // Every byte of the cell, for a key that goes back to the server.
@@ -712,56 +719,83 @@ private:
     const PositionMap& m_positions;
 };
 
+// The money cells of a role; the texts live in the lookup results.
 struct Currencies
 {
-    std::string yuanbao;
-    std::string copper;
-    std::string bound;
+    std::string_view yuanbao;
+    std::string_view copper;
+    std::string_view bound;
 };
 
-// The cells of the role under the reader's cursor; `online` tells where the row goes.
-RoleRow BuildRow(const CellReader& read, const RowSet& rows, int accountColumn, Currencies money,
-                 bool& online)
+// Builds the rows of one list: the texts that are not the server's bytes as they came are
+// made in buffers kept from row to row.
+class RowMaker
 {
-    const std::int64_t lastLogin = read.Int64(kLastLogin);
-    const std::int64_t lastOffline = read.Int64(kLastOffline);
-    online = lastOffline < lastLogin;
+public:
+    // The cells of the role under the reader's cursor; `online` tells where the row goes.
+    RoleRow Make(const CellReader& read, const RowSet& rows, int accountColumn,
+                 const Currencies& money, bool& online)
+    {
+        const std::int64_t lastLogin = read.Int64(kLastLogin);
+        const std::int64_t lastOffline = read.Int64(kLastOffline);
+        online = lastOffline < lastLogin;
 
-    RoleRow cells(kRoleListColumns);
-    const auto cell = [&cells](RoleColumn column) -> std::string& {
-        return cells[static_cast<std::size_t>(column)];
-    };
-    cell(RoleColumn::Online) = online ? "在线" : " - ";
-    if (read.Has(kName)) {
-        std::size_t length = 0;
-        const char* name = rows.Cell(read.ColumnOf(kName), length);
-        // Names stay whole, also characters that the old GBK display could not hold.
-        cell(RoleColumn::Name) = name ? CleanUtf8(std::string_view(name, length)) : std::string();
+        std::array<std::string_view, kRoleListColumns> cells{};
+        const auto cell = [&cells](RoleColumn column) -> std::string_view& {
+            return cells[static_cast<std::size_t>(column)];
+        };
+        cell(RoleColumn::Online) = online ? "在线" : " - ";
+        if (read.Has(kName)) {
+            std::size_t length = 0;
+            const char* name = rows.Cell(read.ColumnOf(kName), length);
+            // Names stay whole, also characters that the old GBK display could not hold.
+            cell(RoleColumn::Name) = Clean(m_name, name, length);
+        }
+        cell(RoleColumn::Level) = read.Role(kLevel);
+        cell(RoleColumn::Copper) = money.copper;
+        cell(RoleColumn::Yuanbao) = money.yuanbao;
+        cell(RoleColumn::BoundYuanbao) = money.bound;
+        cell(RoleColumn::Experience) = read.Role(kExp);
+        if (read.Has(kJob))
+            cell(RoleColumn::Job) = JobName(read.Role(kJob));
+        cell(RoleColumn::Spirit) = read.Role(kSpirit);
+        cell(RoleColumn::BattlePower) = read.Role(kBattlePower);
+        cell(RoleColumn::Logins) = read.Role(kLogins);
+        if (read.Has(kOnlineMinutes)) {
+            m_minutes.assign(read.Role(kOnlineMinutes)).append("分");
+            cell(RoleColumn::OnlineTime) = m_minutes;
+        }
+        cell(RoleColumn::Created) = read.Role(kCreated);
+        if (read.Has(kLastOffline)) {
+            m_offline = FormatDateTime(MsToLocalTime(lastOffline, false));
+            cell(RoleColumn::LastOffline) = m_offline;
+        }
+        cell(RoleColumn::RoleId) = read.Role(kId);
+        if (accountColumn >= 0) {
+            std::size_t length = 0;
+            const char* account = rows.Cell(accountColumn, length);
+            cell(RoleColumn::Account) = Clean(m_account, account, length);
+        }
+        return RoleRow(cells);
     }
-    cell(RoleColumn::Level) = read.Role(kLevel);
-    cell(RoleColumn::Copper) = std::move(money.copper);
-    cell(RoleColumn::Yuanbao) = std::move(money.yuanbao);
-    cell(RoleColumn::BoundYuanbao) = std::move(money.bound);
-    cell(RoleColumn::Experience) = read.Role(kExp);
-    if (read.Has(kJob))
-        cell(RoleColumn::Job) = JobName(read.Role(kJob));
-    cell(RoleColumn::Spirit) = read.Role(kSpirit);
-    cell(RoleColumn::BattlePower) = read.Role(kBattlePower);
-    cell(RoleColumn::Logins) = read.Role(kLogins);
-    if (read.Has(kOnlineMinutes))
-        cell(RoleColumn::OnlineTime) = read.Role(kOnlineMinutes) + "分";
-    cell(RoleColumn::Created) = read.Role(kCreated);
-    if (read.Has(kLastOffline))
-        cell(RoleColumn::LastOffline) = FormatDateTime(MsToLocalTime(lastOffline, false));
-    cell(RoleColumn::RoleId) = read.Role(kId);
-    if (accountColumn >= 0) {
-        std::size_t length = 0;
-        const char* account = rows.Cell(accountColumn, length);
-        cell(RoleColumn::Account) =
-            account ? CleanUtf8(std::string_view(account, length)) : std::string();
+
+private:
+    // The cell as valid UTF-8 up to a zero byte: the server's bytes when they are, else a
+    // cleaned copy in `buffer`.
+    static std::string_view Clean(std::string& buffer, const char* cell, std::size_t length)
+    {
+        const std::string_view text = CellView(cell, length);
+        if (IsValidUtf8(text))
+            return text;
+        buffer = CleanUtf8(text);
+        return buffer;
     }
-    return cells;
-}
+
+    std::string m_name;
+    std::string m_minutes;
+    std::string m_offline;
+    std::string m_account;
+};
 
 // Rows arrive newest id first and each online role goes to the top, so the online block ends
 // up in reverse arrival order.
@@ -824,6 +858,7 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& 
     const CellReader read(rows, query.positions);
     const auto count = static_cast<std::size_t>(rows.RowCount());
     ListBuilder list(count);
+    RowMaker maker;
     rows.FirstRow();
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
         Currencies money;
@@ -835,7 +870,7 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& 
             money.bound = currencies->Text(currency, 2);
         }
         bool online = false;
-        RoleRow row = BuildRow(read, rows, query.accountNameColumn, std::move(money), online);
+        RoleRow row = maker.Make(read, rows, query.accountNameColumn, money, online);
         list.Add(std::move(row), online);
     }
     FreeRowSet(rows);
@@ -852,8 +887,10 @@ bool ReadFirst(DbConnection& db, std::string_view table, std::string_view fields
         return false;
     rows.FirstRow();
     int column = 0;
-    for (std::string* target : targets)
+    for (std::string* target : targets) {
+        target->clear();
         rows.ReadField(column++, *target);
+    }
     FreeRowSet(rows);
     return true;
 }
@@ -868,19 +905,19 @@ std::optional<RoleRows> PerRoleList(DbConnection& db)
     const int accountColumn = rows.ColumnIndex("user_id");
     const auto count = static_cast<std::size_t>(rows.RowCount());
     ListBuilder list(count);
+    RowMaker maker;
+    std::string yuanbao, copper, bound;
     rows.FirstRow();
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
         // The keys go in escaped, so each is compared exactly as its text reads.
-        Currencies money;
         // A server gone out of reach would cost a reconnect attempt for every further lookup.
         if (!ReadFirst(db, "user_account", "lingshi",
-                       "user_guid=" + db.QuoteString(read.Bytes(kAccountKey)), {&money.yuanbao}) ||
+                       "user_guid=" + db.QuoteString(read.Bytes(kAccountKey)), {&yuanbao}) ||
             !ReadFirst(db, "role_account", "tongqian,bind_lingshi",
-                       "user_role_id=" + db.QuoteString(read.Bytes(kId)),
-                       {&money.copper, &money.bound}))
+                       "user_role_id=" + db.QuoteString(read.Bytes(kId)), {&copper, &bound}))
             return std::nullopt;
         bool online = false;
-        RoleRow row = BuildRow(read, rows, accountColumn, std::move(money), online);
+        RoleRow row = maker.Make(read, rows, accountColumn, {yuanbao, copper, bound}, online);
         list.Add(std::move(row), online);
     }
     FreeRowSet(rows);
@@ -1064,6 +1101,7 @@ std::optional<RoleRows> BatchedRoleList(DbConnection& db)
 
     const int accountColumn = rows.ColumnIndex("user_id");
     ListBuilder list(count);
+    RowMaker maker;
     rows.FirstRow();
     for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
         const std::vector<std::string>& account = accounts.Find(accountKeys[i]);
@@ -1076,7 +1114,7 @@ std::optional<RoleRows> BatchedRoleList(DbConnection& db)
             money.bound = currency[1];
         }
         bool online = false;
-        RoleRow row = BuildRow(read, rows, accountColumn, std::move(money), online);
+        RoleRow row = maker.Make(read, rows, accountColumn, money, online);
         list.Add(std::move(row), online);
     }
     FreeRowSet(rows);

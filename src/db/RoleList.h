@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/DbConnection.h"
+#include "text/TextRow.h"
 
 #include <functional>
 #include <optional>
@@ -11,7 +12,7 @@
 namespace mrvn {
 
 // "A" 灵猴, "B" 九尾, "C" 牛魔, "D" 罗刹, anything else 未知 (exact, case-sensitive).
-std::string JobName(std::string_view code);
+std::string_view JobName(std::string_view code);
 
 // The cells of a role row, in display order; the role id is the hidden last column.
 enum class RoleColumn : int {
@@ -39,7 +40,7 @@ constexpr int ColumnIndex(RoleColumn column)
     return static_cast<int>(column);
 }
 
-using RoleRow = std::vector<std::string>;
+using RoleRow = TextRow;
 using RoleRows = std::vector<RoleRow>;
 
 // How QueryRoleList reads the lists.

@@ -311,6 +311,27 @@ bool IsDigitText(std::string_view text)
     return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
 }
 
+bool IsValidUtf8(std::string_view bytes)
+{
+    if (IsAllAsciiWithoutZero(bytes))
+        return true;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte == 0)
+            return false;
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t bad = 1;
+        const std::size_t length = Utf8SequenceLength(bytes, i, bad);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string CleanUtf8(std::string_view bytes)
 {
     if (bytes.empty())

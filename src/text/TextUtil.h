@@ -70,6 +70,8 @@ std::size_t GbkByteLength(std::string_view utf8);
 // Bytes read from outside (database, files, the web) made into valid UTF-8 text: the text
 // ends at the first zero byte and each invalid sequence becomes "?".
 std::string CleanUtf8(std::string_view bytes);
+// True when CleanUtf8 would give the bytes back unchanged.
+bool IsValidUtf8(std::string_view bytes);
 
 // Replaces every occurrence of `from` (non-empty) in `text` by `to`, left to right.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);

@@ -35,8 +35,8 @@ RoleRows RowsWith(int column, const std::vector<std::string>& cells)
     RoleRows rows;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         RoleRow row(kRoleListColumns);
-        row[kRoleId] = std::to_string(i + 1);
-        row[static_cast<std::size_t>(column)] = cells[i];
+        row.Set(kRoleId, std::to_string(i + 1));
+        row.Set(static_cast<std::size_t>(column), cells[i]);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -255,8 +255,8 @@ RoleRows RowsOf(const std::vector<std::string>& cells)
     RoleRows rows;
     for (const std::string& cell : cells) {
         RoleRow row(kRoleListColumns);
-        row[kRoleId] = cell.substr(0, cell.find(':'));
-        row[ColumnIndex(RoleColumn::Level)] = cell.substr(cell.find(':') + 1);
+        row.Set(kRoleId, cell.substr(0, cell.find(':')));
+        row.Set(ColumnIndex(RoleColumn::Level), cell.substr(cell.find(':') + 1));
         rows.push_back(std::move(row));
     }
     return rows;
@@ -331,12 +331,12 @@ TEST(RoleListApply, PreparedRowsShowAsAFreshFill)
 {
     const RoleRows before = RowsWith(kName, {"张三", "李四", "王五", "abc", "张飞", "赵六"});
     RoleRows after = before;
-    after[1][kName] = "张四";                        // changed
+    after[1].Set(kName, "张四");                        // changed
     after.erase(after.begin() + 2);                   // removed
     std::rotate(after.begin(), after.begin() + 3, after.begin() + 4); // moved to the top
     RoleRow added(kRoleListColumns);
-    added[kRoleId] = "9";
-    added[kName] = "章七";
+    added.Set(kRoleId, "9");
+    added.Set(kName, "章七");
     after.push_back(added);
     const struct
     {
@@ -398,11 +398,11 @@ TEST_P(RoleListFilter, NameOrRoleIdContainsTheText)
     TextTableModel model(RoleHeaders());
     RoleListProxy proxy(model);
     RoleRows rows = RowsWith(kName, {"张三丰", "SkyWalker", "张无忌", "walker", "李12"});
-    rows[0][kRoleId] = "10001";
-    rows[1][kRoleId] = "10002";
-    rows[2][kRoleId] = "20001";
-    rows[3][kRoleId] = "31000";
-    rows[4][kRoleId] = "40000";
+    rows[0].Set(kRoleId, "10001");
+    rows[1].Set(kRoleId, "10002");
+    rows[2].Set(kRoleId, "20001");
+    rows[3].Set(kRoleId, "31000");
+    rows[4].Set(kRoleId, "40000");
     model.ResetRows(rows);
     proxy.SetFilterText(c.text);
     EXPECT_EQ(Shown(proxy, model, kRoleId), c.ids);

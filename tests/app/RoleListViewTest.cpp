@@ -49,12 +49,12 @@ RoleRows Rows(const std::vector<Role>& roles)
     RoleRows rows;
     for (const Role& role : roles) {
         RoleRow row(kRoleListColumns);
-        row[ColumnIndex(RoleColumn::Online)] = role.online ? "在线" : " - ";
-        row[kName] = role.name;
-        row[kLevel] = role.level;
-        row[kPower] = role.power;
-        row[ColumnIndex(RoleColumn::OnlineTime)] = role.level + "分";
-        row[kRoleId] = role.id;
+        row.Set(ColumnIndex(RoleColumn::Online), role.online ? "在线" : " - ");
+        row.Set(kName, role.name);
+        row.Set(kLevel, role.level);
+        row.Set(kPower, role.power);
+        row.Set(ColumnIndex(RoleColumn::OnlineTime), role.level + "分");
+        row.Set(kRoleId, role.id);
         rows.push_back(std::move(row));
     }
     return rows;

@@ -147,7 +147,7 @@ TEST_F(Layout, TheCleanupTableGivesItsWidthToTheNamesThenTheResults)
     std::vector<std::vector<std::string>> rows;
     for (const char* name : {"role_email", "server_real_time_total_data", "user_role"})
         rows.push_back({std::to_string(rows.size() + 1), name, "影响行数：0"});
-    tables->Model().ResetRows(rows);
+    tables->Model().ResetRows({rows.begin(), rows.end()});
     QCoreApplication::processEvents();
     struct Case
     {
@@ -188,7 +188,7 @@ TEST_F(Layout, TheRoleFilterNeverCoversTheScrollBarsOrTheLastRow)
     std::vector<std::vector<std::string>> rows(60, std::vector<std::string>(16, "1"));
     for (std::size_t i = 0; i < rows.size(); ++i)
         rows[i][14] = std::to_string(i + 1);
-    page->ShowRoles(rows);
+    page->ShowRoles({rows.begin(), rows.end()});
     auto* view = Find<ReportView>("超级列表框4");
     for (const QSize grown : {QSize(0, 0), kGrown}) {
         SCOPED_TRACE(grown.width());
@@ -662,20 +662,20 @@ TEST_F(Layout, RoleMenuFollowsTheSelection)
     std::vector<std::vector<std::string>> rows(2, std::vector<std::string>(15));
     rows[0][14] = "7";
     rows[1][14] = "3";
-    page->ShowRoles(rows);
+    page->ShowRoles({rows.begin(), rows.end()});
     FindIn<ReportView>(page, "超级列表框4")->SetSelection(1);
     page->PrepareRoleListMenu();
     EXPECT_TRUE(FindIn<QAction>(page, "发送在线邮件")->isEnabled());
 
     // A refresh keeps the selection on the same role, wherever its row went.
     std::swap(rows[0], rows[1]);
-    page->ShowRoles(rows);
+    page->ShowRoles({rows.begin(), rows.end()});
     EXPECT_EQ(FindIn<ReportView>(page, "超级列表框4")->Selection(), 0);
 
     // A refresh that falls while the menu is open changes the rows, not the receiver.
     rows[0][14] = "9";
     rows[1][14] = "7";
-    page->ShowRoles(rows);
+    page->ShowRoles({rows.begin(), rows.end()});
     EXPECT_EQ(FindIn<ReportView>(page, "超级列表框4")->Selection(), -1);
     FindIn<QAction>(page, "发送在线邮件")->trigger();
     EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QStringLiteral("3"));

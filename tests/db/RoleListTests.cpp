@@ -85,7 +85,7 @@ std::vector<std::string> Column(const Rows& rows, int column)
 {
     std::vector<std::string> values;
     for (const auto& row : rows)
-        values.push_back(row.at(static_cast<std::size_t>(column)));
+        values.emplace_back(row[static_cast<std::size_t>(column)]);
     return values;
 }
 
