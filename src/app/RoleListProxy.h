@@ -30,8 +30,9 @@ struct PreparedRoleRows
 // (the database thread, after the query), never touching a model or a widget.
 PreparedRoleRows PrepareRoleRows(RoleRows rows);
 
-// Gives the memory freed by a refresh back to the system (ApplyRows has it done on a pool
-// thread when done; the thread that frees the query's buffers may call it as well). Any thread.
+// Gives the memory freed by a refresh back to the system when much more is free than the next
+// refresh will take again (ApplyRows has it done on a pool thread when done; the thread that
+// frees the query's buffers may call it as well). Any thread.
 void ReleaseFreedMemory();
 
 namespace rolelist {

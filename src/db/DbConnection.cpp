@@ -509,6 +509,101 @@ RowSet DbConnection::StoreResult()
     return RowSet(result);
 }
 
+struct RowStream::Impl
+{
+    struct ResultDeleter
+    {
+        void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
+    };
+    std::unique_ptr<MYSQL_RES, ResultDeleter> result;
+    MYSQL* handle = nullptr;
+    std::atomic<std::int64_t>* waitingSince = nullptr;
+    unsigned* lastError = nullptr;
+    int columns = 0;
+    MYSQL_ROW row = nullptr;
+    unsigned long* lengths = nullptr;
+};
+
+RowStream::RowStream() = default;
+RowStream::~RowStream() = default;
+RowStream::RowStream(RowStream&&) noexcept = default;
+RowStream& RowStream::operator=(RowStream&&) noexcept = default;
+
+bool RowStream::Valid() const
+{
+    return m_impl != nullptr;
+}
+
+int RowStream::ColumnCount() const
+{
+    return m_impl ? m_impl->columns : 0;
+}
+
+bool RowStream::NextRow()
+{
+    if (!m_impl || !m_impl->result)
+        return false;
+    {
+        const Waiting waiting(*m_impl->waitingSince);
+        m_impl->row = mysql_fetch_row(m_impl->result.get());
+    }
+    if (!m_impl->row) {
+        m_impl->lengths = nullptr;
+        if (const unsigned error = mysql_errno(m_impl->handle))
+            *m_impl->lastError = error;
+        return false;
+    }
+    m_impl->lengths = mysql_fetch_lengths(m_impl->result.get());
+    return true;
+}
+
+const char* RowStream::Cell(int column, std::size_t& length) const
+{
+    length = 0;
+    if (!m_impl || !m_impl->row || column < 0 || column >= m_impl->columns)
+        return nullptr;
+    const char* cell = m_impl->row[column];
+    if (cell)
+        length = m_impl->lengths[column];
+    return cell;
+}
+
+bool RowStream::ReadField(int column, std::int64_t& value) const
+{
+    if (!m_impl || !m_impl->row || column < 0 || column >= m_impl->columns)
+        return false;
+    std::size_t length = 0;
+    const char* cell = Cell(column, length);
+    value = cell ? LeadingInteger<std::int64_t>(cell, length) : 0;
+    return true;
+}
+
+RowStream DbConnection::UseResult()
+{
+    if (!m_handle)
+        return {};
+    MYSQL_RES* result = nullptr;
+    {
+        const Waiting waiting(m_waitingSince);
+        result = mysql_use_result(m_handle.get());
+    }
+    if (!result) {
+        if (mysql_errno(m_handle.get()) != 0) {
+            m_lastError = mysql_errno(m_handle.get());
+            m_affected = -1;
+        }
+        return {};
+    }
+    RowStream stream;
+    stream.m_impl = std::make_unique<RowStream::Impl>();
+    stream.m_impl->result.reset(result);
+    stream.m_impl->handle = m_handle.get();
+    stream.m_impl->waitingSince = &m_waitingSince;
+    stream.m_impl->lastError = &m_lastError;
+    stream.m_impl->columns = static_cast<int>(mysql_num_fields(result));
+    return stream;
+}
+
 std::string BuildSelect(std::string_view table, std::string_view fields, std::string_view condition,
                         std::string_view order)
 {

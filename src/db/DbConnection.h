@@ -80,6 +80,35 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// The answer of a statement read one row at a time as it arrives, without keeping it: for
+// answers too large to hold while they are made into something else. The connection runs no
+// other statement until the stream is done or destroyed (what is left is then read and
+// dropped).
+class RowStream
+{
+public:
+    RowStream();
+    ~RowStream();
+    RowStream(RowStream&&) noexcept;
+    RowStream& operator=(RowStream&&) noexcept;
+
+    bool Valid() const;
+    int ColumnCount() const;
+    // Moves to the next row; false at the end of the answer or when the connection failed on
+    // the way (the connection's LastError then tells).
+    bool NextRow();
+    // The cell of the current row, or nullptr for NULL / out of range; `length` receives the
+    // byte count.
+    const char* Cell(int column, std::size_t& length) const;
+    // The cell's leading integer (0 for NULL); false for a missing column.
+    bool ReadField(int column, std::int64_t& value) const;
+
+private:
+    friend class DbConnection;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
 inline void FreeRowSet(RowSet& rows)
 {
     rows.Free();
@@ -167,6 +196,8 @@ public:
     // Runs a statement; any result stays pending until StoreResult.
     bool ExecSql(std::string_view sql);
     RowSet StoreResult();
+    // The pending answer as a stream instead (see RowStream).
+    RowStream UseResult();
     // "select F from T[ where C][ order by O]", parts inserted unchanged.
     RowSet SelectRows(std::string_view table, std::string_view fields,
                       std::string_view condition = {}, std::string_view order = {});

@@ -331,10 +331,7 @@ public:
             sql = m_options.rewriteBounded(std::move(sql));
         if (m_db.ExecSql(sql))
             return m_db.StoreResult();
-        if (IsUnsupportedSqlError(m_db.LastError()))
-            m_outcome = Outcome::Unsupported;
-        else if (m_db.ConnectionLost())
-            m_outcome = Outcome::Lost;
+        Failed();
         return {};
     }
 
@@ -352,6 +349,31 @@ public:
         return {};
     }
 
+    // The same statement's answer read as it arrives; StreamFailed tells, once the stream
+    // has ended, whether it ended early.
+    RowStream Stream(std::string sql)
+    {
+        if (m_outcome == Outcome::Lost)
+            return {};
+        if (m_options.rewriteBounded)
+            sql = m_options.rewriteBounded(std::move(sql));
+        if (m_db.ExecSql(sql)) {
+            RowStream stream = m_db.UseResult();
+            if (stream.Valid())
+                return stream;
+        }
+        Failed();
+        return {};
+    }
+
+    bool StreamFailed()
+    {
+        if (m_db.LastError() == 0)
+            return false;
+        Failed();
+        return true;
+    }
+
     bool Unsupported() const { return m_outcome == Outcome::Unsupported; }
     bool Lost() const { return m_outcome == Outcome::Lost; }
     // The answer cannot be given exactly, though the server took every statement.
@@ -359,6 +381,14 @@ public:
     bool NotExact() const { return m_notExact; }
 
 private:
+    void Failed()
+    {
+        if (IsUnsupportedSqlError(m_db.LastError()))
+            m_outcome = Outcome::Unsupported;
+        else if (m_db.ConnectionLost())
+            m_outcome = Outcome::Lost;
+    }
+
     DbConnection& m_db;
     const RoleListOptions& m_options;
     Outcome m_outcome = Outcome::Done;
@@ -476,47 +506,45 @@ public:
         }
     }
 
-    // A text key's collation may hold a role key equal to table keys of other bytes: for the
-    // role keys that no table key has byte for byte, asks the server which table key they
-    // equal. `roles` holds the role keys (hexadecimal) in `keyColumn`.
-    void MatchRoleKeys(BoundedRun& run, const Schema& schema, const RowSet& roles, int keyColumn)
+    // Whether a role key that found no row may still equal a table key of other bytes under
+    // the key's collation (MatchRoleKeys tells).
+    bool MayMatchOtherBytes() const { return m_collated && m_rows.Valid(); }
+
+    // For role keys (hexadecimal) that no table key has byte for byte, asks the server which
+    // table key they equal under the collation.
+    void MatchRoleKeys(BoundedRun& run, const Schema& schema, const std::vector<std::string>& keys)
     {
-        if (!m_collated || !m_rows.Valid() || keyColumn < 0 || run.Lost() || run.NotExact())
+        if (!MayMatchOtherBytes() || keys.empty() || run.Lost() || run.NotExact())
             return;
         std::vector<std::string_view> unmatched;
         std::unordered_map<std::string_view, bool> seen;
         bool plain = IsPlainName(m_lookup.key.charset) && IsPlainName(m_lookup.key.collation);
-        const std::int64_t count = roles.RowCount();
-        for (std::int64_t r = 0; r < count; ++r) {
-            std::size_t length = 0;
-            const char* cell = roles.CellAt(r, keyColumn, length);
-            if (!cell)
-                continue;
-            const std::string_view key(cell, length);
-            if (m_rowOf.Find(Canonical(key)) >= 0 || !seen.emplace(key, true).second)
+        for (const std::string& key : keys) {
+            if (!seen.emplace(key, true).second)
                 continue;
             plain = plain && IsHex(key);
             unmatched.push_back(key);
         }
-        if (unmatched.empty())
-            return;
         if (!plain || unmatched.size() > m_maxAskedKeys || !AskRoleKeys(run, unmatched)) {
             if (!run.Lost())
                 LoadClasses(run, BuildClassQuery(m_lookup, schema));
         }
     }
 
-    std::int64_t Find(const RowSet& roles, int keyColumn) const
+    // The row for the role key in `keyColumn` of the current row of `roles`; -1 for none.
+    template <typename Rows> std::int64_t Find(const Rows& roles, int keyColumn) const
     {
         std::size_t length = 0;
         const char* key = keyColumn >= 0 ? roles.Cell(keyColumn, length) : nullptr;
-        if (!key)
-            return -1;
-        const std::string_view text(key, length);
-        const std::int64_t row = m_rowOf.Find(Canonical(text));
+        return key ? FindKey(std::string_view(key, length)) : -1;
+    }
+
+    std::int64_t FindKey(std::string_view key) const
+    {
+        const std::int64_t row = m_rowOf.Find(Canonical(key));
         if (row >= 0 || m_roleKey.empty())
             return row;
-        const auto found = m_roleKey.find(text);
+        const auto found = m_roleKey.find(key);
         return found == m_roleKey.end() ? -1 : m_rowOf.Find(found->second);
     }
 
@@ -674,10 +702,10 @@ private:
     KeyMap m_roleKey;
 };
 
-class CellReader
+template <typename Rows> class CellReader
 {
 public:
-    CellReader(const RowSet& rows, const PositionMap& positions)
+    CellReader(const Rows& rows, const PositionMap& positions)
         : m_rows(rows), m_positions(positions)
     {
     }
@@ -715,7 +743,7 @@ public:
     int ColumnOf(int position) const { return m_positions.columnOf[position]; }
 
 private:
-    const RowSet& m_rows;
+    const Rows& m_rows;
     const PositionMap& m_positions;
 };
 
@@ -733,7 +761,8 @@ class RowMaker
 {
 public:
     // The cells of the role under the reader's cursor; `online` tells where the row goes.
-    RoleRow Make(const CellReader& read, const RowSet& rows, int accountColumn,
+    template <typename Rows>
+    RoleRow Make(const CellReader<Rows>& read, const Rows& rows, int accountColumn,
                  const Currencies& money, bool& online)
     {
         const std::int64_t lastLogin = read.Int64(kLastLogin);
@@ -804,7 +833,14 @@ class ListBuilder
 public:
     explicit ListBuilder(std::size_t count) { m_others.reserve(count); }
 
-    void Add(RoleRow row, bool online) { (online ? m_online : m_others).push_back(std::move(row)); }
+    // Where the row went, for At.
+    std::size_t Add(RoleRow row, bool online)
+    {
+        RoleRows& rows = online ? m_online : m_others;
+        rows.push_back(std::move(row));
+        return rows.size() - 1;
+    }
+    RoleRow& At(bool online, std::size_t index) { return (online ? m_online : m_others)[index]; }
 
     RoleRows Finish()
     {
@@ -828,17 +864,14 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& 
     if (!schema)
         return std::nullopt;
     const RoleQuery query = BuildRoleQuery(*schema);
-    RowSet rows = run.Select(query.sql);
-    if (!rows.Valid())
-        return std::nullopt;
-    // A lookup table the server cannot read leaves its cells empty, as a failed per-role
-    // statement would.
+    // The lookup tables first: the roles are then made into rows as they arrive.
     // A lookup table the server cannot read leaves its cells empty, as a failed per-role
     // statement would.
     std::optional<LookupTable> accountTable, currencyTable;
     std::optional<Lookup> accounts, currencies;
     if (schema->accountUsable) {
-        accountTable.emplace(LookupTable{"user_account", "b.lingshi", *schema->accountKey, kAccountKey});
+        accountTable.emplace(
+            LookupTable{"user_account", "b.lingshi", *schema->accountKey, kAccountKey});
         accounts.emplace(*accountTable, options.maxAskedRoleKeys);
         accounts->Load(run);
     }
@@ -848,32 +881,82 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& 
         currencies.emplace(*currencyTable, options.maxAskedRoleKeys);
         currencies->Load(run);
     }
-    if (accounts)
-        accounts->MatchRoleKeys(run, *schema, rows, query.accountKeyColumn);
-    if (currencies)
-        currencies->MatchRoleKeys(run, *schema, rows, query.currencyKeyColumn);
     if (run.Unsupported() || run.NotExact() || run.Lost())
         return std::nullopt;
 
-    const CellReader read(rows, query.positions);
-    const auto count = static_cast<std::size_t>(rows.RowCount());
-    ListBuilder list(count);
+    RowStream rows = run.Stream(query.sql);
+    if (!rows.Valid())
+        return std::nullopt;
+    // Rows whose key found no table key of its bytes, where a text key's collation may still
+    // find one: their cells are filled in once the server has said which.
+    struct Pending
+    {
+        bool online;
+        std::size_t index;
+        std::string key;
+    };
+    std::vector<Pending> pendingAccounts, pendingCurrencies;
+    const CellReader<RowStream> read(rows, query.positions);
+    ListBuilder list(0);
     RowMaker maker;
-    rows.FirstRow();
-    for (std::size_t i = 0; i < count; ++i, rows.NextRow()) {
+    const auto keyOf = [&rows](int column) {
+        std::size_t length = 0;
+        const char* key = rows.Cell(column, length);
+        return key ? std::string(key, length) : std::string();
+    };
+    while (rows.NextRow()) {
         Currencies money;
-        if (accounts)
-            money.yuanbao = accounts->Text(accounts->Find(rows, query.accountKeyColumn), 1);
+        bool accountPending = false, currencyPending = false;
+        if (accounts) {
+            const std::int64_t account = accounts->Find(rows, query.accountKeyColumn);
+            money.yuanbao = accounts->Text(account, 1);
+            accountPending = account < 0 && accounts->MayMatchOtherBytes();
+        }
         if (currencies) {
             const std::int64_t currency = currencies->Find(rows, query.currencyKeyColumn);
             money.copper = currencies->Text(currency, 1);
             money.bound = currencies->Text(currency, 2);
+            currencyPending = currency < 0 && currencies->MayMatchOtherBytes();
         }
         bool online = false;
         RoleRow row = maker.Make(read, rows, query.accountNameColumn, money, online);
-        list.Add(std::move(row), online);
+        const std::size_t index = list.Add(std::move(row), online);
+        if (accountPending && query.accountKeyColumn >= 0)
+            pendingAccounts.push_back({online, index, keyOf(query.accountKeyColumn)});
+        if (currencyPending && query.currencyKeyColumn >= 0)
+            pendingCurrencies.push_back({online, index, keyOf(query.currencyKeyColumn)});
     }
-    FreeRowSet(rows);
+    if (run.StreamFailed())
+        return std::nullopt;
+    rows = RowStream();
+
+    const auto keys = [](const std::vector<Pending>& pending) {
+        std::vector<std::string> found;
+        found.reserve(pending.size());
+        for (const Pending& entry : pending)
+            found.push_back(entry.key);
+        return found;
+    };
+    if (!pendingAccounts.empty())
+        accounts->MatchRoleKeys(run, *schema, keys(pendingAccounts));
+    if (!pendingCurrencies.empty())
+        currencies->MatchRoleKeys(run, *schema, keys(pendingCurrencies));
+    if (run.Unsupported() || run.NotExact() || run.Lost())
+        return std::nullopt;
+    for (const Pending& entry : pendingAccounts) {
+        const std::int64_t account = accounts->FindKey(entry.key);
+        if (account >= 0)
+            list.At(entry.online, entry.index)
+                .Set(ColumnIndex(RoleColumn::Yuanbao), accounts->Text(account, 1));
+    }
+    for (const Pending& entry : pendingCurrencies) {
+        const std::int64_t currency = currencies->FindKey(entry.key);
+        if (currency < 0)
+            continue;
+        RoleRow& row = list.At(entry.online, entry.index);
+        row.Set(ColumnIndex(RoleColumn::Copper), currencies->Text(currency, 1));
+        row.Set(ColumnIndex(RoleColumn::BoundYuanbao), currencies->Text(currency, 2));
+    }
     return list.Finish();
 }
 
@@ -901,7 +984,7 @@ std::optional<RoleRows> PerRoleList(DbConnection& db)
     if (!rows.Valid())
         return std::nullopt;
     const PositionMap positions = ColumnsInOrder(rows);
-    const CellReader read(rows, positions);
+    const CellReader<RowSet> read(rows, positions);
     const int accountColumn = rows.ColumnIndex("user_id");
     const auto count = static_cast<std::size_t>(rows.RowCount());
     ListBuilder list(count);
@@ -1084,7 +1167,7 @@ std::optional<RoleRows> BatchedRoleList(DbConnection& db)
     if (!rows.Valid())
         return std::nullopt;
     const PositionMap positions = ColumnsInOrder(rows);
-    const CellReader read(rows, positions);
+    const CellReader<RowSet> read(rows, positions);
     const auto count = static_cast<std::size_t>(rows.RowCount());
     std::vector<std::string> accountKeys, roleIds;
     accountKeys.reserve(count);
