@@ -27,6 +27,10 @@ constexpr std::size_t kWord = sizeof(std::uint32_t);
 template <typename Cells> void TextRow::Assign(const Cells& cells)
 {
     const std::size_t count = cells.size();
+    if (count == 0) {
+        m_data.clear(); // one form for a row without cells, so that such rows are equal
+        return;
+    }
     std::size_t texts = 0;
     for (const auto& cell : cells)
         texts += std::string_view(cell).size();

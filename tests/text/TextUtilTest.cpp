@@ -224,6 +224,7 @@ TEST(Gbk, UnmappableAndInvalidInputCostOneQuestionMarkEach)
         [&](const auto& c) { EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8); });
 }
 
+// IsValidUtf8 says whether CleanUtf8 keeps the bytes as they are.
 TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
 {
     const struct
@@ -249,7 +250,10 @@ TEST(CleanUtf8, EachInvalidSequenceBecomesOneQuestionMark)
     };
     mrvn::test::ForEachRow(
         cases, [](const auto& c) { return c.in; },
-        [&](const auto& c) { EXPECT_EQ(CleanUtf8(c.in), c.out); });
+        [&](const auto& c) {
+            EXPECT_EQ(CleanUtf8(c.in), c.out);
+            EXPECT_EQ(IsValidUtf8(c.in), c.in == c.out);
+        });
 }
 
 TEST(ReplaceAll, LeftToRightWithoutRescanning)
