@@ -223,7 +223,7 @@ double DelayedRefresh(int roles, RoleListMethod method, int delayMs)
 
 std::filesystem::path Script()
 {
-    return std::filesystem::path(__FILE__).parent_path().parent_path() / "scripts" / "db-server.sh";
+    return MRVN_DB_SERVER_SCRIPT;
 }
 
 // Both algorithms must show the same cells.

@@ -126,7 +126,7 @@ double GapDuring(const std::function<void()>& work)
 
 std::filesystem::path Script()
 {
-    return std::filesystem::path(__FILE__).parent_path().parent_path() / "scripts" / "db-server.sh";
+    return MRVN_DB_SERVER_SCRIPT;
 }
 
 template <typename T> T* Child(QObject& root, const char* name)

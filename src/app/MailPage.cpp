@@ -3,6 +3,7 @@
 #include "app/AccountLookupUi.h"
 #include "app/AppEnvironment.h"
 #include "app/AuditUi.h"
+#include "app/Background.h"
 #include "app/DatabaseWorker.h"
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
@@ -28,7 +29,6 @@
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <ctime>
@@ -55,8 +55,6 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
       m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock))
 {
     setObjectName(QStringLiteral("发放邮件"));
-    connect(&m_searchWatcher, &QFutureWatcher<SearchShown>::finished, this,
-            [this] { ShowSearchResult(m_searchWatcher.result()); });
     QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),
                                     QStringLiteral("发放邮件：（即发即收，无需下线）"),
                                     QRect(8, 32, 480, 408)));
@@ -207,11 +205,7 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
     });
 }
 
-MailPage::~MailPage()
-{
-    // The window waits for a scan still running rather than leave it reading a freed page.
-    m_searchWatcher.waitForFinished();
-}
+MailPage::~MailPage() = default;
 
 void MailPage::SetReceiver(const QString& roleId)
 {
@@ -771,10 +765,10 @@ bool MailPage::SearchItemLibrary()
     m_searchStatus->setText(Text(kSearchStatusRunning));
     m_searchResult->clear();
 
-    // The scan runs on a pool thread so the window stays usable on a large catalogue; the
-    // watcher hands the result back on the window's thread.
+    // The scan runs on a pool thread so the window stays usable on a large catalogue; it takes
+    // its own copies of what it reads, and the result comes back on the window's thread.
     const std::string query = Std(m_searchQuery->text());
-    m_searchWatcher.setFuture(QtConcurrent::run([catalogue, query] {
+    RunInBackground(this, [catalogue, query] {
         const ItemSearchResult result = mrvn::SearchItemLibrary(catalogue, query);
         SearchShown shown;
         // The lines are joined by CR LF; the text box keeps its lines apart by LF.
@@ -786,7 +780,7 @@ bool MailPage::SearchItemLibrary()
                 QLatin1Char('\n') +
                 Text(kSearchResultCut).arg(result.shown).arg(result.matches - result.shown);
         return shown;
-    }));
+    }, [this](const SearchShown& shown) { ShowSearchResult(shown); });
     return true;
 }
 

@@ -3,7 +3,6 @@
 #include "app/Page.h"
 #include "mail/MailDispatch.h"
 
-#include <QFutureWatcher>
 
 #include <ctime>
 #include <filesystem>
@@ -116,7 +115,6 @@ private:
     QMenu* m_itemMenu;
     ReportView* m_archives;
     bool m_searchRunning = false;
-    QFutureWatcher<SearchShown> m_searchWatcher;
     QString m_pendingResult;
     std::size_t m_pendingMatches = 0;
     qsizetype m_pendingOffset = 0;

@@ -1,10 +1,10 @@
 #include "app/RoleListProxy.h"
 
+#include "app/Background.h"
 #include "app/TextTableModel.h"
 #include "db/RoleList.h"
 
 #include <QLocale>
-#include <QtConcurrent/QtConcurrentRun>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -258,7 +258,7 @@ void RoleListProxy::ApplyRows(PreparedRoleRows prepared)
     if (sortColumn() >= 0 || !m_foldedFilter.isEmpty())
         invalidate();
     // Walking the heap takes a while at 100,000 rows: not on the window's thread.
-    (void)QtConcurrent::run(&ReleaseFreedMemory);
+    RunInBackground(&ReleaseFreedMemory);
 }
 
 void ReleaseFreedMemory()
