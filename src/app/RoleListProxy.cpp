@@ -267,10 +267,10 @@ void ReleaseFreedMemory()
     // live ones; glibc keeps such pages unless asked. The next refresh needs about as much
     // again within a minute, and pages given back would cost a fault each to take again (at
     // 100,000 roles that doubled the refresh), so only an unusual surplus goes back: more
-    // free memory than a refresh of 100,000 roles leaves (about 60 MiB). Other C libraries
+    // free memory than a refresh of 100,000 roles leaves behind (about 60 MiB). Other C libraries
     // give large freed blocks back themselves.
 #ifdef __GLIBC__
-    constexpr std::size_t kKeptFreeBytes = std::size_t{96} << 20;
+    constexpr std::size_t kKeptFreeBytes = std::size_t{64} << 20;
     if (mallinfo2().fordblks > kKeptFreeBytes)
         malloc_trim(0);
 #endif
