@@ -60,9 +60,8 @@ Rows BaselineRoleList(DbConnection& db, TextTableModel* model)
     if (!model)
         return list;
     model->Clear();
-    const auto onlineCount = static_cast<std::size_t>(
-        std::count_if(list.begin(), list.end(),
-                      [](const RoleRow& row) { return row[0] != " - "; }));
+    const auto onlineCount = static_cast<std::size_t>(std::count_if(
+        list.begin(), list.end(), [](const RoleRow& row) { return row[0] != " - "; }));
     const auto set = [&](int at, const RoleRow& row) {
         for (int c = 0; c < static_cast<int>(row.size()); ++c)
             model->SetCell(at, c, std::string(row[static_cast<std::size_t>(c)]));
@@ -326,7 +325,8 @@ int main(int argc, char** argv)
         for (const char* kind : {"", "/cpu"}) {
             std::printf("        %s: query %.1f ms, prepare (any thread) %.1f ms, window thread "
                         "%.1f ms (limit 50), sum %.1f ms\n",
-                        *kind ? "client CPU" : "wall", Median(g_parts[parts + "/query" + kind]) * 1e3,
+                        *kind ? "client CPU" : "wall",
+                        Median(g_parts[parts + "/query" + kind]) * 1e3,
                         Median(g_parts[parts + "/prepare" + kind]) * 1e3,
                         Median(g_parts[parts + "/window" + kind]) * 1e3,
                         (Median(g_parts[parts + "/query" + kind]) +
@@ -345,7 +345,8 @@ int main(int argc, char** argv)
         if (db.Connect(params)) {
             std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> marks;
             db.SetStatementObserver([&](std::string_view sql) {
-                marks.emplace_back(std::string(sql.substr(0, 60)), std::chrono::steady_clock::now());
+                marks.emplace_back(std::string(sql.substr(0, 60)),
+                                   std::chrono::steady_clock::now());
             });
             const double cpu = ThreadCpu();
             QueryRoleList(db);
@@ -356,11 +357,11 @@ int main(int argc, char** argv)
                         "next statement; client CPU of the whole query %.0f ms):\n",
                         clientCpu * 1e3);
             for (std::size_t i = 0; i + 1 < marks.size(); ++i)
-                std::printf("  %8.1f  %s\n",
-                            std::chrono::duration<double>(marks[i + 1].second - marks[i].second)
-                                    .count() *
-                                1e3,
-                            marks[i].first.c_str());
+                std::printf(
+                    "  %8.1f  %s\n",
+                    std::chrono::duration<double>(marks[i + 1].second - marks[i].second).count() *
+                        1e3,
+                    marks[i].first.c_str());
         }
     }
 
@@ -399,7 +400,8 @@ int main(int argc, char** argv)
             }
         }
         std::printf("\nresident memory: %.0f MiB before the list; after refreshes 1..5 of 100000 "
-                    "roles:", baseMiB);
+                    "roles:",
+                    baseMiB);
         for (const double mib : after)
             std::printf(" %.0f", mib);
         std::printf(" MiB (list's share after five: %.0f MiB)\n",

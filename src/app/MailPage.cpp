@@ -768,19 +768,22 @@ bool MailPage::SearchItemLibrary()
     // The scan runs on a pool thread so the window stays usable on a large catalogue; it takes
     // its own copies of what it reads, and the result comes back on the window's thread.
     const std::string query = Std(m_searchQuery->text());
-    RunInBackground(this, [catalogue, query] {
-        const ItemSearchResult result = mrvn::SearchItemLibrary(catalogue, query);
-        SearchShown shown;
-        // The lines are joined by CR LF; the text box keeps its lines apart by LF.
-        shown.text = QString::fromStdString(ReplaceAll(result.text, "\r\n", "\n"));
-        shown.matches = result.matches;
-        // The operator learns that lines were left out, and how many, where they end.
-        if (result.shown < result.matches)
-            shown.text +=
-                QLatin1Char('\n') +
-                Text(kSearchResultCut).arg(result.shown).arg(result.matches - result.shown);
-        return shown;
-    }, [this](const SearchShown& shown) { ShowSearchResult(shown); });
+    RunInBackground(
+        this,
+        [catalogue, query] {
+            const ItemSearchResult result = mrvn::SearchItemLibrary(catalogue, query);
+            SearchShown shown;
+            // The lines are joined by CR LF; the text box keeps its lines apart by LF.
+            shown.text = QString::fromStdString(ReplaceAll(result.text, "\r\n", "\n"));
+            shown.matches = result.matches;
+            // The operator learns that lines were left out, and how many, where they end.
+            if (result.shown < result.matches)
+                shown.text +=
+                    QLatin1Char('\n') +
+                    Text(kSearchResultCut).arg(result.shown).arg(result.matches - result.shown);
+            return shown;
+        },
+        [this](const SearchShown& shown) { ShowSearchResult(shown); });
     return true;
 }
 

@@ -3,7 +3,6 @@
 #include "app/Page.h"
 #include "mail/MailDispatch.h"
 
-
 #include <ctime>
 #include <filesystem>
 #include <functional>

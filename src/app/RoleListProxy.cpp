@@ -182,8 +182,7 @@ std::vector<std::uint32_t> CollationRanks(const std::vector<std::string_view>& t
     rowDistinct.reserve(texts.size());
     std::vector<QCollatorSortKey> keys;
     for (const std::string_view text : texts) {
-        const auto [it, added] =
-            distinctOf.emplace(text, static_cast<std::uint32_t>(keys.size()));
+        const auto [it, added] = distinctOf.emplace(text, static_cast<std::uint32_t>(keys.size()));
         if (added)
             keys.push_back(collator.sortKey(
                 QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));

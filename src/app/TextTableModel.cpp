@@ -56,8 +56,8 @@ namespace {
 // subsequence: the rows that keep their place relative to each other.
 std::vector<bool> LongestIncreasing(const std::vector<int>& sequence)
 {
-    std::vector<int> tailValue;  // smallest last value of an increasing run of each length
-    std::vector<int> tailIndex;  // where that value sits in `sequence`
+    std::vector<int> tailValue; // smallest last value of an increasing run of each length
+    std::vector<int> tailIndex; // where that value sits in `sequence`
     std::vector<int> previous(sequence.size(), -1);
     for (std::size_t i = 0; i < sequence.size(); ++i) {
         const int value = sequence[i];

@@ -643,8 +643,8 @@ private:
         for (std::size_t first = 0; first < keys.size(); first += kAskedPerStatement) {
             std::vector<std::string_view> open(
                 keys.begin() + static_cast<std::ptrdiff_t>(first),
-                keys.begin() + static_cast<std::ptrdiff_t>(
-                                   std::min(keys.size(), first + kAskedPerStatement)));
+                keys.begin() +
+                    static_cast<std::ptrdiff_t>(std::min(keys.size(), first + kAskedPerStatement)));
             while (!open.empty()) {
                 std::string sql = "SELECT CASE";
                 std::string in;
@@ -1089,8 +1089,7 @@ private:
                 in.append(i == 0 ? "" : ",").append(literal);
             }
             sql.append(" END,").append(FieldList()).append(" FROM ").append(m_table);
-            sql.append(" WHERE ").append(m_key).append(" IN (").append(in).append(
-                ") ORDER BY id");
+            sql.append(" WHERE ").append(m_key).append(" IN (").append(in).append(") ORDER BY id");
             if (!m_db.ExecSql(sql)) {
                 if (m_db.ConnectionLost())
                     return false;
@@ -1113,7 +1112,8 @@ private:
                 const std::int64_t at = told ? TextToInt64(std::string_view(told, length)) : -1;
                 if (at < 0 || at >= static_cast<std::int64_t>(open.size()))
                     continue;
-                Values& values = m_values[std::string(distinct[open[static_cast<std::size_t>(at)]])];
+                Values& values =
+                    m_values[std::string(distinct[open[static_cast<std::size_t>(at)]])];
                 values.assign(m_fields.size(), std::string());
                 for (std::size_t f = 0; f < m_fields.size(); ++f) {
                     const char* cell = rows.CellAt(r, static_cast<int>(f) + 1, length);
@@ -1138,8 +1138,8 @@ private:
     {
         for (const std::size_t index : open) {
             const std::string key(distinct[index]);
-            RowSet rows =
-                m_db.SelectRows(m_table, FieldList(), m_key + "=" + m_db.QuoteString(key), "id DESC");
+            RowSet rows = m_db.SelectRows(m_table, FieldList(), m_key + "=" + m_db.QuoteString(key),
+                                          "id DESC");
             if (!rows.Valid() && m_db.ConnectionLost())
                 return false;
             if (!rows.Valid() || rows.RowCount() == 0)

@@ -307,8 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UpdateCase{"Unchanged", {"1:a", "2:b", "3:c"}, {"1:a", "2:b", "3:c"}},
         UpdateCase{"OneCell", {"1:a", "2:b", "3:c"}, {"1:a", "2:x", "3:c"}, 0, 0, 1},
-        UpdateCase{"AdjacentCellsOneSignal", {"1:a", "2:b", "3:c"}, {"1:x", "2:y", "3:c"}, 0, 0,
-                   1},
+        UpdateCase{"AdjacentCellsOneSignal", {"1:a", "2:b", "3:c"}, {"1:x", "2:y", "3:c"}, 0, 0, 1},
         UpdateCase{"TwoRuns", {"1:a", "2:b", "3:c"}, {"1:x", "2:b", "3:z"}, 0, 0, 2},
         UpdateCase{"AddedAtTopAndEnd", {"1:a", "2:b"}, {"0:z", "1:a", "2:b", "3:c", "4:d"}, 0, 2},
         UpdateCase{"RemovedRange", {"1:a", "2:b", "3:c", "4:d", "5:e"}, {"1:a", "5:e"}, 1},
@@ -331,8 +330,8 @@ TEST(RoleListApply, PreparedRowsShowAsAFreshFill)
 {
     const RoleRows before = RowsWith(kName, {"张三", "李四", "王五", "abc", "张飞", "赵六"});
     RoleRows after = before;
-    after[1].Set(kName, "张四");                        // changed
-    after.erase(after.begin() + 2);                   // removed
+    after[1].Set(kName, "张四");                                      // changed
+    after.erase(after.begin() + 2);                                   // removed
     std::rotate(after.begin(), after.begin() + 3, after.begin() + 4); // moved to the top
     RoleRow added(kRoleListColumns);
     added.Set(kRoleId, "9");
@@ -371,8 +370,7 @@ TEST(RoleListApply, PreparedRowsShowAsAFreshFill)
         fresh.SetFilterText(c.filter);
         EXPECT_EQ(Shown(proxy, model, kRoleId), Shown(fresh, freshModel, kRoleId));
         EXPECT_GT(proxy.rowCount(), 0);
-        EXPECT_TRUE(findings.Findings().isEmpty())
-            << findings.Findings().join(u'\n').toStdString();
+        EXPECT_TRUE(findings.Findings().isEmpty()) << findings.Findings().join(u'\n').toStdString();
     }
 }
 

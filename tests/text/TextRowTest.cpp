@@ -23,13 +23,41 @@ TEST(TextRow, CellsAsMadeAndChanged)
         {"empty cells", TextRow(std::size_t{3}), {"", "", ""}},
         {"from a list", TextRow{"1", "", "名称", withZero}, {"1", "", "名称", withZero}},
         {"from strings", TextRow(Cells{"x", "yy"}), {"x", "yy"}},
-        {"a cell replaced", [] { TextRow r{"a", "b", "c"}; r.Set(1, "长一些的文字"); return r; }(),
+        {"a cell replaced",
+         [] {
+             TextRow r{"a", "b", "c"};
+             r.Set(1, "长一些的文字");
+             return r;
+         }(),
          {"a", "长一些的文字", "c"}},
-        {"a cell past the end", [] { TextRow r{"a"}; r.Set(3, "d"); return r; }(),
+        {"a cell past the end",
+         [] {
+             TextRow r{"a"};
+             r.Set(3, "d");
+             return r;
+         }(),
          {"a", "", "", "d"}},
-        {"emptied", [] { TextRow r{"a", "b"}; r.Set(0, ""); return r; }(), {"", "b"}},
-        {"padded", [] { TextRow r{"a"}; r.resize(3); return r; }(), {"a", "", ""}},
-        {"cut", [] { TextRow r{"a", "b", "c"}; r.resize(1); return r; }(), {"a"}},
+        {"emptied",
+         [] {
+             TextRow r{"a", "b"};
+             r.Set(0, "");
+             return r;
+         }(),
+         {"", "b"}},
+        {"padded",
+         [] {
+             TextRow r{"a"};
+             r.resize(3);
+             return r;
+         }(),
+         {"a", "", ""}},
+        {"cut",
+         [] {
+             TextRow r{"a", "b", "c"};
+             r.resize(1);
+             return r;
+         }(),
+         {"a"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
