@@ -1,5 +1,7 @@
 #include "app/TextTableModel.h"
 
+#include "text/KeyIndex.h"
+
 #include <algorithm>
 #include <functional>
 #include <string_view>
@@ -81,57 +83,6 @@ std::vector<bool> LongestIncreasing(const std::vector<int>& sequence)
     return kept;
 }
 
-// Row numbers by key text, in one flat table: no allocation per row, one probe per lookup.
-class KeyIndex
-{
-public:
-    explicit KeyIndex(std::size_t count)
-    {
-        std::size_t capacity = 16;
-        while (capacity < 2 * count)
-            capacity *= 2;
-        m_slots.assign(capacity, Slot{});
-        m_mask = capacity - 1;
-    }
-
-    // The row already there under this key, or -1 after adding `row`.
-    int Add(std::string_view key, int row)
-    {
-        const std::size_t hash = std::hash<std::string_view>{}(key);
-        for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
-            Slot& slot = m_slots[at];
-            if (slot.row < 0) {
-                slot = {hash, row, key};
-                return -1;
-            }
-            if (slot.hash == hash && slot.key == key)
-                return slot.row;
-        }
-    }
-
-    int Find(std::string_view key) const
-    {
-        const std::size_t hash = std::hash<std::string_view>{}(key);
-        for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
-            const Slot& slot = m_slots[at];
-            if (slot.row < 0)
-                return -1;
-            if (slot.hash == hash && slot.key == key)
-                return slot.row;
-        }
-    }
-
-private:
-    struct Slot
-    {
-        std::size_t hash = 0;
-        int row = -1;
-        std::string_view key;
-    };
-    std::vector<Slot> m_slots;
-    std::size_t m_mask = 0;
-};
-
 } // namespace
 
 void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
@@ -160,7 +111,7 @@ void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
                 ResetRows(std::move(rows));
                 return;
             }
-            target[i] = newIndex.Find(oldKey);
+            target[i] = static_cast<int>(newIndex.Find(oldKey));
         }
     }
     const std::vector<bool> kept = LongestIncreasing(target);

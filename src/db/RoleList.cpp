@@ -2,6 +2,7 @@
 
 #include "db/SqlPortability.h"
 #include "text/DateTime.h"
+#include "text/KeyIndex.h"
 #include "text/TextUtil.h"
 
 #include <algorithm>
@@ -288,6 +289,25 @@ std::string BuildClassQuery(const LookupTable& lookup, const Schema& schema)
            " ORDER BY NULL";
 }
 
+// Tells for each row of `from` whose `key` equals one of the literals the first literal it
+// equals (its place in the list), then `fields`:
+//   SELECT CASE WHEN key=<l0> THEN 0 WHEN key=<l1> THEN 1 ... END, fields FROM from
+//   WHERE key IN (<l0>,<l1>,...) tail
+std::string WhichLiteralQuery(std::string_view key, const std::vector<std::string>& literals,
+                              std::string_view fields, std::string_view from, std::string_view tail)
+{
+    std::string sql = "SELECT CASE";
+    std::string in;
+    for (std::size_t i = 0; i < literals.size(); ++i) {
+        sql.append(" WHEN ").append(key).append("=").append(literals[i]);
+        sql.append(" THEN ").append(std::to_string(i));
+        in.append(i == 0 ? "" : ",").append(literals[i]);
+    }
+    sql.append(" END,").append(fields).append(" FROM ").append(from);
+    sql.append(" WHERE ").append(key).append(" IN (").append(in).append(")").append(tail);
+    return sql;
+}
+
 // A role key (hexadecimal bytes in the key's character set) as a literal the key's collation
 // compares, whatever the connection's character set.
 std::string KeyLiteral(const ColumnInfo& key, std::string_view hex)
@@ -408,71 +428,6 @@ std::string CellText(const char* cell, std::size_t length)
 {
     return std::string(CellView(cell, length));
 }
-
-// Key text -> row number, in one flat table: no allocation per key, one probe per lookup
-// (100,000 roles look up twice each per refresh).
-class RowIndex
-{
-public:
-    void Reserve(std::size_t count)
-    {
-        std::size_t capacity = 16;
-        while (capacity < 2 * count)
-            capacity *= 2;
-        m_slots.assign(capacity, Slot{});
-        m_mask = capacity - 1;
-    }
-
-    // A key already there takes the new row.
-    void Set(std::string_view key, std::int64_t row)
-    {
-        if (2 * (m_used + 1) > m_slots.size())
-            Grow();
-        Slot& slot = Probe(key, std::hash<std::string_view>{}(key));
-        if (slot.row < 0)
-            ++m_used;
-        slot = {std::hash<std::string_view>{}(key), row, key};
-    }
-
-    std::int64_t Find(std::string_view key) const
-    {
-        if (m_slots.empty())
-            return -1;
-        return const_cast<RowIndex*>(this)->Probe(key, std::hash<std::string_view>{}(key)).row;
-    }
-
-private:
-    struct Slot
-    {
-        std::size_t hash = 0;
-        std::int64_t row = -1;
-        std::string_view key;
-    };
-
-    Slot& Probe(std::string_view key, std::size_t hash)
-    {
-        for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
-            Slot& slot = m_slots[at];
-            if (slot.row < 0 || (slot.hash == hash && slot.key == key))
-                return slot;
-        }
-    }
-
-    void Grow()
-    {
-        std::vector<Slot> old = std::move(m_slots);
-        Reserve(std::max<std::size_t>(16, old.size()));
-        m_used = 0;
-        for (const Slot& slot : old) {
-            if (slot.row >= 0)
-                Set(slot.key, slot.row);
-        }
-    }
-
-    std::vector<Slot> m_slots;
-    std::size_t m_mask = 0;
-    std::size_t m_used = 0;
-};
 
 // Matchable key -> row of a lookup table. Rows come in ascending id, so the last one stored
 // for a key is the one with the highest id, the row the per-role statement ("order by id
@@ -632,11 +587,9 @@ private:
         return classes.Valid();
     }
 
-    // Which table key each of `keys` equals, for up to kAskedPerStatement keys a statement:
-    //   SELECT CASE WHEN key=<k1> THEN 0 WHEN key=<k2> THEN 1 ... END, HEX(key) FROM table
-    //   WHERE key IN (<k1>,<k2>,...)
-    // tells for each row the first of the keys it equals; keys of one class after the first
-    // are asked again without it. False when a statement failed.
+    // Which table key each of `keys` equals (WhichLiteralQuery), for up to kAskedPerStatement
+    // keys a statement; keys of one class after the first are asked again without it. False
+    // when a statement failed.
     bool AskRoleKeys(BoundedRun& run, const std::vector<std::string_view>& keys)
     {
         const std::string column = "b." + DbConnection::QuoteIdentifier(m_lookup.key.name);
@@ -646,17 +599,12 @@ private:
                 keys.begin() +
                     static_cast<std::ptrdiff_t>(std::min(keys.size(), first + kAskedPerStatement)));
             while (!open.empty()) {
-                std::string sql = "SELECT CASE";
-                std::string in;
-                for (std::size_t i = 0; i < open.size(); ++i) {
-                    const std::string literal = KeyLiteral(m_lookup.key, open[i]);
-                    sql.append(" WHEN ").append(column).append("=").append(literal);
-                    sql.append(" THEN ").append(std::to_string(i));
-                    in.append(i == 0 ? "" : ",").append(literal);
-                }
-                sql.append(" END,HEX(").append(column).append(") FROM ").append(m_lookup.table);
-                sql.append(" b WHERE ").append(column).append(" IN (").append(in).append(")");
-                RowSet rows = run.TrySelect(sql);
+                std::vector<std::string> literals;
+                for (const std::string_view key : open)
+                    literals.push_back(KeyLiteral(m_lookup.key, key));
+                RowSet rows =
+                    run.TrySelect(WhichLiteralQuery(column, literals, "HEX(" + column + ")",
+                                                    m_lookup.table + std::string(" b"), ""));
                 if (!rows.Valid())
                     return false;
                 std::vector<bool> told(open.size(), false);
@@ -695,7 +643,7 @@ private:
     RowSet m_rows;
     // Row of the highest id for each canonical key; the views point into m_rows or m_classKey,
     // whose nodes do not move.
-    RowIndex m_rowOf;
+    KeyIndex m_rowOf;
     // Table key -> the first table key of its class, for classes of more than one byte string.
     KeyMap m_classKey;
     // Role key without a table key of its bytes -> the canonical table key it equals.
@@ -891,11 +839,15 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& 
     // find one: their cells are filled in once the server has said which.
     struct Pending
     {
-        bool online;
-        std::size_t index;
-        std::string key;
+        std::vector<std::pair<bool, std::size_t>> rows; // online, place in ListBuilder
+        std::vector<std::string> keys;
+        void Add(bool online, std::size_t index, std::string key)
+        {
+            rows.emplace_back(online, index);
+            keys.push_back(std::move(key));
+        }
     };
-    std::vector<Pending> pendingAccounts, pendingCurrencies;
+    Pending pendingAccounts, pendingCurrencies;
     const CellReader<RowStream> read(rows, query.positions);
     ListBuilder list(0);
     RowMaker maker;
@@ -922,38 +874,33 @@ std::optional<RoleRows> BoundedRoleList(BoundedRun& run, const RoleListOptions& 
         RoleRow row = maker.Make(read, rows, query.accountNameColumn, money, online);
         const std::size_t index = list.Add(std::move(row), online);
         if (accountPending && query.accountKeyColumn >= 0)
-            pendingAccounts.push_back({online, index, keyOf(query.accountKeyColumn)});
+            pendingAccounts.Add(online, index, keyOf(query.accountKeyColumn));
         if (currencyPending && query.currencyKeyColumn >= 0)
-            pendingCurrencies.push_back({online, index, keyOf(query.currencyKeyColumn)});
+            pendingCurrencies.Add(online, index, keyOf(query.currencyKeyColumn));
     }
     if (run.StreamFailed())
         return std::nullopt;
     rows = RowStream();
 
-    const auto keys = [](const std::vector<Pending>& pending) {
-        std::vector<std::string> found;
-        found.reserve(pending.size());
-        for (const Pending& entry : pending)
-            found.push_back(entry.key);
-        return found;
-    };
-    if (!pendingAccounts.empty())
-        accounts->MatchRoleKeys(run, *schema, keys(pendingAccounts));
-    if (!pendingCurrencies.empty())
-        currencies->MatchRoleKeys(run, *schema, keys(pendingCurrencies));
+    if (!pendingAccounts.keys.empty())
+        accounts->MatchRoleKeys(run, *schema, pendingAccounts.keys);
+    if (!pendingCurrencies.keys.empty())
+        currencies->MatchRoleKeys(run, *schema, pendingCurrencies.keys);
     if (run.Unsupported() || run.NotExact() || run.Lost())
         return std::nullopt;
-    for (const Pending& entry : pendingAccounts) {
-        const std::int64_t account = accounts->FindKey(entry.key);
+    for (std::size_t i = 0; i < pendingAccounts.keys.size(); ++i) {
+        const std::int64_t account = accounts->FindKey(pendingAccounts.keys[i]);
+        const auto [online, index] = pendingAccounts.rows[i];
         if (account >= 0)
-            list.At(entry.online, entry.index)
+            list.At(online, index)
                 .Set(ColumnIndex(RoleColumn::Yuanbao), accounts->Text(account, 1));
     }
-    for (const Pending& entry : pendingCurrencies) {
-        const std::int64_t currency = currencies->FindKey(entry.key);
+    for (std::size_t i = 0; i < pendingCurrencies.keys.size(); ++i) {
+        const std::int64_t currency = currencies->FindKey(pendingCurrencies.keys[i]);
         if (currency < 0)
             continue;
-        RoleRow& row = list.At(entry.online, entry.index);
+        const auto [online, index] = pendingCurrencies.rows[i];
+        RoleRow& row = list.At(online, index);
         row.Set(ColumnIndex(RoleColumn::Copper), currencies->Text(currency, 1));
         row.Set(ColumnIndex(RoleColumn::BoundYuanbao), currencies->Text(currency, 2));
     }
@@ -1080,17 +1027,11 @@ private:
         std::vector<std::size_t> open(literals.size());
         std::iota(open.begin(), open.end(), first);
         while (!open.empty()) {
-            std::string sql = "SELECT CASE";
-            std::string in;
-            for (std::size_t i = 0; i < open.size(); ++i) {
-                const std::string& literal = literals[open[i] - first];
-                sql.append(" WHEN ").append(m_key).append("=").append(literal);
-                sql.append(" THEN ").append(std::to_string(i));
-                in.append(i == 0 ? "" : ",").append(literal);
-            }
-            sql.append(" END,").append(FieldList()).append(" FROM ").append(m_table);
-            sql.append(" WHERE ").append(m_key).append(" IN (").append(in).append(") ORDER BY id");
-            if (!m_db.ExecSql(sql)) {
+            std::vector<std::string> asked;
+            for (const std::size_t index : open)
+                asked.push_back(literals[index - first]);
+            if (!m_db.ExecSql(
+                    WhichLiteralQuery(m_key, asked, FieldList(), m_table, " ORDER BY id"))) {
                 if (m_db.ConnectionLost())
                     return false;
                 // No such table or column: every key's statement would fail alike, and a
