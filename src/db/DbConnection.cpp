@@ -85,12 +85,13 @@ double LeadingDouble(const char* text, std::size_t length)
 
 // ---- RowSet ---------------------------------------------------------------------------
 
+struct ResultDeleter
+{
+    void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
+};
+
 struct RowSet::Impl
 {
-    struct ResultDeleter
-    {
-        void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
-    };
     std::unique_ptr<MYSQL_RES, ResultDeleter> result;
     int columns = 0;
     // Row pointers and cell lengths taken once at construction: a cursor move is then an
@@ -489,32 +490,33 @@ bool DbConnection::ExecSql(std::string_view sql)
     return true;
 }
 
-RowSet DbConnection::StoreResult()
+st_mysql_res* DbConnection::TakeResult(bool stream)
 {
     if (!m_handle)
-        return {};
+        return nullptr;
     MYSQL_RES* result = nullptr;
     {
         const Waiting waiting(m_waitingSince);
-        result = mysql_store_result(m_handle.get());
+        result = stream ? mysql_use_result(m_handle.get()) : mysql_store_result(m_handle.get());
     }
-    if (!result) {
-        if (mysql_errno(m_handle.get()) != 0) {
-            m_lastError = mysql_errno(m_handle.get());
-            m_affected = -1;
-        }
+    if (!result && mysql_errno(m_handle.get()) != 0) {
+        m_lastError = mysql_errno(m_handle.get());
+        m_affected = -1;
+    }
+    return result;
+}
+
+RowSet DbConnection::StoreResult()
+{
+    MYSQL_RES* result = TakeResult(false);
+    if (!result)
         return {};
-    }
     m_affected = static_cast<std::int64_t>(mysql_num_rows(result));
     return RowSet(result);
 }
 
 struct RowStream::Impl
 {
-    struct ResultDeleter
-    {
-        void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
-    };
     std::unique_ptr<MYSQL_RES, ResultDeleter> result;
     MYSQL* handle = nullptr;
     std::atomic<std::int64_t>* waitingSince = nullptr;
@@ -580,20 +582,9 @@ bool RowStream::ReadField(int column, std::int64_t& value) const
 
 RowStream DbConnection::UseResult()
 {
-    if (!m_handle)
+    MYSQL_RES* result = TakeResult(true);
+    if (!result)
         return {};
-    MYSQL_RES* result = nullptr;
-    {
-        const Waiting waiting(m_waitingSince);
-        result = mysql_use_result(m_handle.get());
-    }
-    if (!result) {
-        if (mysql_errno(m_handle.get()) != 0) {
-            m_lastError = mysql_errno(m_handle.get());
-            m_affected = -1;
-        }
-        return {};
-    }
     RowStream stream;
     stream.m_impl = std::make_unique<RowStream::Impl>();
     stream.m_impl->result.reset(result);

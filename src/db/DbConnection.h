@@ -227,6 +227,9 @@ private:
         void operator()(st_mysql* handle) const;
     };
     void NoteConnectionId();
+    // The pending answer, stored whole or to be read as it arrives; nullptr without one (the
+    // error, if any, is kept).
+    st_mysql_res* TakeResult(bool stream);
 
     std::unique_ptr<st_mysql, Deleter> m_handle;
     // Held while m_handle changes and while Abort uses it.
