@@ -86,7 +86,8 @@ std::size_t MemmemScan(std::string_view buffer, const std::string& needle)
     const char* at = buffer.data();
     const char* const end = buffer.data() + buffer.size();
     while (at < end) {
-        const void* hit = memmem(at, static_cast<std::size_t>(end - at), needle.data(), needle.size());
+        const void* hit =
+            memmem(at, static_cast<std::size_t>(end - at), needle.data(), needle.size());
         if (!hit)
             break;
         ++records;
@@ -207,8 +208,7 @@ int main(int argc, char** argv)
     const std::vector<Needle> needles = {
         {"rare", [](const Catalogue& c) { return mrvn::catalogue::RecordId(c.records * 2 / 3); },
          mrvn::kMaxResultLines},
-        {"every", [](const Catalogue&) { return std::string("rarelevel"); },
-         mrvn::kMaxResultLines},
+        {"every", [](const Catalogue&) { return std::string("rarelevel"); }, mrvn::kMaxResultLines},
         {"every_all", [](const Catalogue&) { return std::string("rarelevel"); }, SIZE_MAX},
     };
     std::vector<std::string> cases;
@@ -230,7 +230,9 @@ int main(int argc, char** argv)
                                              })
                     ->Unit(benchmark::kMillisecond)
                     ->UseManualTime()
-                    ->Iterations(way == Way::PerRecord ? 1 : way == Way::Fresh ? 5 : 11);
+                    ->Iterations(way == Way::PerRecord ? 1
+                                 : way == Way::Fresh   ? 5
+                                                       : 11);
             }
             cases.push_back(prefix);
         }
@@ -248,9 +250,8 @@ int main(int argc, char** argv)
         std::printf("\n%s medians in ms; limits: 100MB rare warm <= 25 ms and <= 1.2x memmem, "
                     "every <= 120 ms, changed <= read + 1.2x memmem\n",
                     table == &g_seconds ? "wall" : "CPU");
-        std::printf("%-16s %8s %8s %8s %8s %8s %10s %10s %10s %10s\n", "case", "memmem",
-                    "read", "warm", "changed", "fresh", "per_record", "warm/mm", "rd+1.2mm",
-                    "per/warm");
+        std::printf("%-16s %8s %8s %8s %8s %8s %10s %10s %10s %10s\n", "case", "memmem", "read",
+                    "warm", "changed", "fresh", "per_record", "warm/mm", "rd+1.2mm", "per/warm");
         for (const std::string& c : cases) {
             const double mm = ms(c + "/memmem"), rd = ms(c + "/read"), warm = ms(c + "/warm"),
                          changed = ms(c + "/changed"), fresh = ms(c + "/fresh"),

@@ -1,28 +1,32 @@
-// Sorting and filtering the role list at 100,000 synthetic roles, in the view the window uses
-// (offscreen), against a baseline measured in the same run: a proxy that compares through
-// QCollator::compare and parses numbers in every comparison, and filters by converting each
-// cell on every keystroke with Qt's per-range row removal. No database is needed.
+// The role list's window side at 100,000 synthetic roles in the view the window uses
+// (offscreen): the refresh the database thread hands over as a difference (RoleListKeeper,
+// RoleListProxy::ApplyChange) against today's, measured in the same run: the whole list
+// prepared again (PrepareRoleRows), a difference worked out on the window's thread
+// (TextTableModel::UpdateRows) and a QSortFilterProxyModel that sorts everything again
+// (bench/legacy). No database is needed.
 //
-// Every timed step starts after a fresh fill of the rows, as after the minute's refresh. The
-// baseline's fill is a reset, so its keys are built inside the measurement; ours is
-// ApplyRows(PrepareRoleRows(...)), whose preparation runs on the database thread in the
-// program, so the collation places are ready when the step starts and the preparation is
-// timed as a step of its own ("prepare"). "apply-*" time the window thread's part of a
-// refresh in which 1% of the roles changed a cell and 0.05% went on or off line.
+// Every timed step starts after a fresh fill of the rows. "apply-*" time the window thread's
+// part of a refresh in which 1% of the roles changed their level and 0.05% went on line (and
+// so moved to the top), with the view's layout and paint; "prepare" times the part that runs
+// on the database thread. Wall time and the thread's CPU time are both printed: on a busy
+// machine the wall time also counts waits for a core.
+#include "LegacyRoleList.h"
 #include "app/ReportView.h"
+#include "app/RoleListChange.h"
 #include "app/RoleListProxy.h"
 #include "app/TextTableModel.h"
 #include "db/RoleList.h"
 
 #include <QApplication>
-#include <QCollator>
-#include <QSortFilterProxyModel>
+#include <QTreeView>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -32,14 +36,25 @@ namespace {
 
 using namespace mrvn;
 
-constexpr int kRoles = 100000;
+// MRVN_BENCH_ROLES sets another number of roles (1000000 to see how the steps grow).
+const int kRoles = qEnvironmentVariableIsSet("MRVN_BENCH_ROLES")
+                       ? qEnvironmentVariableIntValue("MRVN_BENCH_ROLES")
+                       : 100000;
 constexpr int kName = ColumnIndex(RoleColumn::Name);
+constexpr int kLevel = ColumnIndex(RoleColumn::Level);
 constexpr int kPower = ColumnIndex(RoleColumn::BattlePower);
 constexpr int kRoleId = ColumnIndex(RoleColumn::RoleId);
 
-// Seconds of every timed step, by label; the summary gives the median and the fastest, since
-// the machine may be busy with other work while the benchmark runs.
+// Wall and CPU seconds of every timed step, by label; the summary gives the median, since the
+// machine may be busy with other work while the benchmark runs.
 std::map<std::string, std::vector<double>> g_seconds;
+
+double ThreadCpu()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 RoleRows SyntheticRoles()
 {
@@ -60,7 +75,7 @@ RoleRows SyntheticRoles()
                                               : std::string(surnames[random() % 16]) +
                                                     given[random() % 16] + given[random() % 16];
         row.Set(kName, name + std::to_string(random() % 100));
-        row.Set(ColumnIndex(RoleColumn::Level), std::to_string(1 + random() % 120));
+        row.Set(kLevel, std::to_string(1 + random() % 120));
         row.Set(ColumnIndex(RoleColumn::Copper), std::to_string(random() % 1000000000));
         row.Set(ColumnIndex(RoleColumn::Yuanbao), std::to_string(random() % 100000));
         row.Set(ColumnIndex(RoleColumn::BoundYuanbao), std::to_string(random() % 100000));
@@ -76,62 +91,43 @@ RoleRows SyntheticRoles()
                       1 + pick(28), pick(24), pick(60), pick(60));
         row.Set(ColumnIndex(RoleColumn::Created), date);
         row.Set(ColumnIndex(RoleColumn::LastOffline), date);
-        row.Set(kRoleId, std::to_string(online ? 1000000 + i : 1000000 + kRoles - i));
+        // Unique ids: online roles ascending, the others descending, as the query gives them.
+        row.Set(kRoleId, std::to_string(online ? 10000000 + i : 30000000 - i));
         rows.push_back(std::move(row));
     }
     return rows;
 }
 
-// The first thing one would write: compare through the collator and parse in lessThan, and
-// let Qt filter with its own row-range removals.
-class NaiveRoleProxy : public QSortFilterProxyModel
+const RoleRows& Rows()
 {
-public:
-    NaiveRoleProxy(TextTableModel& source, QObject* parent)
-        : QSortFilterProxyModel(parent), m_collator(QLocale(QLocale::Chinese, QLocale::China))
-    {
-        m_collator.setNumericMode(true);
-        setSourceModel(&source);
-        setDynamicSortFilter(true);
-    }
-    void SetFilterText(const QString& text)
-    {
-        m_filter = text;
-        invalidateFilter();
-    }
+    static const RoleRows rows = SyntheticRoles();
+    return rows;
+}
 
-protected:
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
-    {
-        const QString a = left.data().toString();
-        const QString b = right.data().toString();
-        if (RoleListProxy::KindOf(left.column()) == RoleListProxy::SortKind::Text)
-            return m_collator.compare(a, b) < 0;
-        const rolelist::ParsedNumber x = rolelist::ParseNumber(a.toStdString());
-        const rolelist::ParsedNumber y = rolelist::ParseNumber(b.toStdString());
-        if (x.present != y.present)
-            return !x.present;
-        return x.whole != y.whole ? x.whole < y.whole : x.fraction < y.fraction;
-    }
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
-    {
-        if (m_filter.isEmpty())
-            return true;
-        const QAbstractItemModel* source = sourceModel();
-        return source->index(row, kName, parent)
-                   .data()
-                   .toString()
-                   .contains(m_filter, Qt::CaseInsensitive) ||
-               source->index(row, kRoleId, parent)
-                   .data()
-                   .toString()
-                   .contains(m_filter, Qt::CaseInsensitive);
-    }
-
-private:
-    QCollator m_collator;
-    QString m_filter;
-};
+// The rows of the next minute: 1% with a new level, 0.05% moved between the online block and
+// the others (and so to another place: to the top, which a vector pays for by moving every row,
+// hence the list is built anew).
+const RoleRows& ChangedRows()
+{
+    static const RoleRows rows = [] {
+        RoleRows rows = Rows();
+        for (std::size_t i = 0; i < rows.size(); i += 100)
+            rows[i].Set(kLevel, std::string(rows[i][kLevel]) + "0");
+        RoleRows moved, others;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (i % 2000 == 7) {
+                rows[i].Set(ColumnIndex(RoleColumn::Online), "在线");
+                moved.push_back(std::move(rows[i]));
+            } else {
+                others.push_back(std::move(rows[i]));
+            }
+        }
+        std::reverse(moved.begin(), moved.end());
+        std::move(others.begin(), others.end(), std::back_inserter(moved));
+        return moved;
+    }();
+    return rows;
+}
 
 std::vector<ReportColumn> Columns()
 {
@@ -141,106 +137,140 @@ std::vector<ReportColumn> Columns()
     return columns;
 }
 
-// One shown list (view, model, proxy) per side, filled once per timed step.
-struct Side
+QStringList Headers()
 {
-    explicit Side(bool naive) : view(QStringLiteral("list"), Columns())
+    QStringList headers;
+    for (int i = 0; i < kRoleListColumns; ++i)
+        headers << QString::number(i);
+    return headers;
+}
+
+// One shown list: the window's (ReportView, RoleListProxy, a keeper standing for the database
+// thread) or today's (the legacy model and proxy in a tree view set up as ReportView does).
+class Side
+{
+public:
+    explicit Side(bool today) : m_today(today)
     {
-        if (naive) {
-            naiveProxy = new NaiveRoleProxy(view.Model(), &view);
-            view.SetProxy(naiveProxy);
+        if (today) {
+            m_legacyModel = std::make_unique<legacy::TextTableModel>(Headers());
+            m_tree = std::make_unique<QTreeView>();
+            m_legacyProxy = new legacy::RoleListProxy(*m_legacyModel, m_tree.get());
+            m_tree->setModel(m_legacyProxy);
+            m_tree->setRootIsDecorated(false);
+            m_tree->setUniformRowHeights(true);
+            m_tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+            m_tree->setSortingEnabled(true);
+            m_tree->sortByColumn(-1, Qt::AscendingOrder);
+            m_tree->setColumnHidden(kRoleId, true);
         } else {
-            proxy = new RoleListProxy(view.Model(), &view);
-            view.SetProxy(proxy);
+            m_view = std::make_unique<ReportView>(QStringLiteral("list"), Columns());
+            m_proxy = new RoleListProxy(m_view->Model(), m_view.get());
+            m_view->SetProxy(m_proxy);
         }
-        view.resize(464, 208);
-        view.show();
+        View().resize(464, 208);
+        View().show();
     }
+    QTreeView& View() { return m_tree ? *m_tree : *m_view; }
+    void Sort(int column, Qt::SortOrder order) { View().sortByColumn(column, order); }
     void SetFilterText(const QString& text)
     {
-        if (proxy)
-            proxy->SetFilterText(text);
+        if (m_today)
+            m_legacyProxy->SetFilterText(text);
         else
-            naiveProxy->SetFilterText(text);
+            m_proxy->SetFilterText(text);
     }
-    ReportView view;
-    RoleListProxy* proxy = nullptr;
-    NaiveRoleProxy* naiveProxy = nullptr;
-};
-
-const RoleRows& Rows()
-{
-    static const RoleRows rows = SyntheticRoles();
-    return rows;
-}
-
-// The rows of the next minute: 1% with a new level, 0.05% moved between the online block and
-// the others (and so to another place).
-const RoleRows& ChangedRows()
-{
-    static const RoleRows rows = [] {
-        RoleRows changed = Rows();
-        for (std::size_t i = 0; i < changed.size(); i += 100)
-            changed[i].Set(ColumnIndex(RoleColumn::Level),
-                           std::string(changed[i][ColumnIndex(RoleColumn::Level)]) + "0");
-        for (std::size_t i = 7; i < changed.size(); i += 2000) {
-            RoleRow row = std::move(changed[i]);
-            changed.erase(changed.begin() + static_cast<std::ptrdiff_t>(i));
-            row.Set(ColumnIndex(RoleColumn::Online), "在线");
-            changed.insert(changed.begin(), std::move(row));
+    // A fresh fill, as after a connect: what the next refresh is a change from.
+    void Fill(const RoleRows& rows)
+    {
+        if (m_today) {
+            m_legacyModel->Clear();
+            m_legacyProxy->ApplyRows(legacy::PrepareRoleRows(rows));
+            return;
         }
-        return changed;
-    }();
-    return rows;
-}
+        m_keeper = std::make_unique<RoleListKeeper>();
+        m_proxy->Clear();
+        m_proxy->ApplyChange(m_keeper->Change(rows, m_proxy->ShownVersion()));
+    }
+    // The database thread's part of the next refresh.
+    void Prepare(RoleRows rows)
+    {
+        if (m_today)
+            m_legacyNext = legacy::PrepareRoleRows(std::move(rows));
+        else
+            m_next = m_keeper->Change(std::move(rows), m_proxy->ShownVersion());
+    }
+    // The window thread's part.
+    void Apply()
+    {
+        if (m_today)
+            m_legacyProxy->ApplyRows(std::move(*m_legacyNext));
+        else
+            m_proxy->ApplyChange(std::move(*m_next));
+    }
+    int RowsShown() { return View().model()->rowCount(); }
+
+private:
+    bool m_today;
+    std::unique_ptr<ReportView> m_view;
+    RoleListProxy* m_proxy = nullptr;
+    std::unique_ptr<RoleListKeeper> m_keeper;
+    std::optional<RoleListChange> m_next;
+    std::unique_ptr<legacy::TextTableModel> m_legacyModel;
+    std::unique_ptr<QTreeView> m_tree;
+    legacy::RoleListProxy* m_legacyProxy = nullptr;
+    std::optional<legacy::PreparedRoleRows> m_legacyNext;
+};
 
 enum class Step {
     SortByName,
     SortByNumber,
     Filter,
-    RefreshSorted,
     Prepare,
     ApplyChanged,
-    ApplyChangedSorted
+    ApplyChangedSortedByName,
+    ApplyChangedSortedByLevel,
+    ApplyChangedFiltered,
 };
 
-void Fill(Side& side, const RoleRows& rows)
+void Settle()
 {
-    if (side.proxy) {
-        side.view.Model().Clear();
-        side.proxy->ApplyRows(PrepareRoleRows(rows));
-    } else {
-        side.view.Model().ResetRows(rows);
-    }
+    // The view lays its rows out and paints on the next passes of the event loop.
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
 }
 
-void Run(benchmark::State& state, bool naive, Step step, const char* label)
+void Run(benchmark::State& state, bool today, Step step, const std::string& label)
 {
-    Side side(naive);
+    Side side(today);
     for (auto _ : state) {
-        side.view.sortByColumn(-1, Qt::AscendingOrder);
+        side.Sort(-1, Qt::AscendingOrder);
         side.SetFilterText(QString());
-        if (step == Step::RefreshSorted || step == Step::ApplyChangedSorted)
-            side.view.sortByColumn(kName, Qt::AscendingOrder);
-        Fill(side, Rows());
-        QCoreApplication::processEvents();
-        std::optional<PreparedRoleRows> next;
-        if (!naive && (step == Step::ApplyChanged || step == Step::ApplyChangedSorted))
-            next = PrepareRoleRows(ChangedRows());
-        if (!naive && step == Step::RefreshSorted)
-            next = PrepareRoleRows(Rows());
+        if (step == Step::ApplyChangedSortedByName)
+            side.Sort(kName, Qt::AscendingOrder);
+        if (step == Step::ApplyChangedSortedByLevel)
+            side.Sort(kLevel, Qt::DescendingOrder);
+        if (step == Step::ApplyChangedFiltered)
+            side.SetFilterText(QStringLiteral("张"));
+        side.Fill(Rows());
+        Settle();
+        const bool apply = step != Step::SortByName && step != Step::SortByNumber &&
+                           step != Step::Filter && step != Step::Prepare;
+        if (apply)
+            side.Prepare(ChangedRows());
         // The rows as the query hands them over (moved, not copied, in the program).
         RoleRows copy;
         if (step == Step::Prepare)
-            copy = Rows();
+            copy = ChangedRows();
 
         const auto start = std::chrono::steady_clock::now();
+        const double cpu = ThreadCpu();
         switch (step) {
         case Step::SortByName:
-            side.view.sortByColumn(kName, Qt::AscendingOrder);
+            side.Sort(kName, Qt::AscendingOrder);
             break;
         case Step::SortByNumber:
-            side.view.sortByColumn(kPower, Qt::DescendingOrder);
+            side.Sort(kPower, Qt::DescendingOrder);
             break;
         case Step::Filter:
             // Two typed characters: a sixteenth of the rows, scattered, then a few hundred.
@@ -248,47 +278,40 @@ void Run(benchmark::State& state, bool naive, Step step, const char* label)
             QCoreApplication::processEvents();
             side.SetFilterText(QStringLiteral("张三"));
             break;
-        case Step::RefreshSorted:
-            // A whole new list (from empty), its preparation done before.
-            side.view.Model().Clear();
-            if (next)
-                side.proxy->ApplyRows(std::move(*next));
-            else
-                side.view.Model().ResetRows(Rows());
-            break;
         case Step::Prepare:
-            benchmark::DoNotOptimize(PrepareRoleRows(std::move(copy)).rows.data());
+            side.Prepare(std::move(copy));
             break;
-        case Step::ApplyChanged:
-        case Step::ApplyChangedSorted:
-            // The baseline: the reset of old.
-            if (next)
-                side.proxy->ApplyRows(std::move(*next));
-            else
-                side.view.Model().ResetRows(ChangedRows());
+        default:
+            side.Apply();
             break;
         }
-        QCoreApplication::processEvents();
+        Settle();
+        const double cpuSeconds = ThreadCpu() - cpu;
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
-        g_seconds[std::string(label) + (naive ? "/baseline" : "/keys")].push_back(seconds);
+        const std::string key = label + (today ? "/today" : "/now");
+        g_seconds[key].push_back(seconds);
+        g_seconds[key + "/cpu"].push_back(cpuSeconds);
     }
-    state.counters["rows shown"] = side.view.RowCount();
+    state.counters["rows shown"] = side.RowsShown();
 }
 
-void Register(const char* label, Step step, int iterations, int baselineIterations)
+const std::pair<const char*, Step> kSteps[] = {
+    {"sort-by-name", Step::SortByName},
+    {"sort-by-number", Step::SortByNumber},
+    {"filter", Step::Filter},
+    {"prepare (database thread)", Step::Prepare},
+    {"apply-changed", Step::ApplyChanged},
+    {"apply-changed-sorted-name", Step::ApplyChangedSortedByName},
+    {"apply-changed-sorted-level", Step::ApplyChangedSortedByLevel},
+    {"apply-changed-filtered", Step::ApplyChangedFiltered},
+};
+
+double Median(std::vector<double> samples)
 {
-    benchmark::RegisterBenchmark((std::string("RoleListView/") + label + "/keys").c_str(),
-                                 [=](benchmark::State& state) { Run(state, false, step, label); })
-        ->Unit(benchmark::kMillisecond)
-        ->UseManualTime()
-        ->Iterations(iterations);
-    benchmark::RegisterBenchmark((std::string("RoleListView/") + label + "/baseline").c_str(),
-                                 [=](benchmark::State& state) { Run(state, true, step, label); })
-        ->Unit(benchmark::kMillisecond)
-        ->UseManualTime()
-        ->Iterations(baselineIterations);
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
 }
 
 } // namespace
@@ -299,40 +322,40 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     Rows();
+    ChangedRows();
 
-    Register("sort-by-name", Step::SortByName, 5, 1);
-    Register("sort-by-number", Step::SortByNumber, 5, 2);
-    Register("filter", Step::Filter, 5, 2);
-    Register("refresh-sorted-by-name", Step::RefreshSorted, 5, 1);
-    Register("prepare", Step::Prepare, 5, 1);
-    Register("apply-changed", Step::ApplyChanged, 5, 2);
-    Register("apply-changed-sorted", Step::ApplyChangedSorted, 5, 1);
+    for (const auto& [label, step] : kSteps) {
+        for (const bool today : {false, true}) {
+            const std::string name = std::string(label);
+            benchmark::RegisterBenchmark(
+                ("RoleListView/" + name + (today ? "/today" : "/now")).c_str(),
+                [=](benchmark::State& state) { Run(state, today, step, name); })
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->Iterations(5);
+        }
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    const auto median = [](std::vector<double> samples) {
-        std::sort(samples.begin(), samples.end());
-        return samples[samples.size() / 2];
-    };
-    const auto fastest = [](const std::vector<double>& samples) {
-        return *std::min_element(samples.begin(), samples.end());
-    };
-    std::printf("\n%d roles, ms per step: keys median (fastest) / baseline median (fastest), "
-                "ratio of medians\n",
+    std::printf("\n%d roles, ms per step (medians of 5): now against today, wall and the window "
+                "thread's CPU\n",
                 kRoles);
-    std::printf("limits: sort <= 150 ms, window thread's part of a refresh (apply-*) <= 50 ms; "
-                "prepare runs off the window's thread; the machine was busy\n");
-    for (const char* label : {"sort-by-name", "sort-by-number", "filter", "refresh-sorted-by-name",
-                              "prepare", "apply-changed", "apply-changed-sorted"}) {
-        const auto keys = g_seconds.find(std::string(label) + "/keys");
-        const auto baseline = g_seconds.find(std::string(label) + "/baseline");
-        if (keys == g_seconds.end() || baseline == g_seconds.end())
+    std::printf("limit: the window thread's part of a refresh (apply-*) <= 16 ms on a quiet "
+                "machine\n");
+    std::printf("  %-28s %9s %9s %9s %9s %7s %7s\n", "step", "now", "today", "now cpu", "today cpu",
+                "wall x", "cpu x");
+    for (const auto& [label, step] : kSteps) {
+        const std::string now = std::string(label) + "/now";
+        const std::string today = std::string(label) + "/today";
+        if (!g_seconds.count(now) || !g_seconds.count(today))
             continue;
-        std::printf("  %-24s %7.1f (%7.1f) / %7.1f (%7.1f)  %5.1fx\n", label,
-                    median(keys->second) * 1000, fastest(keys->second) * 1000,
-                    median(baseline->second) * 1000, fastest(baseline->second) * 1000,
-                    median(baseline->second) / median(keys->second));
+        const double a = Median(g_seconds[now]) * 1e3, b = Median(g_seconds[today]) * 1e3;
+        const double ac = Median(g_seconds[now + "/cpu"]) * 1e3;
+        const double bc = Median(g_seconds[today + "/cpu"]) * 1e3;
+        std::printf("  %-28s %9.1f %9.1f %9.1f %9.1f %6.1fx %6.1fx\n", label, a, b, ac, bc, b / a,
+                    bc / ac);
     }
     return 0;
 }

@@ -4,7 +4,9 @@
 // - a write of a plain name and value succeeds and reads back exactly;
 // - writing the same value again changes no byte; deleting the key gives the default;
 // - lines the write does not touch keep their bytes (the file grows or changes only at
-//   the written key).
+//   the written key);
+// - the key's list pieces are the pieces of the value read, and written back with their
+//   bytes they read back the same.
 #include "config/ConfigFile.h"
 #include "text/TextUtil.h"
 
@@ -16,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -103,6 +106,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(mrvn::CleanUtf8(before) == before, "read gives valid UTF-8");
     Check(mrvn::GbkByteLength(before) <= mrvn::kMaxValueBytes, "read within the limit");
     mrvn::LoadConnectionSettings(file);
+    // Structured bindings are named again: a lambda may not capture them before C++20's
+    // later compilers.
+    file.Update(
+        [&, section = std::string(section), key = std::string(key)](mrvn::ConfigEdit& edit) {
+            const std::vector<mrvn::ValuePiece> pieces = edit.ReadPieces(section, key, '|');
+            std::vector<std::string> texts;
+            for (const mrvn::ValuePiece& piece : pieces)
+                texts.push_back(piece.text);
+            if (!absent && mrvn::GbkByteLength(before) < mrvn::kMaxValueBytes)
+                Check(texts == mrvn::SplitText(before, "|"), "pieces are the value's pieces");
+            if (edit.WritePieces(section, key, pieces, '|')) {
+                const std::vector<mrvn::ValuePiece> again = edit.ReadPieces(section, key, '|');
+                Check(again.size() == pieces.size(), "pieces written back read back");
+                for (std::size_t i = 0; i < again.size() && i < pieces.size(); ++i)
+                    Check(again[i].bytes == pieces[i].bytes, "pieces keep their bytes");
+            }
+            return false;
+        });
 
     if (!PlainName(section) || !PlainName(key) || !PlainValue(value))
         return 0;

@@ -1,7 +1,8 @@
 // The catalogue search on any bytes. The first input byte gives the query length (0-31),
 // then the query, then the catalogue. Checks against a plain record-by-record search:
-// - the same records match, in the same number, and the lines shown are the first of them up
-//   to the line limit (a small one from the first byte's top bits, or the default);
+// - the same items match (records with an id or a name), in the same number, and the lines
+//   shown are the first of them up to the line limit (a small one from the first byte's top
+//   bits, or the default);
 // - the result is valid UTF-8 and no line is longer than four cut fields allow;
 // - the result's chunks for the text box cover it exactly, each within the chunk size.
 #include "items/ItemSearch.h"
@@ -24,6 +25,22 @@ void Check(bool condition, const char* what)
     }
 }
 
+// An item: its id or its name shows a value (a value ends at a zero byte); the members of a
+// nested object have neither and are not searched.
+bool IsItem(std::string_view record)
+{
+    for (const std::string_view marker : {"\"id\": \"", "\"name\": \""}) {
+        const std::size_t at = record.find(marker);
+        if (at == record.npos)
+            continue;
+        const std::size_t begin = at + marker.size();
+        const std::size_t end = record.find('"', begin);
+        if (end != record.npos && end > begin && record[begin] != '\0')
+            return true;
+    }
+    return false;
+}
+
 std::size_t PlainMatchCount(std::string_view buffer, const std::string& needle)
 {
     if (needle.empty())
@@ -34,7 +51,7 @@ std::size_t PlainMatchCount(std::string_view buffer, const std::string& needle)
         const std::size_t next = buffer.find('{', open + 1);
         const std::string_view record =
             buffer.substr(open + 1, next == buffer.npos ? buffer.npos : next - open - 1);
-        if (record.find(needle) != record.npos)
+        if (record.find(needle) != record.npos && IsItem(record))
             ++count;
         open = next;
     }

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# A throwaway MariaDB server that keeps everything (data, socket, pid, log) in one folder.
-#   db-server.sh start DIR [PORT]   start it (initialising DIR on first use), print the port
-#   db-server.sh stop DIR           stop it; succeeds when nothing runs
+# A throwaway MariaDB server that keeps everything (data, temporary files, socket, pid, log) in
+# one folder: servers started side by side share no file.
+#   db-server.sh start DIR [PORT] [--tls]   start it (initialising DIR on first use), print
+#                                           the port
+#   db-server.sh stop DIR                   stop it; succeeds when nothing runs
 # root may log in over TCP from 127.0.0.1 with the password below.
+# --tls: the server speaks TLS with certificates made at the first start in DIR/tls (a test
+# CA, ca.pem; the server's certificate for 127.0.0.1 and the name mrvn-test-db, server.pem;
+# another certificate of the same CA that the server does not use, other.pem; their SHA-256
+# fingerprints as openssl prints them, server.sha256 and other.sha256) and refuses
+# connections without it (require_secure_transport).
 set -euo pipefail
 
 readonly ROOT_PASSWORD=739215
@@ -78,8 +85,35 @@ client_root() {
         "$CLIENT" --no-defaults --socket="$DIR/server.sock" -uroot -p"$ROOT_PASSWORD" "$@"
 }
 
+# The test CA and the server's certificate, made once per folder with openssl.
+make_certificates() {
+    local tls="$DIR/tls"
+    [[ -f "$tls/server.sha256" && -f "$tls/other.sha256" ]] && return 0
+    command -v openssl >/dev/null 2>&1 || die "openssl not found; install openssl"
+    mkdir -p "$tls"
+    (
+        cd "$tls"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=mrvn test CA" \
+            -keyout ca-key.pem -out ca.pem
+        for name in server other; do
+            openssl req -newkey rsa:2048 -nodes -subj "/CN=mrvn-test-db" \
+                -keyout "$name-key.pem" -out "$name.csr"
+            printf 'subjectAltName=DNS:mrvn-test-db,IP:127.0.0.1\n' >"$name.ext"
+            openssl x509 -req -in "$name.csr" -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+                -days 3650 -extfile "$name.ext" -out "$name.pem"
+        done
+        # The fingerprints as openssl sees them, for the tests to compare with.
+        for name in server other; do
+            openssl x509 -in "$name.pem" -noout -fingerprint -sha256 | cut -d= -f2 >"$name.sha256"
+        done
+    ) >"$DIR/tls.log" 2>&1 || {
+        cat "$DIR/tls.log" >&2
+        die "making the test certificates failed"
+    }
+}
+
 start() {
-    local port="${1:-}" pid mariadbd install_db user_args=()
+    local port="${1:-}" pid mariadbd install_db user_args=() tls_args=() client_tls=()
     mkdir -p "$DIR"
     DIR=$(cd "$DIR" && pwd)
 
@@ -99,16 +133,24 @@ start() {
         user_args=(--user=root)
     fi
 
+    mkdir -p "$DIR/tmp"
     if [[ ! -d "$DIR/data/mysql" ]]; then
         rm -rf "$DIR/data"
         mkdir -p "$DIR/data"
         if ! "$install_db" --no-defaults "${user_args[@]}" --datadir="$DIR/data" \
-            --auth-root-authentication-method=normal --skip-test-db \
+            --tmpdir="$DIR/tmp" --auth-root-authentication-method=normal --skip-test-db \
             >"$DIR/install.log" 2>&1; then
             cat "$DIR/install.log" >&2
             rm -rf "$DIR/data"
             die "initialising $DIR/data failed"
         fi
+    fi
+
+    if [[ "$TLS" == 1 ]]; then
+        make_certificates
+        tls_args=(--ssl-ca="$DIR/tls/ca.pem" --ssl-cert="$DIR/tls/server.pem"
+            --ssl-key="$DIR/tls/server-key.pem" --require-secure-transport=ON)
+        client_tls=(--ssl --ssl-ca="$DIR/tls/ca.pem")
     fi
 
     if [[ -z "$port" ]]; then
@@ -121,11 +163,12 @@ start() {
 
     rm -f "$DIR/port" "$DIR/server.sock"
     nohup "$mariadbd" --no-defaults "${user_args[@]}" \
-        --datadir="$DIR/data" --socket="$DIR/server.sock" --pid-file="$DIR/server.pid" \
+        --datadir="$DIR/data" --tmpdir="$DIR/tmp" --socket="$DIR/server.sock" \
+        --pid-file="$DIR/server.pid" \
         --log-error="$DIR/server.log" --bind-address=127.0.0.1 --port="$port" \
         --skip-name-resolve --character-set-server=utf8mb4 \
         --collation-server=utf8mb4_general_ci --innodb-buffer-pool-size=128M \
-        --skip-log-bin --max-allowed-packet=64M \
+        --skip-log-bin --max-allowed-packet=64M "${tls_args[@]}" \
         >/dev/null 2>&1 </dev/null &
     local child=$!
 
@@ -158,7 +201,7 @@ start() {
 
     # The server is up only when a TCP login with the password works.
     if ! "$CLIENT" --no-defaults --protocol=tcp -h127.0.0.1 -P"$port" -uroot \
-        -p"$ROOT_PASSWORD" -e "select 1" >/dev/null 2>"$DIR/setup.log"; then
+        -p"$ROOT_PASSWORD" "${client_tls[@]}" -e "select 1" >/dev/null 2>"$DIR/setup.log"; then
         cat "$DIR/setup.log" >&2
         show_log_tail
         die "root cannot log in over TCP on 127.0.0.1:$port"
@@ -190,11 +233,20 @@ stop() {
     rm -f "$DIR/port"
 }
 
-[[ $# -ge 2 ]] || die "usage: db-server.sh start DIR [PORT] | stop DIR"
+[[ $# -ge 2 ]] || die "usage: db-server.sh start DIR [PORT] [--tls] | stop DIR"
 COMMAND=$1
 DIR=$2
+shift 2
+TLS=0
+PORT_ARG=""
+for arg in "$@"; do
+    case "$arg" in
+    --tls) TLS=1 ;;
+    *) PORT_ARG=$arg ;;
+    esac
+done
 case "$COMMAND" in
-start) start "${3:-}" ;;
+start) start "$PORT_ARG" ;;
 stop) stop ;;
 *) die "unknown command $COMMAND (start or stop)" ;;
 esac

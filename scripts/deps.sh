@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-zenhei python3 xvfb xauth ccache
     qt6-translations-l10n nlohmann-json3-dev
+    libssh-dev qtkeychain-qt6-dev
+    openssh-server openssh-client openssl dbus gnome-keyring libsecret-1-0
 )
 case "${1:-}" in
 --all) packages+=(clang libclang-rt-14-dev) ;;

@@ -9,11 +9,11 @@ seconds="${1:-30}"
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
     -DMRVN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_config fuzz_item_search >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzz_config fuzz_item_search fuzz_sent_mail_log fuzz_zones >/dev/null
 # The config.dat target writes a file per input; a memory-backed folder keeps that cheap.
 scratch="$(mktemp -d "${MRVN_FUZZ_TMP:-/dev/shm}/mrvn-fuzz.XXXXXX" 2>/dev/null || mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-for target in fuzz_config fuzz_item_search; do
+for target in fuzz_config fuzz_item_search fuzz_sent_mail_log fuzz_zones; do
     corpus="$build/corpus/$target"
     mkdir -p "$corpus"
     # A fixed seed makes the test command's runs repeatable; MRVN_FUZZ_SEED=0 picks a new one.

@@ -2,9 +2,10 @@
 # runs the programs through wine. The programs link the compiler's run time statically;
 # the Qt DLLs bring their own copy.
 #
-# MRVN_WINDOWS_KIT names an unpacked Qt + Connector/C kit for MinGW (holding qt6/ and
-# mariadb/). Its folders, and MRVN_MARIADB_DIR, join the find root: with only the MinGW
-# folder there, the ONLY modes below would re-root every search under it and hide them.
+# MRVN_WINDOWS_KIT names an unpacked Qt + Connector/C + libssh + QtKeychain kit for MinGW
+# (holding qt6/, mariadb/, libssh/ and qtkeychain/). Its folders, and MRVN_MARIADB_DIR, join
+# the find root: with only the MinGW folder there, the ONLY modes below would re-root every
+# search under it and hide them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -14,7 +15,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 # try_compile() projects read this file again: hand the kit's folder on to them.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MRVN_WINDOWS_KIT MRVN_MARIADB_DIR)
 if(MRVN_WINDOWS_KIT)
-    list(APPEND CMAKE_FIND_ROOT_PATH ${MRVN_WINDOWS_KIT}/qt6 ${MRVN_WINDOWS_KIT}/mariadb)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${MRVN_WINDOWS_KIT}/qt6 ${MRVN_WINDOWS_KIT}/mariadb
+        ${MRVN_WINDOWS_KIT}/libssh ${MRVN_WINDOWS_KIT}/qtkeychain)
     list(APPEND CMAKE_PREFIX_PATH ${MRVN_WINDOWS_KIT}/qt6)
     if(NOT MRVN_MARIADB_DIR)
         set(MRVN_MARIADB_DIR ${MRVN_WINDOWS_KIT}/mariadb)

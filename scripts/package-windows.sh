@@ -22,6 +22,15 @@ mkdir -p "$stage/translations" "$root/dist"
 cp "$build/bin/mrvntool.exe" "$stage/"
 x86_64-w64-mingw32-strip "$stage/mrvntool.exe"
 "$kit/deploy.sh" "$stage"
+# The SSH client and the password store, with the licence texts their DLLs ask for (libssh:
+# LGPL-2.1; mbedTLS, built into libssh.dll: Apache-2.0; QtKeychain: BSD-3-Clause). deploy.sh
+# copies a DLL only when something beside it imports it: the password store is taken in the
+# same way as the tunnel, even before the window stores a password there.
+cp -u "$kit/libssh/bin/libssh.dll" "$kit/qtkeychain/bin/libqt6keychain.dll" "$stage/"
+mkdir -p "$stage/licenses"
+cp "$kit/libssh/COPYING" "$stage/licenses/libssh-COPYING.txt"
+cp "$kit/mbedtls/LICENSE" "$stage/licenses/mbedtls-LICENSE.txt"
+cp "$kit/qtkeychain/COPYING" "$stage/licenses/qtkeychain-COPYING.txt"
 # Qt's texts for the standard buttons ("是"/"取消"); qt.conf makes the program's folder
 # Qt's prefix, so they are found in translations/ beside it.
 cp /usr/share/qt6/translations/qtbase_zh_CN.qm "$stage/translations/"
@@ -64,8 +73,11 @@ caching_sha2_password login is built into libmariadb.dll).
 
 Contents: mrvntool.exe; the Qt 6.4 libraries (Qt6*.dll) and plug-ins (platforms\,
 styles\, tls\, imageformats\); Qt's Chinese texts (translations\qtbase_zh_CN.qm);
-MariaDB Connector/C (libmariadb.dll); the MinGW-w64 run time (libstdc++-6.dll,
-libgcc_s_seh-1.dll, libwinpthread-1.dll).
+MariaDB Connector/C (libmariadb.dll); libssh 0.10.6 with mbedTLS 2.28 (libssh.dll, the SSH
+tunnel; LGPL-2.1 and Apache-2.0, built from Debian's libssh 0.10.6-0+deb12u2 and mbedtls
+2.28.3-1 source packages); QtKeychain 0.13.2 (libqt6keychain.dll, the Windows Credential
+Manager; BSD-3-Clause); the MinGW-w64 run time (libstdc++-6.dll, libgcc_s_seh-1.dll,
+libwinpthread-1.dll). The licence texts of libssh, mbedTLS and QtKeychain are in licenses\.
 EOF
 
 zip="$root/dist/$name.zip"
@@ -78,6 +90,13 @@ check="$build/zip-check"
 rm -rf "$check"
 mkdir -p "$check"
 unzip -q "$zip" -d "$check"
+for file in libssh.dll libqt6keychain.dll licenses/libssh-COPYING.txt \
+    licenses/mbedtls-LICENSE.txt licenses/qtkeychain-COPYING.txt; do
+    [ -s "$check/$name/$file" ] || {
+        echo "package-windows.sh: the zip lacks $file" >&2
+        exit 1
+    }
+done
 export WINEPREFIX="$check/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEPATH
 wine=/usr/lib/wine/wine64

@@ -5,6 +5,13 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 . "$root/scripts/ccache-env.sh"
+. "$root/scripts/runtime-dir.sh"
+began=$SECONDS
+step() {
+    echo "== $1 ($((SECONDS - began)) s so far)"
+}
+
+step "Checking the Debian packages the build and the demo need"
 "$root/scripts/deps.sh"
 
 # The version page: 8765 as the demo expects; when that port is taken, another free one,
@@ -21,18 +28,60 @@ fi
 # Only what the demo needs: the program and its demo tools (tests and benchmarks are
 # scripts/test.sh's business).
 if [ ! -x "$root/build/bin/mrvntool" ]; then
-    echo "First start: building the program takes a few minutes..."
+    step "Building the program and its demo tools (the first time takes minutes: about 7 on a busy 2-core machine)"
+else
+    step "Building what changed"
 fi
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# Ninja, as the other build scripts use (a folder made earlier keeps its generator).
+generator=()
+[ -f "$root/build/CMakeCache.txt" ] || generator=(-G Ninja)
+cmake -S "$root" -B "$root/build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DMRVN_UPDATE_URL="http://127.0.0.1:$web_port/version.html" >/dev/null
-cmake --build "$root/build" -j"$(nproc)" \
-    --target mrvntool mrvn-demo-fill mrvn-make-catalogue mrvn-config-set >/dev/null
+# The compiler's own lines go to a log; the screen gets the progress, and the log's end when
+# the build fails.
+log="$root/build/run-build.log"
+show_progress() {
+    local line shown=-1
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >>"$log"
+        # Ninja writes "[done/total] ...", make "[ NN%] ...".
+        local percent="" what=""
+        if [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]]; then
+            percent=$((BASH_REMATCH[1] * 100 / BASH_REMATCH[2]))
+            what="${BASH_REMATCH[1]} of ${BASH_REMATCH[2]} build steps"
+        elif [[ $line =~ ^\[\ *([0-9]+)%\] ]]; then
+            percent=${BASH_REMATCH[1]}
+            what="build"
+        fi
+        [ -n "$percent" ] || continue
+        if [ -t 1 ]; then
+            printf '\r   %s (%d%%)   ' "$what" "$percent"
+        elif [ $((percent / 10)) -ne "$shown" ]; then
+            shown=$((percent / 10))
+            echo "   $what ($percent%)"
+        fi
+    done
+    [ -t 1 ] && echo
+    return 0
+}
+: >"$log"
+if ! cmake --build "$root/build" -j"$(nproc)" \
+    --target mrvntool mrvn-demo-fill mrvn-make-catalogue mrvn-config-set 2>&1 | show_progress; then
+    echo "The build failed; the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+fi
 
 bin="$root/build/bin"
 data="$root/demo-data"
 mkdir -p "$data/www"
 
 # The database: 3306 as the tool's defaults expect, another free port when it is taken.
+if [ -d "$data/db" ]; then
+    step "Starting the demo database server (data in demo-data/db)"
+else
+    step "Starting the demo database server (first run: creating demo-data/db)"
+fi
 if [ -f "$data/db/port" ]; then
     port="$(cat "$data/db/port")"
 else
@@ -48,10 +97,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+echo "   demo database on 127.0.0.1:$port"
 if [ ! -f "$data/filled" ]; then
-    echo "Filling the demo game database (first run)..."
+    step "Filling the demo game database with 2000 roles (first run)"
     "$bin/mrvn-demo-fill" --host 127.0.0.1 --port "$port" --user root --password 739215 \
-        --database mrvn --roles 2000
+        --database mrvn --roles 2000 | sed 's/^/   /'
     touch "$data/filled"
 fi
 if [ "$port" != 3306 ]; then
@@ -59,10 +109,12 @@ if [ "$port" != 3306 ]; then
 fi
 
 if [ ! -f "$bin/goods.jat.json" ]; then
-    "$bin/mrvn-make-catalogue" "$bin/goods.jat.json" --records 20000
+    step "Writing a demo item catalogue of 20000 items beside the program"
+    "$bin/mrvn-make-catalogue" "$bin/goods.jat.json" --records 20000 | sed 's/^/   /'
 fi
 
 # The version page announces the version this tool already is, so the check passes quietly.
+step "Starting the version page on 127.0.0.1:$web_port"
 printf '<html><body>最新版本分割线1.5分割线下载地址分割线<p>http://127.0.0.1:%s/</p>分割线</body></html>' \
     "$web_port" > "$data/www/version.html"
 python3 -m http.server "$web_port" --bind 127.0.0.1 --directory "$data/www" >/dev/null 2>&1 &
@@ -82,7 +134,7 @@ if [ -z "${web_up:-}" ]; then
     echo "The version page server did not come up on port $web_port: the tool's version check will report that it cannot reach the page." >&2
 fi
 
-echo "Demo database on 127.0.0.1:$port (root / 739215, database mrvn). Starting the tool..."
+step "Starting the tool: demo database on 127.0.0.1:$port (root / 739215, database mrvn); press \"非常感谢\", then \"连接mysql\""
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found: running under Xvfb (nothing will be visible)."
     xvfb-run -a "$bin/mrvntool"

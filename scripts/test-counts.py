@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Prints how many test cases passed, were skipped and failed, from the XML files GoogleTest
-writes with GTEST_OUTPUT=xml:FOLDER/; names the failed and skipped ones (with the reason).
+writes with GTEST_OUTPUT=xml:FOLDER/; names the failed and skipped ones (with the reason),
+and the first lines of each failure: a log that keeps only its end still says why.
 Usage: test-counts.py FOLDER [label]"""
 import pathlib
 import sys
@@ -17,8 +18,13 @@ for path in sorted(folder.glob("*.xml")):
         continue
     for case in root.iter("testcase"):
         name = f"{path.stem}: {case.get('classname')}.{case.get('name')}"
-        if case.find("failure") is not None:
-            failed.append(name)
+        failures = case.findall("failure")
+        if failures:
+            lines = []
+            for failure in failures[:3]:
+                text = failure.get("message", "") or failure.text or ""
+                lines += [line for line in text.strip().splitlines() if line.strip()][:6]
+            failed.append(name + "".join(f"\n             {line}" for line in lines))
         elif case.get("result") == "skipped" or case.find("skipped") is not None:
             reason = case.find("skipped")
             message = reason.get("message", "") if reason is not None else ""

@@ -11,6 +11,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 . "$root/scripts/ccache-env.sh"
+. "$root/scripts/runtime-dir.sh"
 all=0
 case "${1:-}" in
 --all) all=1 ;;

@@ -20,6 +20,9 @@ mkdir -p "$shots"
 export WINEPREFIX="$build/zip-check/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
 command -v wine64 >/dev/null && wine="$(command -v wine64)"
+# The prefix in which the zip was started alone (scripts/package-windows.sh) gets the fonts a
+# Chinese Windows has, so the screenshots can be read.
+DISPLAY='' "$root/scripts/wine-fonts.sh" "$wine"
 tools="$build/bin"
 
 pids=()
@@ -77,24 +80,46 @@ sleep 1
 (cd "$folder" && "$wine" "$app" >/dev/null 2>&1) &
 pids+=($!)
 
+# Takes the screen once it has stopped changing (a blinking caret aside), at most after 60 s:
+# on a loaded machine wine draws slowly.
 shot() {
-    sleep 1.5
-    import -window root "$shots/$1.png"
+    local last="$shots/.last.png" now="$shots/.now.png" changed
+    import -window root "$last"
+    for _ in $(seq 1 120); do
+        sleep 0.5
+        import -window root "$now"
+        changed="$(compare -metric AE "$last" "$now" null: 2>&1 || true)"
+        mv "$now" "$last"
+        [ "${changed%% *}" -lt 200 ] 2>/dev/null && break
+    done
+    mv "$last" "$shots/$1.png"
     echo "  $shots/$1.png"
 }
+# The first visible window whose name holds $1, waited for up to $2 seconds. A search is
+# repeated rather than left to --sync: xdotool gives up at once when a window closes while it
+# looks (the start-up dialog going as the main window comes).
 window_named() {
-    timeout "$2" xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1
+    local end=$((SECONDS + $2)) found
+    while [ "$SECONDS" -lt "$end" ]; do
+        found="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)" || true
+        if [ -n "$found" ]; then
+            echo "$found"
+            return 0
+        fi
+        sleep 0.5
+    done
+    return 1
 }
 
 echo "Screenshots of the zip's program under wine:"
-dialog="$(window_named '启动初始化' 90)" || true
+dialog="$(window_named '启动初始化' 180)" || true
 [ -n "$dialog" ] || {
     echo "the start-up dialog did not appear" >&2
     exit 1
 }
 shot startup
 xdotool windowactivate --sync "$dialog" key Return
-main="$(window_named 'MorvaneOL' 30)" || true
+main="$(window_named 'MorvaneOL' 180)" || true
 [ -n "$main" ] || {
     echo "the main window did not appear" >&2
     exit 1

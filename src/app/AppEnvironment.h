@@ -9,10 +9,12 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 namespace mrvn {
 
 class Dialogs;
+class Keychain;
 
 // Where the tool finds its files and how it talks to the operator; the program uses the
 // defaults, tests point them at temporary folders and scripted dialogs.
@@ -28,6 +30,9 @@ struct AppEnvironment
     Dialogs& dialogs;
     // Time-outs of the database connection.
     ConnectOptions connectOptions;
+    // The interval of 时钟1, which refreshes the statistics and the role list (and reconnects
+    // after the server went away); tests make it short.
+    int refreshIntervalMs = 60000;
     // Hears every statement the window sends (tests check them); empty: nobody listens.
     DbConnection::StatementObserver statementObserver;
     // Shows the start-up dialog; false when the operator chose to end the program.
@@ -40,6 +45,9 @@ struct AppEnvironment
     // time, an item's expiry counted from now); tests set a fixed moment.
     std::function<std::time_t()> clock = [] { return std::time(nullptr); };
 
+    // Where "记住密码" keeps a zone's password (the system's store); empty: no store answers,
+    // and keychain zones are asked for their password at connect.
+    std::shared_ptr<Keychain> keychain;
     static AppEnvironment Default(Dialogs& dialogs);
 };
 

@@ -7,11 +7,13 @@
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/Texts.h"
+#include "app/ZoneMarks.h"
 #include "cleanup/TableCleanup.h"
 #include "db/DbConnection.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -40,6 +42,7 @@ struct CleanupPage::Counted
     std::string table;
     std::optional<CleanupStatement> statement;
     std::optional<std::int64_t> rows;
+    CountFailure failure; // why the count failed, when it did
 };
 
 // What the chunks did to one table.
@@ -63,9 +66,13 @@ CleanupPage::CleanupPage(DatabaseWorker& worker, Dialogs& dialogs, AuditTrail& a
                               this);
     m_tables->setGeometry(8, 32, 312, 400);
     Pin(m_tables);
-    // The table list takes the extra room, its table names first, then its result column;
-    // the options beside it keep to its right.
+    // The table names are whole and the result column takes the rest, never less than its
+    // longest text ("影响行数：175000（已取消）" is wider than the designed column): at the
+    // design size the list scrolls sideways rather than cut a result. An enlarged window
+    // gives the table its extra room; the options beside it keep to its right.
     m_tables->SetColumnGrowth(ColumnIndex(TableColumn::Name), ColumnIndex(TableColumn::Result));
+    // A result column wider than the list keeps its heading in view.
+    m_tables->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Pin(MakeLabel(this, QStringLiteral("标签1"), QStringLiteral("删除之前天数："),
                   {336, 29, 80, 16}));
     m_days = Pin(
@@ -109,9 +116,26 @@ CleanupPage::CleanupPage(DatabaseWorker& worker, Dialogs& dialogs, AuditTrail& a
     connect(m_start, &QPushButton::clicked, this, &CleanupPage::CleanTables);
 }
 
+void CleanupPage::SetZone(const ZoneMark& zone)
+{
+    m_zone = zone;
+}
+
+void CleanupPage::ClearZoneData()
+{
+    // The tables, their results and a role id of the zone left say nothing about the next.
+    m_tables->Model().Clear();
+    m_roleId->clear();
+}
+
+MessageAnswer CleanupPage::Tell(const MessageRequest& request)
+{
+    return m_dialogs.Show(this, InZone(request, m_zone));
+}
+
 void CleanupPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_worker, m_account, m_roleId);
+    RunAccountLookup(m_worker, m_dialogs, m_account, m_roleId);
 }
 
 void CleanupPage::SetDatabaseWorkEnabled(bool enabled)
@@ -133,6 +157,7 @@ void CleanupPage::FillTableList()
             for (std::string& name : *tables)
                 rows.push_back({std::to_string(++tid), name, {}});
             m_tables->Model().ResetRows(std::move(rows));
+            m_listed = true;
         });
 }
 
@@ -164,6 +189,12 @@ void CleanupPage::CleanTables()
 {
     if (m_running || m_worker.Busy())
         return;
+    // Before the first connect there is no table list: every case would stop silently.
+    if (!m_listed) {
+        m_dialogs.Message(this, Text(kCleanupNotConnectedText), Text(kCheckTitle),
+                          MessageIcon::Warning, MessageButtons::Ok);
+        return;
+    }
     CleanupOptions options;
     options.emptyAll = m_emptyAll->isChecked();
     options.emptySelected = m_emptySelected->isChecked();
@@ -194,7 +225,8 @@ void CleanupPage::CleanTables()
     const int first = everyTable ? 0 : selected;
     const int end = everyTable ? rowCount : selected + 1;
     for (int row = first; row < end; ++row)
-        plan.push_back({row, m_tables->Model().Cell(row, ColumnIndex(TableColumn::Name)), {}, {}});
+        plan.push_back(
+            {row, m_tables->Model().Cell(row, ColumnIndex(TableColumn::Name)), {}, {}, {}});
     // No number of an earlier run stays beside this one's.
     for (int row = 0; row < rowCount; ++row)
         SetResult(row, QString());
@@ -203,7 +235,8 @@ void CleanupPage::CleanTables()
     m_start->setEnabled(false);
     const std::string roleId = m_roleId->text().toStdString();
     const std::atomic<bool>* cancel = &m_worker.CancelFlag();
-    // One COUNT(*) per table with the delete's own condition.
+    // One COUNT(*) per table with the delete's own condition, once the table's columns have
+    // said how its chunks can find their rows.
     m_worker.Run(
         this,
         [plan, byRole, olderRows, days, roleId, cancel](DbConnection& db) mutable {
@@ -216,8 +249,12 @@ void CleanupPage::CleanTables()
                     table.statement = OlderRowsStatement(table.table, days);
                 else
                     table.statement = AllRowsStatement(table.table);
-                if (table.statement)
+                if (table.statement) {
+                    PlanChunks(db, *table.statement);
                     table.rows = CountCleanupRows(db, *table.statement);
+                    if (!table.rows)
+                        table.failure = DescribeCountFailure(*table.statement, db.LastError());
+                }
             }
             return std::optional<std::vector<Counted>>(std::move(plan));
         },
@@ -234,14 +271,14 @@ void CleanupPage::AskAndDelete(const std::vector<Counted>& tables)
 {
     CleanupPreview preview;
     for (const Counted& table : tables)
-        preview.Add(table.table, table.rows);
+        preview.Add(table.table, table.rows, table.failure);
     if (preview.total == 0) {
         // Nothing would be deleted: nothing to ask.
-        m_dialogs.Show(this, CleanupNothingMessage(preview));
+        Tell(CleanupNothingMessage(preview));
         EndRun();
         return;
     }
-    if (m_dialogs.Show(this, CleanupQuestion(preview)) != MessageAnswer::Yes) {
+    if (Tell(CleanupQuestion(preview)) != MessageAnswer::Yes) {
         EndRun();
         return;
     }
@@ -259,14 +296,17 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
         else if (table.rows)
             SetResult(table.row, QString::fromStdString(CleanupResultText(0)));
         else
-            SetResult(table.row, Text(kCleanupNotCountedResult));
+            SetResult(table.row, CleanupSkipReason(table.failure));
     }
 
     m_progress = new QProgressDialog(Text(kCleanupProgressText).arg(0).arg(total),
                                      Text(kManyCancelButton), 0, 1000, this);
     m_progress->setObjectName(QStringLiteral("清理进度"));
     m_progress->setWindowTitle(Text(kMessageTitle));
-    m_progress->setWindowModality(Qt::WindowModal);
+    // Not modal: a modal dialog would make the system drop the main window's close box,
+    // and the operator could not end the program during a long cleanup (closing asks first).
+    // The controls that would start other database work are off while the cleanup runs.
+    m_progress->setWindowModality(Qt::NonModal);
     m_progress->setMinimumDuration(0);
     m_progress->setAutoClose(false);
     m_progress->setAutoReset(false);
@@ -290,7 +330,7 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
     };
     m_worker.Run(
         this,
-        [runs, cancel, logPath, self, worker, progress](DbConnection& db) {
+        [runs, cancel, logPath, self, worker, progress, zone = m_zone.audit](DbConnection& db) {
             std::vector<Deleted> done;
             std::int64_t runDeleted = 0;
             for (const Counted& table : runs) {
@@ -301,7 +341,6 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
                     continue;
                 }
                 result.ran = true;
-                const unsigned long connection = db.ConnectionId();
                 const int row = table.row;
                 const std::int64_t before = runDeleted;
                 result.chunks = DeleteInChunks(
@@ -315,16 +354,17 @@ void CleanupPage::RunDeletes(const std::vector<Counted>& tables, std::int64_t to
                 worker->PostToWindow(self, [progress, row, deleted = result.chunks.deleted,
                                             runDeleted] { progress(row, deleted, runDeleted); });
                 // A chunk whose answer was lost may still be running on the server: once the
-                // server is done with the old connection, the table is counted again.
+                // server is done with the connection that lost it, the table is counted again.
                 if (result.chunks.end == ChunkedDelete::End::Lost &&
-                    WaitUntilConnectionEnded(db, connection, kLostChunkWaitSeconds,
+                    WaitUntilConnectionEnded(db, db.ConnectionId(), kLostChunkWaitSeconds,
                                              [cancel] { return !cancel->load(); })) {
                     result.remaining = CountCleanupRows(db, *table.statement).value_or(-1);
                 }
 
                 CleanupAuditRecord record;
+                record.zone = zone;
                 record.table = table.table;
-                record.statement = table.statement->ChunkSql(kCleanupChunkRows);
+                record.statement = table.statement->ChunkForm(kCleanupChunkRows);
                 record.ok = result.chunks.end == ChunkedDelete::End::Done;
                 record.affected = result.chunks.deleted;
                 record.chunks = result.chunks.chunks;
@@ -406,14 +446,14 @@ void CleanupPage::ShowDeleted(const std::vector<Deleted>& tables, bool cancelled
         m_tables->ScrollIntoView(table.row);
     }
     if (cancelled) {
-        m_dialogs.Message(this, Text(kCleanupCancelledText).arg(deleted), Text(kMessageTitle),
-                          MessageIcon::Warning, MessageButtons::Ok);
+        Tell({Text(kCleanupCancelledText).arg(deleted), Text(kMessageTitle), MessageIcon::Warning,
+              MessageButtons::Ok});
     } else if (unknown) {
-        m_dialogs.Message(this, Text(kCleanupUnknownText), Text(kMessageTitle),
-                          MessageIcon::Warning, MessageButtons::Ok);
+        Tell({Text(kCleanupUnknownText), Text(kMessageTitle), MessageIcon::Warning,
+              MessageButtons::Ok});
     } else {
-        m_dialogs.Message(this, Text(kCleanupDoneText), Text(kMessageTitle),
-                          MessageIcon::Information, MessageButtons::Ok);
+        Tell({Text(kCleanupDoneText).arg(deleted), Text(kMessageTitle), MessageIcon::Information,
+              MessageButtons::Ok});
     }
     EndRun();
 }

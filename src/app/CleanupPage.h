@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/Dialogs.h"
 #include "app/Page.h"
+#include "app/ZoneMarks.h"
 #include "audit/AuditLog.h"
 
 #include <cstdint>
@@ -25,6 +27,11 @@ public:
     CleanupPage(DatabaseWorker& worker, Dialogs& dialogs, AuditTrail& audit,
                 QWidget* parent = nullptr);
 
+    // The zone the page's cleanups go to: named first in every question and result, and in
+    // every audit record.
+    void SetZone(const ZoneMark& zone);
+    // Empties what belongs to the zone left at a switch: the table list and the role id.
+    void ClearZoneData();
     void FillTableList();
     void CleanTables();
     void LookupRoleByAccount();
@@ -40,6 +47,8 @@ signals:
     void CleanupProgress(qint64 deleted, qint64 counted);
 
 private:
+    // A question or result of a cleanup, its first line naming the zone.
+    MessageAnswer Tell(const MessageRequest& request);
     struct Counted;
     struct Deleted;
     void AskAndDelete(const std::vector<Counted>& tables);
@@ -52,6 +61,7 @@ private:
     DatabaseWorker& m_worker;
     Dialogs& m_dialogs;
     AuditTrail& m_audit;
+    ZoneMark m_zone;
     ReportView* m_tables;
     QLineEdit* m_days;
     QCheckBox* m_emptyAll;
@@ -65,6 +75,8 @@ private:
     QPushButton* m_start;
     QProgressDialog* m_progress = nullptr;
     bool m_running = false;
+    // The table list has been filled (after a connect).
+    bool m_listed = false;
     // The first failed append of the current run, told with the final message.
     std::optional<AuditResult> m_auditFailure;
 };

@@ -5,6 +5,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <vector>
+
 namespace mrvn {
 
 namespace {
@@ -28,30 +31,68 @@ QString RowsLine(const CleanupPreview::Table& table)
     return Text(kCleanupQuestionRows).arg(Name(table)).arg(*table.rows);
 }
 
-// The tables whose statement cannot run, the first few by name.
-QString FailingLine(const QStringList& failing)
+// The tables left alone, grouped by their reason (in the order the reasons first appear),
+// the first few of each by name.
+class SkippedTables
 {
-    QString names =
-        QStringList(failing.mid(0, kListedFailures)).join(Text(kCleanupQuestionNameSeparator));
-    if (failing.size() > kListedFailures)
-        names += Text(kCleanupQuestionMoreFailing).arg(failing.size());
-    return Text(kCleanupQuestionFailing).arg(names);
+public:
+    void Add(const CleanupPreview::Table& table)
+    {
+        const QString reason = CleanupSkipReason(table.failure);
+        auto at = std::find_if(m_groups.begin(), m_groups.end(),
+                               [&](const Group& group) { return group.reason == reason; });
+        if (at == m_groups.end())
+            at = m_groups.insert(m_groups.end(), Group{reason, {}});
+        at->names << Name(table);
+    }
+    QStringList Lines() const
+    {
+        QStringList lines;
+        for (const Group& group : m_groups) {
+            QString names = QStringList(group.names.mid(0, kListedFailures))
+                                .join(Text(kCleanupQuestionNameSeparator));
+            if (group.names.size() > kListedFailures)
+                names += Text(kCleanupQuestionMoreFailing).arg(group.names.size());
+            lines << Text(kCleanupQuestionSkippedGroup).arg(group.reason, names);
+        }
+        return lines;
+    }
+
+private:
+    struct Group
+    {
+        QString reason;
+        QStringList names;
+    };
+    std::vector<Group> m_groups;
+};
+
+QString SkippedLine(const CleanupPreview::Table& table)
+{
+    return Text(kCleanupQuestionSkipped).arg(Name(table), CleanupSkipReason(table.failure));
 }
 
 } // namespace
+
+QString CleanupSkipReason(const CountFailure& failure)
+{
+    if (failure.noTimeColumn)
+        return Text(kCleanupNoTimeColumnResult);
+    return Text(kCleanupNotCountedResult).arg(failure.errorNumber);
+}
 
 MessageRequest CleanupQuestion(const CleanupPreview& preview)
 {
     QStringList text;
     QStringList details;
-    QStringList failing;
+    SkippedTables skipped;
     int listed = 0;
     std::size_t unlisted = 0;
     std::int64_t unlistedRows = 0;
     for (const CleanupPreview::Table& table : preview.tables) {
         if (!table.rows) {
-            details << Text(kCleanupQuestionFails).arg(Name(table));
-            failing << Name(table);
+            details << SkippedLine(table);
+            skipped.Add(table);
             continue;
         }
         details << RowsLine(table);
@@ -76,8 +117,7 @@ MessageRequest CleanupQuestion(const CleanupPreview& preview)
         lines << Text(kCleanupQuestionNothing);
     if (preview.empty > 0)
         lines << Text(kCleanupQuestionEmpty).arg(preview.empty);
-    if (!failing.isEmpty())
-        lines << FailingLine(failing);
+    lines << skipped.Lines();
     lines << Text(kCleanupQuestionTotal).arg(preview.total);
 
     MessageRequest request;
@@ -92,18 +132,17 @@ MessageRequest CleanupQuestion(const CleanupPreview& preview)
 MessageRequest CleanupNothingMessage(const CleanupPreview& preview)
 {
     QStringList lines{Text(kCleanupQuestionNothing)};
-    QStringList failing;
+    SkippedTables skipped;
     QStringList details;
     for (const CleanupPreview::Table& table : preview.tables) {
         if (table.rows) {
             details << RowsLine(table);
         } else {
-            details << Text(kCleanupQuestionFails).arg(Name(table));
-            failing << Name(table);
+            details << SkippedLine(table);
+            skipped.Add(table);
         }
     }
-    if (!failing.isEmpty())
-        lines << FailingLine(failing);
+    lines << skipped.Lines();
     MessageRequest request;
     request.text = lines.join(QLatin1Char('\n'));
     request.title = Text(kMessageTitle);

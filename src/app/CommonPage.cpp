@@ -5,9 +5,12 @@
 #include "app/RoleListProxy.h"
 #include "app/Texts.h"
 #include "config/ConfigFile.h"
+#include "config/Zones.h"
 #include "db/OnlineStats.h"
 #include "db/RoleList.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QGroupBox>
@@ -16,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QShortcut>
@@ -58,6 +62,20 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     m_connect = MakeButton(group1, QStringLiteral("按钮1"), QStringLiteral("连接mysql"),
                            QRect(392, 48, 80, 32));
     connect(m_connect, &QPushButton::clicked, this, &CommonPage::ConnectRequested);
+    // The zone goes on the group's title row, right of its caption, lined up with the port
+    // box and the connect button below: the designed layout left that row empty.
+    auto* zoneLabel =
+        MakeLabel(group1, QStringLiteral("标签区服"), QStringLiteral("区服："), {181, 1, 36, 18});
+    zoneLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_zones = MakeComboBox(group1, QStringLiteral("区服选择框"), {}, {217, 0, 135, 19});
+    m_zones->setToolTip(QString::fromUtf8(kZoneComboTip));
+    m_manageZones = MakeButton(group1, QStringLiteral("按钮区服"), QStringLiteral("管理区服…"),
+                               {392, 0, 80, 19});
+    connect(m_zones, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            emit ZoneChosen(m_zones->itemData(index).toString());
+    });
+    connect(m_manageZones, &QPushButton::clicked, this, &CommonPage::ManageZonesRequested);
 
     auto* caption =
         Pin(MakeLabel(this, QStringLiteral("标签7"),
@@ -74,6 +92,10 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
                                  this);
     m_statsView->setGeometry(8, 144, 480, 45);
     Pin(m_statsView);
+    // On the caption's line, right of its text.
+    m_pictureTime = Pin(MakeLabel(this, QStringLiteral("数据时间"), {}, QRect(314, 124, 174, 16)));
+    static_cast<DesignLabel*>(m_pictureTime)->SetTextColor(QColor(255, 0, 0));
+    m_pictureTime->hide();
 
     auto* group4 =
         Pin(MakeGroupBox(this, QStringLiteral("分组框4"),
@@ -146,6 +168,10 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
     m_sendSelected->setObjectName(QStringLiteral("发送给选中的角色"));
     m_sendOnline = m_menu->addAction(QStringLiteral("发送给全部在线角色"));
     m_sendOnline->setObjectName(QStringLiteral("发送给全部在线角色"));
+    m_sendFiltered = m_menu->addAction(QStringLiteral("发送给筛选出的角色"));
+    m_sendFiltered->setObjectName(QStringLiteral("发送给筛选出的角色"));
+    m_chooseByCondition = m_menu->addAction(QStringLiteral("按条件选择角色…"));
+    m_chooseByCondition->setObjectName(QStringLiteral("按条件选择角色"));
     m_menu->addSeparator();
     // The text after the tab is shown as the item's shortcut; the keys work on the list.
     m_filterAction = m_menu->addAction(QStringLiteral("筛选角色\tCtrl+F"));
@@ -162,6 +188,12 @@ CommonPage::CommonPage(Dialogs& dialogs, QWidget* parent) : Page(parent), m_dial
             [this] { emit SendMailToRole(m_menuSelectedIds); });
     connect(m_sendOnline, &QAction::triggered, this,
             [this] { emit SendMailToRole(m_menuOnlineIds); });
+    connect(m_sendFiltered, &QAction::triggered, this, [this] {
+        emit SendMailToListedRoles(m_menuShownIds,
+                                   m_menuShownIds.size() ==
+                                       static_cast<std::size_t>(m_roleView->Model().RowCount()));
+    });
+    connect(m_chooseByCondition, &QAction::triggered, this, &CommonPage::ChooseRolesByCondition);
     connect(m_filterAction, &QAction::triggered, this, &CommonPage::ShowRoleFilter);
     connect(m_copyAction, &QAction::triggered, m_roleView, &ReportView::CopySelectedRows);
     connect(m_exportAction, &QAction::triggered, this, &CommonPage::ExportRoleList);
@@ -196,8 +228,10 @@ void CommonPage::ShowLink(LinkState state)
         label->SetTextColor(palette().color(QPalette::WindowText));
         break;
     case LinkState::Connected:
-        label->setText(QString::fromUtf8(kStatusConnected));
-        label->SetTextColor(QColor(0, 128, 0));
+        label->setText(m_linkZoneName.isEmpty() && m_linkSecurity.isEmpty()
+                           ? QString::fromUtf8(kStatusConnected)
+                           : QString::fromUtf8(kStatusConnectedZone).arg(LinkNote()));
+        label->SetTextColor(m_linkPlain ? QColor(230, 120, 0) : QColor(0, 128, 0));
         break;
     case LinkState::Unresponsive:
         label->setText(QString::fromUtf8(kStatusUnresponsive));
@@ -207,12 +241,116 @@ void CommonPage::ShowLink(LinkState state)
         label->setText(QString::fromUtf8(kStatusDisconnected));
         label->SetTextColor(QColor(255, 0, 0));
         break;
+    case LinkState::Connecting:
+        label->setText(QString::fromUtf8(kStatusConnecting));
+        label->SetTextColor(palette().color(QPalette::WindowText));
+        break;
     }
+}
+
+namespace {
+
+// Cells drawn in the greyed text colour (or the normal one again), the view still enabled.
+void GreyCells(ReportView* view, bool greyed)
+{
+    QPalette colors = view->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        colors.setColor(group, QPalette::Text,
+                        greyed ? colors.color(QPalette::Disabled, QPalette::Text)
+                               : QApplication::palette(view).color(group, QPalette::Text));
+    }
+    view->setPalette(colors);
+    // The rows are not repainted by a new palette alone: an unchanged list kept its old
+    // colours on screen until something else made it repaint.
+    view->viewport()->update();
+}
+
+} // namespace
+
+void CommonPage::MarkPictureStale(const QString& pictureTime)
+{
+    m_pictureTime->setText(QString::fromUtf8(kStaleDataTime).arg(pictureTime));
+    m_pictureTime->show();
+    GreyCells(m_statsView, true);
+    GreyCells(m_roleView, true);
+}
+
+void CommonPage::MarkPictureCurrent()
+{
+    if (m_pictureTime->isHidden())
+        return;
+    m_pictureTime->hide();
+    GreyCells(m_statsView, false);
+    GreyCells(m_roleView, false);
+}
+
+bool CommonPage::PictureStale() const
+{
+    return !m_pictureTime->isHidden();
 }
 
 void CommonPage::SetConnectEnabled(bool enabled)
 {
     m_connect->setEnabled(enabled);
+}
+
+void CommonPage::SetLinkZone(const QString& name)
+{
+    m_linkZoneName = name;
+}
+
+void CommonPage::SetLinkSecurity(const QString& security, bool plain)
+{
+    m_linkSecurity = security;
+    m_linkPlain = plain;
+}
+
+QString CommonPage::LinkNote() const
+{
+    // The label is 192 pixels wide. Without a security note a long name is cut in its middle
+    // rather than the bracket that closes it; with one, the note stays whole and the name goes
+    // when it does not fit whole (the zone combo right above the label names it).
+    const QFontMetrics metrics(m_status->font());
+    const auto room = [&](const QString& note) {
+        return m_status->width() -
+               metrics.horizontalAdvance(QString::fromUtf8(kStatusConnectedZone).arg(note));
+    };
+    if (m_linkSecurity.isEmpty())
+        return metrics.elidedText(m_linkZoneName, Qt::ElideMiddle, room(QString()));
+    const QString whole =
+        m_linkZoneName + QString::fromUtf8(kStatusSecuritySeparator) + m_linkSecurity;
+    return room(whole) >= 0 ? whole : m_linkSecurity;
+}
+
+void CommonPage::ShowZones(const ZoneList& zones, const QString& selected)
+{
+    const QSignalBlocker quiet(m_zones);
+    m_zones->clear();
+    for (const Zone& zone : zones.zones) {
+        QPixmap swatch(10, 10);
+        swatch.fill(QColor(QString::fromStdString(zone.color)));
+        const QString name = QString::fromStdString(zone.name);
+        m_zones->addItem(QIcon(swatch), name, name);
+        if (SameZoneName(zone.name, selected.toStdString()))
+            m_zones->setCurrentIndex(m_zones->count() - 1);
+    }
+}
+
+void CommonPage::SetZoneSwitchEnabled(bool enabled, const QString& whyNot)
+{
+    m_zones->setEnabled(enabled);
+    m_zones->setToolTip(enabled ? QString::fromUtf8(kZoneComboTip) : whyNot);
+}
+
+void CommonPage::ClearZoneData()
+{
+    m_statsView->Model().Clear();
+    m_roleView->SetSelectedRows({}, -1);
+    m_roleProxy->Clear();
+    m_menuRoleId.clear();
+    m_menuSelectedIds.clear();
+    m_menuOnlineIds.clear();
+    m_menu->hide();
 }
 
 void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)
@@ -229,11 +367,16 @@ void CommonPage::ShowOnlineStats(const OnlineStatsRow& stats)
 
 void CommonPage::ShowRoles(RoleRows rows)
 {
-    ShowRoles(PrepareRoleRows(std::move(rows)));
+    ShowRoles(RoleListKeeper::Replacement(std::move(rows)));
 }
 
-void CommonPage::ShowRoles(PreparedRoleRows prepared)
+void CommonPage::ShowRoles(RoleListChange change)
 {
+    if (!change.replaces) {
+        m_roleProxy->ApplyChange(std::move(change));
+        return;
+    }
+    // Every row is new to the model: the selection is found again by role id.
     const TextTableModel& model = m_roleView->Model();
     std::unordered_set<std::string> selectedIds;
     for (const int row : m_roleView->SelectedRows())
@@ -242,8 +385,7 @@ void CommonPage::ShowRoles(PreparedRoleRows prepared)
     const std::string currentId =
         current >= 0 ? model.Cell(m_roleView->ModelRow(current), kRoleIdColumn) : std::string();
 
-    // The proxy keeps the chosen column and the filter across the update.
-    m_roleProxy->ApplyRows(std::move(prepared));
+    m_roleProxy->ApplyChange(std::move(change));
     if (selectedIds.empty())
         return;
     std::vector<int> selected;
@@ -260,6 +402,16 @@ void CommonPage::ShowRoles(PreparedRoleRows prepared)
             currentRow = viewRow;
     }
     m_roleView->SetSelectedRows(selected, currentRow);
+}
+
+void CommonPage::ClearRoles()
+{
+    m_roleProxy->Clear();
+}
+
+std::uint64_t CommonPage::ShownRoleListVersion() const
+{
+    return m_roleProxy->ShownVersion();
 }
 
 void CommonPage::PrepareRoleListMenu()
@@ -285,6 +437,13 @@ void CommonPage::PrepareRoleListMenu()
     }
     m_menuOnlineIds = onlineIds.join(u',');
     m_sendOnline->setEnabled(!onlineIds.isEmpty());
+
+    // The rows the filter lets through, in the order shown.
+    m_menuShownIds.clear();
+    m_menuShownIds.reserve(static_cast<std::size_t>(m_roleView->RowCount()));
+    for (int row = 0; row < m_roleView->RowCount(); ++row)
+        m_menuShownIds.push_back(model.Cell(m_roleView->ModelRow(row), kRoleIdColumn));
+    m_sendFiltered->setEnabled(!m_menuShownIds.empty());
     m_exportAction->setEnabled(m_roleView->RowCount() > 0);
 }
 

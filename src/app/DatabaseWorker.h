@@ -28,6 +28,7 @@ enum class LinkState {
     Connected,
     Unresponsive, // a statement has had no answer for a while
     Disconnected,
+    Connecting, // a connect, pressed or made by a refresh tick, is under way
 };
 
 // The server's error of a statement, carried back to the window with a result.
@@ -49,6 +50,8 @@ struct DbError
 //   short-lived connection.
 // - The destructor stops the statement running now, breaks the connection's socket, and
 //   joins the thread: it never waits for a server that does not answer.
+// - Work is handed over for the zone connected at the time; AbandonWork() (a switch of zones)
+//   ends that: nothing of the earlier work reaches the window any more.
 class DatabaseWorker : public QObject
 {
     Q_OBJECT
@@ -65,9 +68,9 @@ public:
         auto sharedJob = std::make_shared<Job>(std::move(job));
         auto sharedDone = std::make_shared<Done>(std::move(done));
         QPointer<QObject> guard(context);
-        Post([this, sharedJob, sharedDone, guard](DbConnection& db) {
+        Post([this, sharedJob, sharedDone, guard](DbConnection& db, unsigned generation) {
             auto value = std::make_shared<Value>((*sharedJob)(db));
-            Deliver([sharedDone, guard, value] {
+            Deliver(generation, [sharedDone, guard, value] {
                 if (guard)
                     (*sharedDone)(std::move(*value));
             });
@@ -86,6 +89,13 @@ public:
     // Breaks off a statement that waits for a server that does not answer (the operator
     // reconnects by hand): the connection refuses statements until the next Connect.
     void AbortWaiting();
+    // The parameters of the last successful connect (any thread).
+    ConnectParams Params() const { return m_db.Params(); }
+    // Drops the work handed over so far, for a switch of zones: a job that has not started
+    // is skipped, the statement running now is broken off (the connection then refuses
+    // statements until the next Connect), and no value or ServerHeard of that work reaches
+    // the window. Busy() still holds until the skipped and broken-off jobs are over.
+    void AbandonWork();
     // How long the statement in progress has waited, in milliseconds (0: none waits).
     std::int64_t WaitingMs() const { return m_db.WaitingMs(); }
 
@@ -96,14 +106,17 @@ signals:
     void ServerHeard(bool answered, bool lost);
 
 private:
-    void Post(std::function<void(DbConnection&)> job);
-    void Deliver(std::function<void()> handler);
+    void Post(std::function<void(DbConnection&, unsigned generation)> job);
+    // From the database thread, after a job of `generation`.
+    void Deliver(unsigned generation, std::function<void()> handler);
 
     DbConnection m_db;
     QThread m_thread;
     QObject* m_runner;
     int m_pending = 0;
     std::atomic<bool> m_cancel{false};
+    // Counts the switches of zones: work carries the count of its hand-over.
+    std::atomic<unsigned> m_generation{0};
 };
 
 } // namespace mrvn

@@ -21,11 +21,17 @@ void KeepTitleWhole(QMessageBox& box, const QString& title)
                   grid->rowCount(), 0, 1, grid->columnCount());
 }
 
-MessageAnswer QtDialogs::Show(QWidget* parent, const MessageRequest& request)
+QString ShownText(const MessageRequest& request)
 {
-    QMessageBox box(parent);
+    if (request.zone.isEmpty())
+        return request.text;
+    return request.zone + QLatin1Char('\n') + request.text;
+}
+
+void PrepareMessageBox(QMessageBox& box, const MessageRequest& request)
+{
     box.setWindowTitle(request.title);
-    box.setText(request.text);
+    box.setText(ShownText(request));
     if (!request.informative.isEmpty())
         box.setInformativeText(request.informative);
     if (!request.details.isEmpty())
@@ -52,13 +58,20 @@ MessageAnswer QtDialogs::Show(QWidget* parent, const MessageRequest& request)
         box.setDefaultButton(request.buttons == MessageButtons::YesNo ? QMessageBox::Yes
                                                                       : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
-        KeepTitleWhole(box, request.title);
-        return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
     }
-    box.setStandardButtons(QMessageBox::Ok);
     KeepTitleWhole(box, request.title);
-    box.exec();
-    return MessageAnswer::Ok;
+}
+
+MessageAnswer QtDialogs::Show(QWidget* parent, const MessageRequest& request)
+{
+    QMessageBox box(parent);
+    PrepareMessageBox(box, request);
+    const int answer = box.exec();
+    if (request.buttons == MessageButtons::Ok)
+        return MessageAnswer::Ok;
+    return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
 std::optional<QString> QtDialogs::Input(QWidget* parent, const QString& prompt,
@@ -69,6 +82,25 @@ std::optional<QString> QtDialogs::Input(QWidget* parent, const QString& prompt,
     if (!ok)
         return std::nullopt;
     return text;
+}
+
+std::optional<QString> QtDialogs::Secret(QWidget* parent, const QString& prompt,
+                                         const QString& title)
+{
+    bool ok = false;
+    QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Password, {}, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> QtDialogs::OpenFileName(QWidget* parent, const QString& title,
+                                               const QString& filter)
+{
+    const QString file = QFileDialog::getOpenFileName(parent, title, {}, filter);
+    if (file.isEmpty())
+        return std::nullopt;
+    return file;
 }
 
 bool QtDialogs::OpenAddress(const QString& address)

@@ -8,6 +8,7 @@
 #include "app/Dialogs.h"
 #include "app/ReportView.h"
 #include "app/Texts.h"
+#include "app/ZoneMarks.h"
 #include "config/ConfigFile.h"
 #include "db/DbConnection.h"
 #include "items/ItemSearch.h"
@@ -19,18 +20,25 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 
 namespace mrvn {
@@ -50,9 +58,11 @@ std::string Std(const QString& text)
 } // namespace
 
 MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs, AuditTrail& audit,
-                   std::filesystem::path cataloguePath, Clock clock, QWidget* parent)
+                   std::filesystem::path cataloguePath, Clock clock,
+                   std::filesystem::path settingsPath, QWidget* parent)
     : Page(parent), m_worker(worker), m_config(config), m_dialogs(dialogs), m_audit(audit),
-      m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock))
+      m_cataloguePath(std::move(cataloguePath)), m_clock(std::move(clock)),
+      m_settingsPath(std::move(settingsPath))
 {
     setObjectName(QStringLiteral("发放邮件"));
     QGroupBox* g = Pin(MakeGroupBox(this, QStringLiteral("分组框2"),
@@ -64,6 +74,12 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
     m_lookup = MakeButton(g, QStringLiteral("按钮4"), QStringLiteral("查询"), {208, 21, 72, 20});
     MakeLabel(g, QStringLiteral("标签12"), QStringLiteral("Role ID："), {8, 47, 56, 20});
     m_roleId = MakeEdit(g, QStringLiteral("编辑框10"), {}, {64, 48, 216, 20});
+    m_clearReceivers = m_roleId->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton),
+                                           QLineEdit::TrailingPosition);
+    m_clearReceivers->setObjectName(QStringLiteral("清除收件角色"));
+    m_clearReceivers->setToolTip(Text(kClearReceiversAction));
+    m_clearReceivers->setVisible(false);
+    connect(m_clearReceivers, &QAction::triggered, this, &MailPage::ClearReceiverChoice);
     MakeLabel(g, QStringLiteral("标签13"), QStringLiteral("邮件标题："), {8, 72, 56, 16});
     m_title =
         MakeEdit(g, QStringLiteral("编辑框11"), QStringLiteral("系统邮件"), {64, 70, 216, 20});
@@ -82,6 +98,9 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
     m_searchResult->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                             Qt::TextSelectableByKeyboard);
     m_searchResult->setTabChangesFocus(true);
+    // A double-click on a result line (or its menu item "加入附件") takes that item.
+    m_searchResult->viewport()->installEventFilter(this);
+    m_searchResult->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* searchLabel = MakeLabel(g, QStringLiteral("标签21"), QStringLiteral("物品名称查ID："),
                                   {288, 114, 80, 16});
     m_searchQuery = MakeEdit(g, QStringLiteral("编辑框19"), {}, {368, 112, 104, 20});
@@ -98,6 +117,35 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
     m_yuanbao =
         MakeEdit(g, QStringLiteral("编辑框14"), QStringLiteral("0"), {194, 160, 86, 20}, true);
     m_days = MakeEdit(g, QStringLiteral("编辑框18"), QStringLiteral("0"), {352, 160, 40, 20}, true);
+    // A money box too narrow for its number shows the whole number under it, with separators:
+    // one digit too many is then plain to see.
+    for (QLineEdit* box : {m_money, m_yuanbao}) {
+        auto* echo = new QLabel(g);
+        echo->setObjectName(box->objectName() + QStringLiteral("全数"));
+        echo->setAutoFillBackground(true);
+        echo->setFrameShape(QFrame::Box);
+        echo->setPalette(QToolTip::palette());
+        // Only shown, never in the way of a click on the row beneath.
+        echo->setAttribute(Qt::WA_TransparentForMouseEvents);
+        echo->hide();
+        const auto update = [box, echo] {
+            const QString text = box->text().trimmed();
+            const int room = box->contentsRect().width() - 6;
+            if (text.isEmpty() || box->fontMetrics().horizontalAdvance(text) <= room) {
+                echo->hide();
+                return;
+            }
+            bool number = false;
+            const qlonglong value = text.toLongLong(&number);
+            echo->setText(number ? GroupedNumber(value) : text);
+            echo->adjustSize();
+            echo->move(box->x(), box->geometry().bottom() + 1);
+            echo->raise();
+            echo->show();
+        };
+        connect(box, &QLineEdit::textChanged, echo, update);
+        m_moneyEchoes.push_back(update);
+    }
     MakeLabel(g, QStringLiteral("标签16"),
               QStringLiteral("物品ID：              数量：      物品等级：       绑定：       "
                              "使用等级："),
@@ -156,9 +204,9 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
         MakeLabel(g, QStringLiteral("标签20"),
                   QStringLiteral("存档可快速发放套装等物品！方便快捷！"), {185, 258, 88, 40});
     hint->setWordWrap(true);
-    auto* save =
+    m_saveArchive =
         MakeButton(g, QStringLiteral("按钮7"), QStringLiteral("加入存档 >>"), {184, 298, 88, 24});
-    auto* remove =
+    m_deleteArchive =
         MakeButton(g, QStringLiteral("按钮8"), QStringLiteral("删除存档 ×"), {184, 324, 88, 24});
     auto* clear =
         MakeButton(g, QStringLiteral("按钮9"), QStringLiteral("< 清空物品表"), {184, 350, 88, 24});
@@ -170,6 +218,19 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
         new ReportView(QStringLiteral("超级列表框6"),
                        {{QStringLiteral("tid"), 35}, {QStringLiteral("存档名称"), 135}}, g);
     m_archives->setGeometry(280, 256, 192, 144);
+    // The sent-mail view and the limits' settings sit on the group box's title line, between
+    // its caption and the search results, as flat buttons that read like the caption.
+    const auto titleButton = [g](const char* name, const char* text, QRect rect) {
+        auto* button = new QToolButton(g);
+        button->setObjectName(QString::fromUtf8(name));
+        button->setText(Text(text));
+        button->setAutoRaise(true);
+        button->setGeometry(rect);
+        return button;
+    };
+    auto* sentMail = titleButton("发件记录按钮", kSentMailButton, {200, 0, 54, 15});
+    auto* settings = titleButton("邮件设置按钮", kMailSettingsButton, {254, 0, 30, 15});
+    auto* zonesMail = titleButton("多区服发送按钮", kZonesMailButton, {284, 0, 100, 15});
     // Extra room goes to the search results (and the content box beside them); the search
     // controls stay under the results, and the rows below move down as one block, the
     // archive list only taking the extra width.
@@ -193,9 +254,10 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
     connect(add, &QPushButton::clicked, this, &MailPage::AddMailItem);
     connect(clear, &QPushButton::clicked, this, &MailPage::ClearMailItems);
     connect(m_send, &QPushButton::clicked, this, &MailPage::SendMail);
+    connect(zonesMail, &QToolButton::clicked, this, &MailPage::SendToZones);
     connect(help, &QPushButton::clicked, this, &MailPage::ShowMailHelp);
-    connect(save, &QPushButton::clicked, this, &MailPage::AddArchive);
-    connect(remove, &QPushButton::clicked, this, &MailPage::DeleteArchive);
+    connect(m_saveArchive, &QPushButton::clicked, this, &MailPage::AddArchive);
+    connect(m_deleteArchive, &QPushButton::clicked, this, &MailPage::DeleteArchive);
     connect(m_searchButton, &QPushButton::clicked, this, &MailPage::SearchItemLibrary);
     connect(m_searchQuery, &QLineEdit::returnPressed, this, &MailPage::SearchItemLibrary);
     connect(m_archives, &QAbstractItemView::doubleClicked, this, [this] {
@@ -203,13 +265,96 @@ MailPage::MailPage(DatabaseWorker& worker, ConfigFile& config, Dialogs& dialogs,
         if (row != -1)
             LoadArchive(row);
     });
+    connect(sentMail, &QToolButton::clicked, this, &MailPage::ShowSentMail);
+    connect(settings, &QToolButton::clicked, this, &MailPage::ShowMailSettings);
+    connect(m_searchResult, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) {
+                QMenu* menu = m_searchResult->createStandardContextMenu(position);
+                menu->setObjectName(QStringLiteral("物品结果菜单"));
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                QAction* pick = new QAction(Text(kPickItemAction), menu);
+                pick->setObjectName(QStringLiteral("加入附件"));
+                const QPoint at = m_searchResult->viewport()->mapFrom(m_searchResult, position);
+                connect(pick, &QAction::triggered, this, [this, at] { PickResultLine(at); });
+                menu->insertAction(menu->actions().value(0), pick);
+                menu->insertSeparator(menu->actions().value(1));
+                menu->popup(m_searchResult->mapToGlobal(position));
+            });
 }
 
 MailPage::~MailPage() = default;
 
+bool MailPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_searchResult->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        PickResultLine(static_cast<QMouseEvent*>(event)->position().toPoint());
+        return true;
+    }
+    return Page::eventFilter(watched, event);
+}
+
+void MailPage::resizeEvent(QResizeEvent* event)
+{
+    Page::resizeEvent(event);
+    // The boxes have moved with the window: so do their echoes.
+    for (const std::function<void()>& update : m_moneyEchoes)
+        update();
+}
+
+bool MailPage::PickResultLine(const QPoint& position)
+{
+    const QString line = m_searchResult->cursorForPosition(position).block().text();
+    const std::optional<ResultLineItem> item = ParseResultLine(Std(line));
+    if (!item)
+        return false;
+    m_pickedId = QString::fromStdString(item->id);
+    m_pickedName = QString::fromStdString(item->name);
+    m_itemId->setText(m_pickedId);
+    m_count->setFocus(Qt::OtherFocusReason);
+    m_count->selectAll();
+    return true;
+}
+
 void MailPage::SetReceiver(const QString& roleId)
 {
+    ClearReceiverChoice();
     m_roleId->setText(roleId);
+}
+
+void MailPage::ChooseReceivers(ReceiverChoice choice)
+{
+    m_chosen = std::move(choice);
+    // The box names the choice; typing is off until it is cleared.
+    m_roleId->setText(m_chosen->description);
+    m_roleId->setReadOnly(true);
+    m_clearReceivers->setVisible(true);
+}
+
+void MailPage::ClearReceiverChoice()
+{
+    if (!m_chosen)
+        return;
+    m_chosen.reset();
+    m_roleId->clear();
+    m_roleId->setReadOnly(false);
+    m_clearReceivers->setVisible(false);
+}
+
+void MailPage::SetZone(const ZoneMark& zone)
+{
+    m_zone = zone;
+}
+
+void MailPage::ClearZoneData()
+{
+    // A role id or a choice of receivers of the zone left is no receiver in the next one.
+    ClearReceiverChoice();
+    m_roleId->clear();
+}
+
+MessageAnswer MailPage::Tell(const MessageRequest& request)
+{
+    return m_dialogs.Show(this, InZone(request, m_zone));
 }
 
 void MailPage::ResetCombos()
@@ -233,7 +378,8 @@ void MailPage::WarnTooLarge(const char* boxName)
 
 void MailPage::LookupRoleByAccount()
 {
-    RunAccountLookup(m_worker, m_account, m_roleId);
+    ClearReceiverChoice();
+    RunAccountLookup(m_worker, m_dialogs, m_account, m_roleId);
 }
 
 void MailPage::AddMailItem()
@@ -275,27 +421,51 @@ void MailPage::AddMailItem()
         return;
     }
     const std::string code = AttachmentJson(fields, m_clock());
-
-    const std::optional<QString> name =
-        m_dialogs.Input(this, Text(kItemNamePrompt), Text(kItemNameTitle),
-                        QString::fromStdString(RemoveAllSpaces(fields.itemId)));
-    if (!name)
+    const QString itemId = QString::fromStdString(RemoveAllSpaces(fields.itemId));
+    const auto askName = [this, code](const QString& initial) {
+        const std::optional<QString> name =
+            m_dialogs.Input(this, Text(kItemNamePrompt), Text(kItemNameTitle), initial);
+        if (!name)
+            return;
+        switch (CheckItemName(Std(*name))) {
+        case ItemNameCheck::Empty:
+            Warn(kInputErrorText);
+            return;
+        case ItemNameCheck::Forbidden:
+            Warn(kForbiddenCharText);
+            return;
+        case ItemNameCheck::Ok:
+            break;
+        }
+        // The table may have filled while the name was looked up.
+        if (m_items->RowCount() >= kMaxMailItems) {
+            Warn(kMailItemsFullText);
+            return;
+        }
+        TextTableModel& model = m_items->Model();
+        const int row = model.AppendRow();
+        model.SetCell(row, ColumnIndex(MailItemColumn::Tid), std::to_string(row + 1));
+        model.SetCell(row, ColumnIndex(MailItemColumn::Name), RemoveAllSpaces(Std(*name)));
+        model.SetCell(row, ColumnIndex(MailItemColumn::Code), code);
+    };
+    // The name of an item taken from the search, else the catalogue's name for the id (read
+    // off the window's thread: the first read of a large catalogue takes a while), else the id.
+    if (!m_pickedId.isEmpty() && itemId == m_pickedId) {
+        askName(m_pickedName);
         return;
-    switch (CheckItemName(Std(*name))) {
-    case ItemNameCheck::Empty:
-        Warn(kInputErrorText);
-        return;
-    case ItemNameCheck::Forbidden:
-        Warn(kForbiddenCharText);
-        return;
-    case ItemNameCheck::Ok:
-        break;
     }
-    TextTableModel& model = m_items->Model();
-    const int row = model.AppendRow();
-    model.SetCell(row, ColumnIndex(MailItemColumn::Tid), std::to_string(row + 1));
-    model.SetCell(row, ColumnIndex(MailItemColumn::Name), RemoveAllSpaces(Std(*name)));
-    model.SetCell(row, ColumnIndex(MailItemColumn::Code), code);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(m_cataloguePath, error)) {
+        askName(itemId);
+        return;
+    }
+    RunInBackground(
+        this,
+        [catalogue = m_cataloguePath, id = Std(itemId)] {
+            const auto names = CatalogueItemNames(catalogue, {id});
+            return names && names->front() ? QString::fromStdString(*names->front()) : QString();
+        },
+        [askName, itemId](const QString& name) { askName(name.isEmpty() ? itemId : name); });
 }
 
 void MailPage::ClearMailItems()
@@ -329,29 +499,54 @@ void MailPage::SetDatabaseWorkEnabled(bool enabled)
     m_send->setEnabled(enabled && !m_sending);
 }
 
-void MailPage::SendMail()
+MailFields MailPage::PageFields(std::vector<std::string>& codes) const
 {
-    if (m_sending || m_worker.Busy())
-        return;
     MailFields fields;
     fields.roleId = Std(m_roleId->text());
     fields.title = Std(m_title->text());
     fields.content = Std(m_content->toPlainText());
     fields.copper = Std(m_money->text());
     fields.yuanbao = Std(m_yuanbao->text());
-    std::vector<std::string> codes;
     const TextTableModel& items = m_items->Model();
     for (int row = 0; row < items.RowCount(); ++row)
         codes.push_back(items.Cell(row, ColumnIndex(MailItemColumn::Code)));
+    return fields;
+}
 
-    const std::vector<std::string> ids = SplitRoleIds(fields.roleId);
-    if (ids.size() > 1) {
-        SendToManyRoles(fields, codes, ids);
+void MailPage::SendMail()
+{
+    if (m_sending || m_worker.Busy())
+        return;
+    std::vector<std::string> codes;
+    const MailFields fields = PageFields(codes);
+
+    // The fields are checked once, here; what goes on is the checked mail.
+    if (m_chosen) {
+        const MailCheck check = CheckMailFields(fields, codes, ReceiverSource::Later);
+        if (ReportRefusal(check.result))
+            return;
+        ConfirmItemsThen(*check.mail, [this, choice = *m_chosen](const CheckedMail& mail) {
+            AskAndSend(mail, choice);
+        });
         return;
     }
-    if (ReportRefusal(CheckMail(fields, codes)))
+    const MailCheck check = CheckMailFields(fields, codes);
+    if (ReportRefusal(check.result))
         return;
+    ConfirmItemsThen(*check.mail, [this](const CheckedMail& mail) {
+        // One role keeps its one-click road unless an amount reaches the operator's limit.
+        if (mail.Receivers().size() == 1 && !Limits().Reached(mail.Copper(), mail.Yuanbao())) {
+            SendCheckedMail(mail);
+            return;
+        }
+        ReceiverChoice typed;
+        typed.ids = mail.Receivers();
+        AskAndSend(mail, typed);
+    });
+}
 
+void MailPage::SendCheckedMail(const CheckedMail& mail)
+{
     struct Sent
     {
         SendMailResult result = SendMailResult::Failed;
@@ -359,14 +554,32 @@ void MailPage::SendMail()
         DbError error;
     };
     BeginSending();
+    // The look-up after a lost answer may wait up to two minutes for the server: its progress
+    // is shown once it starts, and its cancel leaves the outcome unknown.
+    const std::atomic<bool>* cancel = &m_worker.CancelFlag();
+    const auto checking = [cancel, worker = &m_worker, self = QPointer<QObject>(this),
+                           started = std::optional<std::chrono::steady_clock::time_point>(),
+                           shown = -1]() mutable {
+        const auto now = std::chrono::steady_clock::now();
+        started = started.value_or(now);
+        const int seconds = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::seconds>(now - *started).count());
+        if (seconds != shown) {
+            shown = seconds;
+            worker->PostToWindow(self, [self, seconds] {
+                static_cast<MailPage*>(self.data())->ShowCheckProgress(seconds);
+            });
+        }
+        return !cancel->load();
+    };
     m_worker.Run(
         this,
-        [fields, codes, ids, now = m_clock(),
-         observer = AuditObserver(fields, codes)](DbConnection& db) {
+        [mail, now = m_clock(), observer = AuditObserver(mail), checking](DbConnection& db) {
             Sent sent;
             // Every receiver is looked up first: an id that is no role is refused, nothing
             // is sent.
-            const std::optional<std::vector<std::string>> unknown = UnknownRoleIds(db, ids);
+            const std::optional<std::vector<std::string>> unknown =
+                UnknownRoleIds(db, mail.Receivers());
             if (!unknown) {
                 sent.error = DbError::Of(db);
                 return sent;
@@ -375,12 +588,25 @@ void MailPage::SendMail()
                 sent.unknownIds = *unknown;
                 return sent;
             }
-            sent.result = mrvn::SendMail(db, fields, codes, now, observer);
-            if (sent.result != SendMailResult::Sent && db.LastError() != 0)
-                sent.error = DbError::Of(db);
+            // The row's own error: a look-up after a lost answer runs statements of its own.
+            std::optional<DbError> rowError;
+            const auto observe = [&](const MailRowOutcome& row) {
+                if (row.errorNumber != 0)
+                    rowError = DbError{row.errorNumber, row.error};
+                observer(row);
+            };
+            sent.result = mrvn::SendMail(db, mail, now, observe, checking);
+            if (sent.result != SendMailResult::Sent && (rowError || db.LastError() != 0))
+                sent.error = rowError.value_or(DbError::Of(db));
             return sent;
         },
         [this](Sent sent) {
+            if (m_checkProgress) {
+                // Closing a progress dialog says "canceled": the check is over.
+                disconnect(m_checkProgress.data(), nullptr, this, nullptr);
+                m_checkProgress->close();
+                delete m_checkProgress.data();
+            }
             EndSending();
             if (!sent.unknownIds.empty()) {
                 ReportUnknownRoles(sent.unknownIds);
@@ -390,22 +616,38 @@ void MailPage::SendMail()
                 return;
             switch (sent.result) {
             case SendMailResult::Sent:
-                m_dialogs.Message(this, Text(kMailSentText), Text(kMailTitle),
-                                  MessageIcon::Information, MessageButtons::Ok);
+                Tell({Text(kMailSentText), Text(kMailTitle), MessageIcon::Information,
+                      MessageButtons::Ok});
                 return;
             case SendMailResult::Unknown:
-                m_dialogs.Message(this, Text(kMailUnknownText), Text(kMailTitle),
-                                  MessageIcon::Warning, MessageButtons::Ok,
-                                  ServerReason(sent.error));
+                Tell({Text(kMailUnknownText), Text(kMailTitle), MessageIcon::Warning,
+                      MessageButtons::Ok, ServerReason(sent.error)});
                 return;
             default:
                 break;
             }
             // Without a connection there is no server reason to show.
             const QString reason = sent.error.number != 0 ? ServerReason(sent.error) : QString();
-            m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
-                              MessageButtons::Ok, reason);
+            Tell({Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error, MessageButtons::Ok,
+                  reason});
         });
+}
+
+void MailPage::ShowCheckProgress(int seconds)
+{
+    if (!m_checkProgress) {
+        m_checkProgress = new QProgressDialog(Text(kMailCheckProgressText), Text(kManyCancelButton),
+                                              0, kLostMailCheckSeconds, this);
+        m_checkProgress->setObjectName(QStringLiteral("核对进度"));
+        m_checkProgress->setWindowTitle(Text(kMailTitle));
+        m_checkProgress->setWindowModality(Qt::WindowModal);
+        m_checkProgress->setMinimumDuration(0);
+        m_checkProgress->setAutoClose(false);
+        m_checkProgress->setAutoReset(false);
+        connect(m_checkProgress.data(), &QProgressDialog::canceled, this,
+                [this] { m_worker.Cancel(); });
+    }
+    m_checkProgress->setValue(seconds);
 }
 
 void MailPage::BeginSending()
@@ -418,19 +660,19 @@ void MailPage::EndSending()
 {
     m_sending = false;
     m_send->setEnabled(!m_worker.Busy());
+    emit SendingFinished();
 }
 
-MailRowObserver MailPage::AuditObserver(const MailFields& fields,
-                                        const std::vector<std::string>& codes)
+MailRowObserver MailPage::AuditObserver(const CheckedMail& checked)
 {
     MailAuditRecord mail;
-    const MailFields spaceless = SpacelessMailFields(fields);
-    mail.title = spaceless.title;
-    mail.content = spaceless.content;
-    mail.copper = TextToInt64(spaceless.copper);
-    mail.yuanbao = TextToInt64(spaceless.yuanbao);
+    mail.zone = m_zone.audit;
+    mail.title = checked.Fields().title;
+    mail.content = checked.Fields().content;
+    mail.copper = checked.Copper();
+    mail.yuanbao = checked.Yuanbao();
     // Each entry as the attachments column holds it.
-    for (const std::string& code : codes)
+    for (const std::string& code : checked.Codes())
         mail.attachments.push_back(ReadLiteralText(code));
     // Runs on the database thread: the line is written as soon as the row's outcome is
     // known, also when the window closes meanwhile; a failure is told on the window's thread.
@@ -438,6 +680,7 @@ MailRowObserver MailPage::AuditObserver(const MailFields& fields,
             audit = &m_audit](const MailRowOutcome& row) mutable {
         mail.receiver = row.roleId;
         mail.id = row.id;
+        mail.createMs = row.createMs;
         mail.sent = row.inserted;
         mail.checked = row.checked;
         mail.unknown = row.unknown;
@@ -457,8 +700,8 @@ void MailPage::ReportUnknownRoles(const std::vector<std::string>& ids)
     QStringList texts;
     for (const std::string& id : ids)
         texts << QString::fromStdString(id);
-    m_dialogs.Message(this, Text(kMailUnknownRoleText).arg(texts.join(QLatin1Char(','))),
-                      Text(kCheckTitle), MessageIcon::Warning, MessageButtons::Ok);
+    Tell({Text(kMailUnknownRoleText).arg(texts.join(QLatin1Char(','))), Text(kCheckTitle),
+          MessageIcon::Warning, MessageButtons::Ok});
 }
 
 bool MailPage::ReportRefusal(SendMailResult result)
@@ -493,161 +736,6 @@ bool MailPage::ReportRefusal(SendMailResult result)
     return false;
 }
 
-namespace {
-
-// The ids of a list, the first `shown` of them in the text and "……" for the rest.
-QString IdList(const std::vector<std::string>& ids, std::size_t shown = 20)
-{
-    QStringList texts;
-    for (std::size_t i = 0; i < ids.size() && i < shown; ++i)
-        texts << QString::fromStdString(ids[i]);
-    if (ids.size() > shown)
-        texts << Text(kIdListMore);
-    return texts.join(QLatin1Char(','));
-}
-
-} // namespace
-
-void MailPage::SendToManyRoles(const MailFields& fields, const std::vector<std::string>& codes,
-                               const std::vector<std::string>& ids)
-{
-    if (ReportRefusal(CheckMailToRoles(fields, codes)))
-        return;
-
-    // The operator sees whom the mail goes to before anything is sent; every id is looked up
-    // in one statement, and ids that are no role are refused.
-    constexpr std::size_t kNamesShown = 5;
-    const std::vector<std::string> shownIds(
-        ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), kNamesShown)));
-    struct LookedUp
-    {
-        std::optional<std::vector<std::string>> unknown;
-        std::vector<std::string> names;
-        DbError error;
-    };
-    BeginSending();
-    m_worker.Run(
-        this,
-        [ids, shownIds](DbConnection& db) {
-            LookedUp result;
-            result.unknown = UnknownRoleIds(db, ids);
-            if (!result.unknown) {
-                result.error = DbError::Of(db);
-                return result;
-            }
-            result.names =
-                QueryRoleNames(db, shownIds).value_or(std::vector<std::string>(shownIds.size()));
-            return result;
-        },
-        [this, fields, codes, ids, shownIds](LookedUp found) {
-            if (!found.unknown) {
-                EndSending();
-                m_dialogs.Message(this, Text(kMailFailedText), Text(kMailTitle), MessageIcon::Error,
-                                  MessageButtons::Ok, ServerReason(found.error));
-                return;
-            }
-            if (!found.unknown->empty()) {
-                EndSending();
-                ReportUnknownRoles(*found.unknown);
-                return;
-            }
-            QString question = Text(kManyConfirmText).arg(ids.size());
-            for (std::size_t i = 0; i < shownIds.size(); ++i) {
-                const QString name = found.names[i].empty()
-                                         ? Text(kManyUnknownRole)
-                                         : QString::fromStdString(found.names[i]);
-                question += Text(kManyConfirmRole).arg(name, QString::fromStdString(shownIds[i]));
-            }
-            if (ids.size() > shownIds.size())
-                question += Text(kManyConfirmMore);
-            if (m_dialogs.Message(this, question, Text(kManyConfirmTitle), MessageIcon::Question,
-                                  MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes) {
-                EndSending();
-                return;
-            }
-            SendRows(fields, codes, static_cast<int>(ids.size()));
-        });
-}
-
-void MailPage::SendRows(const MailFields& fields, const std::vector<std::string>& codes, int total)
-{
-    auto* progress =
-        new QProgressDialog(Text(kManyProgressText), Text(kManyCancelButton), 0, total, this);
-    progress->setObjectName(QStringLiteral("发送进度"));
-    progress->setWindowTitle(Text(kMailTitle));
-    progress->setWindowModality(Qt::WindowModal);
-    progress->setMinimumDuration(0);
-    progress->setAutoClose(false);
-    progress->setAutoReset(false);
-    progress->setValue(0);
-    // The cancel button stops the sending between rows; a row being inserted is stopped on
-    // the server and reported as not sent.
-    connect(progress, &QProgressDialog::canceled, this, [this] { m_worker.Cancel(); });
-    const QPointer<QProgressDialog> shown(progress);
-
-    const std::atomic<bool>* cancel = &m_worker.CancelFlag();
-    m_worker.Run(
-        this,
-        [fields, codes, now = m_clock(), observer = AuditObserver(fields, codes), cancel,
-         worker = &m_worker, self = QPointer<QObject>(this), shown, total](DbConnection& db) {
-            return SendMailToRoles(
-                db, fields, codes, now,
-                [&](std::size_t done, std::size_t) {
-                    if (done > 0) {
-                        worker->PostToWindow(self, [self, shown, done, total] {
-                            if (shown)
-                                shown->setValue(static_cast<int>(done));
-                            emit static_cast<MailPage*>(self.data())
-                                ->SendProgress(static_cast<int>(done), total);
-                        });
-                    }
-                    return !cancel->load();
-                },
-                observer);
-        },
-        [this, shown](SendManyResult outcome) {
-            if (shown) {
-                // Closing a progress dialog says "canceled": the sending is over.
-                disconnect(shown.data(), nullptr, this, nullptr);
-                shown->close();
-                delete shown.data();
-            }
-            EndSending();
-            ShowManyOutcome(outcome);
-        });
-}
-
-void MailPage::ShowManyOutcome(const SendManyResult& outcome)
-{
-    if (ReportRefusal(outcome.result))
-        return;
-    const QString sent = QString::number(outcome.sent.size());
-    const QString notSent = QString::number(outcome.notSent.size());
-    if (outcome.notSent.empty() && outcome.unknown.empty()) {
-        m_dialogs.Message(this, Text(kManySentText).arg(sent), Text(kMailTitle),
-                          MessageIcon::Information, MessageButtons::Ok);
-        return;
-    }
-    const bool unknown = outcome.result == SendMailResult::Unknown;
-    const bool failed = outcome.result == SendMailResult::Failed;
-    QString text = unknown
-                       ? Text(kManyUnknownText).arg(sent).arg(outcome.unknown.size()).arg(notSent)
-                       : Text(failed ? kManyFailedText : kManyCancelledText).arg(sent, notSent);
-    text += QStringLiteral("\r\n") + Text(kManySentList) + IdList(outcome.sent);
-    if (unknown)
-        text += QStringLiteral("\r\n") + Text(kManyUnknownList) + IdList(outcome.unknown);
-    text += QStringLiteral("\r\n") + Text(kManyNotSentList) + IdList(outcome.notSent);
-    // The whole lists, and the server's reason, behind the details button.
-    QString details = Text(kManySentList) + IdList(outcome.sent, outcome.sent.size()) +
-                      QLatin1Char('\n') + Text(kManyNotSentList) +
-                      IdList(outcome.notSent, outcome.notSent.size());
-    if ((failed || unknown) && !outcome.serverError.empty())
-        details += QLatin1Char('\n') + QString::fromStdString(outcome.serverError);
-    m_dialogs.Message(this, text, Text(kMailTitle),
-                      failed ? MessageIcon::Error : MessageIcon::Warning, MessageButtons::Ok,
-                      details);
-}
-
 void MailPage::ShowMailHelp()
 {
     m_dialogs.Message(this, Text(kMailHelpText), Text(kMailHelpTitle), MessageIcon::None,
@@ -679,32 +767,57 @@ void MailPage::AddArchive()
         page.items.push_back({items.Cell(row, ColumnIndex(MailItemColumn::Name)),
                               items.Cell(row, ColumnIndex(MailItemColumn::Code))});
 
-    switch (mrvn::AddArchive(m_config, Std(*typed), page)) {
-    case AddArchiveResult::Forbidden:
-        Warn(kForbiddenCharText);
-        return;
-    case AddArchiveResult::NotGbk:
-        Warn(kArchiveNotGbkText);
-        return;
-    case AddArchiveResult::Empty:
-        Warn(kInputErrorText);
-        return;
-    case AddArchiveResult::Reserved:
-        Warn(kArchiveReservedText);
-        return;
-    case AddArchiveResult::Duplicate:
-        Warn(kArchiveDuplicateText);
-        return;
-    case AddArchiveResult::ListFull:
-        Warn(kArchiveListFullText);
-        return;
-    case AddArchiveResult::WriteFailed:
-        Warn(kArchiveWriteFailedText);
-        break;
-    case AddArchiveResult::Added:
-        break;
-    }
-    RefreshArchiveList();
+    BeginArchiveWrite();
+    RunInBackground(
+        ConfigWrites(), this,
+        [config = m_config, name = Std(*typed), page]() mutable {
+            return mrvn::AddArchive(config, name, page);
+        },
+        [this](AddArchiveResult result) {
+            EndArchiveWrite();
+            switch (result) {
+            case AddArchiveResult::Forbidden:
+                Warn(kForbiddenCharText);
+                return;
+            case AddArchiveResult::NotGbk:
+                Warn(kArchiveNotGbkText);
+                return;
+            case AddArchiveResult::Empty:
+                Warn(kInputErrorText);
+                return;
+            case AddArchiveResult::Reserved:
+                Warn(kArchiveReservedText);
+                return;
+            case AddArchiveResult::Duplicate:
+                Warn(kArchiveDuplicateText);
+                return;
+            case AddArchiveResult::ListFull:
+                Warn(kArchiveListFullText);
+                return;
+            case AddArchiveResult::WriteFailed:
+                Warn(kArchiveWriteFailedText);
+                break;
+            case AddArchiveResult::Added:
+                break;
+            }
+            RefreshArchiveList();
+        });
+}
+
+// config.dat is written on ConfigWrites()'s thread: the archive buttons wait for the write,
+// so the operator sees that it has not ended yet (another copy of the tool may hold the file).
+void MailPage::BeginArchiveWrite()
+{
+    ++m_archiveWrites;
+    m_saveArchive->setEnabled(false);
+    m_deleteArchive->setEnabled(false);
+}
+
+void MailPage::EndArchiveWrite()
+{
+    const bool idle = --m_archiveWrites == 0;
+    m_saveArchive->setEnabled(idle);
+    m_deleteArchive->setEnabled(idle);
 }
 
 void MailPage::DeleteArchive()
@@ -724,9 +837,16 @@ void MailPage::DeleteArchive()
     // By name: the row may stand elsewhere in config.dat by now, if another copy of the tool
     // changed the list. A name without an archive of its own (reserved, from a hand-edited
     // list) just leaves the list, as the refresh shows.
-    if (mrvn::DeleteArchive(m_config, name) == DeleteArchiveResult::WriteFailed)
-        Warn(kArchiveWriteFailedText);
-    RefreshArchiveList();
+    BeginArchiveWrite();
+    RunInBackground(
+        ConfigWrites(), this,
+        [config = m_config, name]() mutable { return mrvn::DeleteArchive(config, name); },
+        [this](DeleteArchiveResult result) {
+            EndArchiveWrite();
+            if (result == DeleteArchiveResult::WriteFailed)
+                Warn(kArchiveWriteFailedText);
+            RefreshArchiveList();
+        });
 }
 
 void MailPage::LoadArchive(int row)

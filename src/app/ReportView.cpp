@@ -1,12 +1,12 @@
 #include "app/ReportView.h"
 
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QSortFilterProxyModel>
 
 #include <algorithm>
 
@@ -125,7 +125,7 @@ ReportView::ReportView(const QString& objectName, const std::vector<ReportColumn
     ApplyColumnWidths();
 }
 
-void ReportView::SetProxy(QSortFilterProxyModel* proxy)
+void ReportView::SetProxy(QAbstractProxyModel* proxy)
 {
     m_proxy = proxy;
     setModel(proxy);
@@ -343,24 +343,36 @@ void ReportView::SetColumnGrowth(int fit, int fill)
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &ReportView::GrowColumns);
 }
 
+int ReportView::ContentWidth(int column) const
+{
+    // Every row, not only those on screen (what sizeHintForColumn measures): a long text
+    // further down must fit as well. The lists that grow their columns are short.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int widest = header()->sectionSizeHint(column);
+    for (int row = 0; row < m_model->RowCount(); ++row) {
+        const QModelIndex index = m_model->index(row, column);
+        widest = std::max(widest, itemDelegateForIndex(index)->sizeHint(option, index).width());
+    }
+    return widest;
+}
+
 void ReportView::GrowColumns()
 {
     if (m_fitColumn < 0 || m_fillColumn < 0)
         return;
-    int designed = 0;
-    for (const int width : m_widths)
-        designed += width;
-    const int extra = viewport()->width() - designed;
-    const int fitDesigned = m_widths[static_cast<std::size_t>(m_fitColumn)];
-    const int fillDesigned = m_widths[static_cast<std::size_t>(m_fillColumn)];
-    if (extra <= 0) {
-        setColumnWidth(m_fitColumn, fitDesigned);
-        setColumnWidth(m_fillColumn, fillDesigned);
-        return;
+    const int fit = m_model->RowCount() > 0 ? ContentWidth(m_fitColumn)
+                                            : m_widths[static_cast<std::size_t>(m_fitColumn)];
+    int others = 0;
+    for (int column = 0; column < static_cast<int>(m_widths.size()); ++column) {
+        if (column != m_fitColumn && column != m_fillColumn)
+            others += m_widths[static_cast<std::size_t>(column)];
     }
-    const int fit = std::clamp(sizeHintForColumn(m_fitColumn), fitDesigned, fitDesigned + extra);
     setColumnWidth(m_fitColumn, fit);
-    setColumnWidth(m_fillColumn, fillDesigned + extra - (fit - fitDesigned));
+    // The rest of the room, or as much as its longest text needs (the list then scrolls
+    // sideways): a text is never cut.
+    setColumnWidth(m_fillColumn,
+                   std::max(viewport()->width() - others - fit, ContentWidth(m_fillColumn)));
 }
 
 void ReportView::updateGeometries()

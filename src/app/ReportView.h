@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-class QSortFilterProxyModel;
+class QAbstractProxyModel;
 
 namespace mrvn {
 
@@ -44,8 +44,8 @@ public:
     // Puts `proxy` (whose source is Model()) between the model and the view and lets a click
     // on a column header sort by it, a second click reversing the order. Until a header is
     // clicked the rows keep the model's order.
-    void SetProxy(QSortFilterProxyModel* proxy);
-    QSortFilterProxyModel* Proxy() const { return m_proxy; }
+    void SetProxy(QAbstractProxyModel* proxy);
+    QAbstractProxyModel* Proxy() const { return m_proxy; }
 
     void DeleteAll() { m_model->Clear(); }
     // Rows shown.
@@ -99,8 +99,9 @@ public:
     // rows end above it, so it covers neither a row nor a scroll bar.
     void SetFooter(QWidget* footer, int height);
 
-    // When the view is wider than its columns, column `fit` first widens as far as its
-    // texts need and column `fill` takes the rest; at or below that width nothing changes.
+    // Column `fit` is as wide as its longest text and column `fill` takes the rest of the
+    // view's width, at least as much as its own longest text needs: no text of either is
+    // cut (the list scrolls sideways when the view is too narrow for both).
     void SetColumnGrowth(int fit, int fill);
 
 signals:
@@ -123,10 +124,12 @@ private:
     void ApplyColumnWidths();
     void PlaceFooter();
     void GrowColumns();
+    // The width the column needs for its header and every cell's text.
+    int ContentWidth(int column) const;
 
     TextTableModel* m_model;
     std::vector<int> m_widths;
-    QSortFilterProxyModel* m_proxy = nullptr;
+    QAbstractProxyModel* m_proxy = nullptr;
     bool m_rowCopy = false;
     std::function<bool(int column)> m_numericColumn;
     QWidget* m_footer = nullptr;

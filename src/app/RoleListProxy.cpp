@@ -1,10 +1,10 @@
 #include "app/RoleListProxy.h"
 
+#include <utility>
+
 #include "app/Background.h"
 #include "app/TextTableModel.h"
 #include "db/RoleList.h"
-
-#include <QLocale>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
-#include <unordered_map>
+#include <memory>
+#include <tuple>
 
 namespace mrvn {
 
@@ -87,7 +87,7 @@ ParsedNumber ParseDate(std::string_view text)
 
 namespace {
 
-bool Less(const rolelist::ParsedNumber& a, const rolelist::ParsedNumber& b)
+bool KeyLess(const rolelist::ParsedNumber& a, const rolelist::ParsedNumber& b)
 {
     if (a.present != b.present)
         return !a.present;
@@ -99,23 +99,43 @@ bool Less(const rolelist::ParsedNumber& a, const rolelist::ParsedNumber& b)
 } // namespace
 
 RoleListProxy::RoleListProxy(TextTableModel& source, QObject* parent)
-    : QSortFilterProxyModel(parent), m_source(source),
-      m_collator(QLocale(QLocale::Chinese, QLocale::China))
+    : QAbstractProxyModel(parent), m_source(source)
 {
-    m_collator.setNumericMode(true);
-    // Connected before the proxy's own handlers, so the keys are stale-free before it sorts
-    // or filters the changed rows.
-    const auto forget = [this] { ForgetKeys(); };
-    connect(&source, &QAbstractItemModel::modelAboutToBeReset, this, forget);
-    connect(&source, &QAbstractItemModel::modelReset, this, forget);
-    connect(&source, &QAbstractItemModel::rowsAboutToBeInserted, this, forget);
-    connect(&source, &QAbstractItemModel::rowsInserted, this, forget);
-    connect(&source, &QAbstractItemModel::rowsAboutToBeRemoved, this, forget);
-    connect(&source, &QAbstractItemModel::rowsRemoved, this, forget);
-    connect(&source, &QAbstractItemModel::dataChanged, this, forget);
-    connect(&source, &QAbstractItemModel::layoutChanged, this, forget);
     setSourceModel(&source);
-    setDynamicSortFilter(true);
+    SortAndFilterAll();
+    connect(&source, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        if (!m_applying)
+            beginResetModel();
+    });
+    connect(&source, &QAbstractItemModel::modelReset, this, [this] {
+        if (m_applying)
+            return;
+        ForgetKeys();
+        m_version = kNoRoleList;
+        SortAndFilterAll();
+        endResetModel();
+    });
+    const auto changing = [this] { SourceChanging(); };
+    connect(&source, &QAbstractItemModel::rowsAboutToBeInserted, this, changing);
+    connect(&source, &QAbstractItemModel::rowsAboutToBeRemoved, this, changing);
+    connect(&source, &QAbstractItemModel::layoutAboutToBeChanged, this, changing);
+    connect(&source, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                SourceChanged([=](int row) { return row >= first ? row + last - first + 1 : row; });
+            });
+    connect(&source, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                SourceChanged([=](int row) {
+                    return row < first ? row : row > last ? row - (last - first + 1) : -1;
+                });
+            });
+    // Only ApplyChange moves the source's rows about, and it says where they went.
+    connect(&source, &QAbstractItemModel::layoutChanged, this,
+            [this] { SourceChanged([](int) { return -1; }); });
+    connect(&source, &QAbstractItemModel::dataChanged, this, [this] {
+        SourceChanging();
+        SourceChanged([](int row) { return row; });
+    });
 }
 
 RoleListProxy::SortKind RoleListProxy::KindOf(int column)
@@ -133,131 +153,422 @@ RoleListProxy::SortKind RoleListProxy::KindOf(int column)
     }
 }
 
+QModelIndex RoleListProxy::index(int row, int column, const QModelIndex& parent) const
+{
+    if (parent.isValid() || row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
+        return {};
+    return createIndex(row, column);
+}
+
+QModelIndex RoleListProxy::parent(const QModelIndex&) const
+{
+    return {};
+}
+
+QModelIndex RoleListProxy::sibling(int row, int column, const QModelIndex&) const
+{
+    return index(row, column);
+}
+
+int RoleListProxy::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_viewToSource.size());
+}
+
+int RoleListProxy::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_source.ColumnCount();
+}
+
+bool RoleListProxy::hasChildren(const QModelIndex& parent) const
+{
+    return !parent.isValid() && rowCount() > 0 && columnCount() > 0;
+}
+
+Qt::ItemFlags RoleListProxy::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+QModelIndex RoleListProxy::mapToSource(const QModelIndex& proxyIndex) const
+{
+    if (!proxyIndex.isValid() || proxyIndex.model() != this || proxyIndex.row() >= rowCount())
+        return {};
+    return m_source.index(m_viewToSource[static_cast<std::size_t>(proxyIndex.row())],
+                          proxyIndex.column());
+}
+
+QModelIndex RoleListProxy::mapFromSource(const QModelIndex& sourceIndex) const
+{
+    if (!sourceIndex.isValid() || sourceIndex.model() != &m_source ||
+        static_cast<std::size_t>(sourceIndex.row()) >= m_sourceToView.size())
+        return {};
+    const int row = m_sourceToView[static_cast<std::size_t>(sourceIndex.row())];
+    return row < 0 ? QModelIndex() : index(row, sourceIndex.column());
+}
+
+QVariant RoleListProxy::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return QAbstractProxyModel::headerData(section, orientation, role);
+    if (role == Qt::InitialSortOrderRole)
+        return static_cast<int>(Qt::AscendingOrder);
+    // Also while no row is shown (the base class finds the column through a row).
+    return m_source.headerData(section, orientation, role);
+}
+
 void RoleListProxy::SetFilterText(const QString& text)
 {
     const QString folded = text.toCaseFolded();
     m_filterText = text;
     if (folded == m_foldedFilter)
         return;
-    m_foldedFilter = folded;
     // One layout change instead of a removal signal per hidden run of rows, which a view
     // answers row range by row range.
-    invalidate();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const Snapshot snapshot = TakeSnapshot();
+    m_foldedFilter = folded;
+    SortAndFilterAll();
+    Restore(snapshot, [](int row) { return row; });
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-QVariant RoleListProxy::headerData(int section, Qt::Orientation orientation, int role) const
+void RoleListProxy::sort(int column, Qt::SortOrder order)
 {
-    if (orientation == Qt::Horizontal && role == Qt::InitialSortOrderRole)
-        return static_cast<int>(Qt::AscendingOrder);
-    return QSortFilterProxyModel::headerData(section, orientation, role);
+    if (column >= columnCount())
+        column = -1;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const Snapshot snapshot = TakeSnapshot();
+    m_sortColumn = column;
+    m_sortOrder = order;
+    SortAndFilterAll();
+    Restore(snapshot, [](int row) { return row; });
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+RoleListProxy::Snapshot RoleListProxy::TakeSnapshot() const
+{
+    Snapshot snapshot;
+    snapshot.indexes = persistentIndexList();
+    snapshot.sourceRows.reserve(static_cast<std::size_t>(snapshot.indexes.size()));
+    for (const QModelIndex& index : snapshot.indexes) {
+        const bool shown = index.isValid() && index.row() < rowCount();
+        snapshot.sourceRows.push_back(shown ? m_viewToSource[static_cast<std::size_t>(index.row())]
+                                            : -1);
+    }
+    return snapshot;
+}
+
+void RoleListProxy::Restore(const Snapshot& snapshot, const std::function<int(int)>& newSourceRow)
+{
+    QModelIndexList moved;
+    moved.reserve(snapshot.indexes.size());
+    for (qsizetype i = 0; i < snapshot.indexes.size(); ++i) {
+        const int old = snapshot.sourceRows[static_cast<std::size_t>(i)];
+        const int row = old < 0 ? -1 : newSourceRow(old);
+        const int view = row < 0 || static_cast<std::size_t>(row) >= m_sourceToView.size()
+                             ? -1
+                             : m_sourceToView[static_cast<std::size_t>(row)];
+        moved.append(view < 0 ? QModelIndex() : index(view, snapshot.indexes[i].column()));
+    }
+    changePersistentIndexList(snapshot.indexes, moved);
+}
+
+void RoleListProxy::SourceChanging()
+{
+    if (m_applying)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    m_pending = TakeSnapshot();
+}
+
+void RoleListProxy::SourceChanged(const std::function<int(int)>& newSourceRow)
+{
+    if (m_applying)
+        return;
+    ForgetKeys();
+    m_version = kNoRoleList;
+    SortAndFilterAll();
+    Restore(m_pending, newSourceRow);
+    m_pending = {};
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void RoleListProxy::ForgetKeys()
 {
-    m_keyColumn = -1;
     for (auto& ranks : m_textRanks)
         ranks.clear();
+    m_keyColumn = -1;
     m_numberKeys.clear();
     m_filterTexts.clear();
     m_filterTextsBuilt = false;
 }
 
-namespace {
-
-QCollator ChineseCollator()
+void RoleListProxy::EnsureSortKeys()
 {
-    QCollator collator{QLocale(QLocale::Chinese, QLocale::China)};
-    collator.setNumericMode(true);
-    return collator;
-}
-
-// Each text's place in the collation order; equal texts (as the collator sees them) share one.
-// Each distinct text gets one collation key, and the keys are sorted once.
-std::vector<std::uint32_t> CollationRanks(const std::vector<std::string_view>& texts,
-                                          const QCollator& collator)
-{
-    std::unordered_map<std::string_view, std::uint32_t> distinctOf;
-    distinctOf.reserve(texts.size());
-    std::vector<std::uint32_t> rowDistinct;
-    rowDistinct.reserve(texts.size());
-    std::vector<QCollatorSortKey> keys;
-    for (const std::string_view text : texts) {
-        const auto [it, added] = distinctOf.emplace(text, static_cast<std::uint32_t>(keys.size()));
-        if (added)
-            keys.push_back(collator.sortKey(
-                QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
-        rowDistinct.push_back(it->second);
+    const auto rows = static_cast<std::size_t>(m_source.RowCount());
+    const int column = m_sortColumn;
+    if (column < 0)
+        return;
+    const auto c = static_cast<std::size_t>(column);
+    const SortKind kind = KindOf(column);
+    if (kind == SortKind::Text) {
+        if (m_textRanks[c].size() == rows)
+            return;
+        std::vector<std::string_view> texts;
+        texts.reserve(rows);
+        for (std::size_t row = 0; row < rows; ++row)
+            texts.push_back(m_source.CellView(static_cast<int>(row), column));
+        m_textRanks[c] = CollationPlaces::PlacesOf(texts);
+        return;
     }
-    std::vector<std::uint32_t> order(keys.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
-    std::vector<std::uint32_t> rankOf(keys.size(), 0);
-    std::uint32_t rank = 0;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i > 0 && keys[order[i - 1]].compare(keys[order[i]]) != 0)
-            ++rank;
-        rankOf[order[i]] = rank;
+    if (m_keyColumn == column && m_numberKeys.size() == rows)
+        return;
+    m_numberKeys.clear();
+    m_numberKeys.reserve(rows);
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::string_view cell = m_source.CellView(static_cast<int>(row), column);
+        m_numberKeys.push_back(kind == SortKind::Date ? rolelist::ParseDate(cell)
+                                                      : rolelist::ParseNumber(cell));
     }
-    std::vector<std::uint32_t> ranks;
-    ranks.reserve(texts.size());
-    for (const std::uint32_t distinct : rowDistinct)
-        ranks.push_back(rankOf[distinct]);
-    return ranks;
+    m_keyColumn = column;
 }
 
-QString RowFilterText(std::string_view name, std::string_view roleId, std::string_view account)
+void RoleListProxy::EnsureFilterTexts()
 {
-    // A line break cannot be typed into the one-line box, so no match spans two texts.
-    std::string text;
-    text.reserve(name.size() + roleId.size() + account.size() + 2);
-    text.append(name).append(1, '\n').append(roleId).append(1, '\n').append(account);
-    return QString::fromStdString(text).toCaseFolded();
-}
-
-QString RowFilterText(const TextRow& row)
-{
-    return RowFilterText(row[ColumnIndex(RoleColumn::Name)], row[ColumnIndex(RoleColumn::RoleId)],
-                         row[ColumnIndex(RoleColumn::Account)]);
-}
-
-} // namespace
-
-PreparedRoleRows PrepareRoleRows(RoleRows rows)
-{
-    PreparedRoleRows prepared;
-    for (auto& row : rows)
-        row.resize(kRoleListColumns);
-    const QCollator collator = ChineseCollator();
-    std::vector<std::string_view> texts(rows.size());
-    for (int column = 0; column < kRoleListColumns; ++column) {
-        if (RoleListProxy::KindOf(column) != RoleListProxy::SortKind::Text)
-            continue;
-        for (std::size_t r = 0; r < rows.size(); ++r)
-            texts[r] = rows[r][static_cast<std::size_t>(column)];
-        prepared.textRanks[static_cast<std::size_t>(column)] = CollationRanks(texts, collator);
-    }
-    prepared.filterTexts.reserve(rows.size());
-    for (const auto& row : rows)
-        prepared.filterTexts.push_back(RowFilterText(row));
-    prepared.rows = std::move(rows);
-    return prepared;
-}
-
-void RoleListProxy::ApplyRows(PreparedRoleRows prepared)
-{
-    m_applying = true;
-    m_source.UpdateRows(std::move(prepared.rows), ColumnIndex(RoleColumn::RoleId));
-    m_applying = false;
-    // The rows are now the prepared rows, in their order: the keys fit them as they are.
-    ForgetKeys();
-    m_textRanks = std::move(prepared.textRanks);
-    m_filterTexts = std::move(prepared.filterTexts);
+    const auto rows = static_cast<std::size_t>(m_source.RowCount());
+    if (m_filterTextsBuilt && m_filterTexts.size() == rows)
+        return;
+    m_filterTexts.clear();
+    m_filterTexts.reserve(rows);
+    for (std::size_t r = 0; r < rows; ++r)
+        m_filterTexts.push_back(RoleFilterText(m_source.RowAt(static_cast<int>(r))));
     m_filterTextsBuilt = true;
-    if (sortColumn() >= 0 || !m_foldedFilter.isEmpty())
-        invalidate();
-    // Walking the heap takes a while at 100,000 rows: not on the window's thread.
-    RunInBackground(&ReleaseFreedMemory);
+}
+
+bool RoleListProxy::Accepts(std::size_t sourceRow) const
+{
+    return m_foldedFilter.isEmpty() || m_filterTexts[sourceRow].contains(m_foldedFilter);
+}
+
+bool RoleListProxy::Less(int a, int b) const
+{
+    const auto x = static_cast<std::size_t>(a);
+    const auto y = static_cast<std::size_t>(b);
+    bool below = false, above = false; // x's key below / above y's
+    if (KindOf(m_sortColumn) == SortKind::Text) {
+        const auto& ranks = m_textRanks[static_cast<std::size_t>(m_sortColumn)];
+        below = ranks[x] < ranks[y];
+        above = ranks[y] < ranks[x];
+    } else {
+        below = KeyLess(m_numberKeys[x], m_numberKeys[y]);
+        above = KeyLess(m_numberKeys[y], m_numberKeys[x]);
+    }
+    // Equal keys keep the query's order in both directions.
+    if (m_sortOrder == Qt::AscendingOrder)
+        return below || (!above && a < b);
+    return above || (!below && a < b);
+}
+
+void RoleListProxy::SortAndFilterAll()
+{
+    const int rows = m_source.RowCount();
+    if (!m_foldedFilter.isEmpty())
+        EnsureFilterTexts();
+    m_viewToSource.clear();
+    m_viewToSource.reserve(static_cast<std::size_t>(rows));
+    for (int row = 0; row < rows; ++row) {
+        if (Accepts(static_cast<std::size_t>(row)))
+            m_viewToSource.push_back(row);
+    }
+    if (m_sortColumn >= 0) {
+        EnsureSortKeys();
+        std::sort(m_viewToSource.begin(), m_viewToSource.end(),
+                  [this](int a, int b) { return Less(a, b); });
+    }
+    MapSourceToView();
+}
+
+void RoleListProxy::MapSourceToView()
+{
+    m_sourceToView.assign(static_cast<std::size_t>(m_source.RowCount()), -1);
+    for (std::size_t view = 0; view < m_viewToSource.size(); ++view)
+        m_sourceToView[static_cast<std::size_t>(m_viewToSource[view])] = static_cast<int>(view);
+}
+
+template <typename Garbage> void RoleListProxy::FreeElsewhere(Garbage garbage)
+{
+    auto held = std::make_shared<Garbage>(std::move(garbage));
+    RunInBackground([held]() mutable {
+        held.reset();
+        ReleaseFreedMemory();
+    });
+}
+
+bool RoleListProxy::ApplyChange(RoleListChange change)
+{
+    if (change.replaces) {
+        beginResetModel();
+        m_applying = true;
+        std::vector<TextRow> old = m_source.ReplaceRows(std::move(change.rows.inserted));
+        m_applying = false;
+        m_source.SetSpareRows(std::move(change.spareRows));
+        m_spareTexts = std::move(change.spareTexts);
+        m_spareOrder = std::move(change.spareOrder);
+        auto oldRanks = std::move(m_textRanks);
+        auto oldTexts = std::move(m_filterTexts);
+        ForgetKeys();
+        m_textRanks = std::move(change.textRanks);
+        m_filterTexts = std::move(change.insertedFilterTexts);
+        m_filterTextsBuilt = true;
+        SortAndFilterAll();
+        endResetModel();
+        m_version = change.version;
+        FreeElsewhere(std::make_tuple(std::move(old), std::move(oldRanks), std::move(oldTexts)));
+        return true;
+    }
+    if (change.base != m_version)
+        return false;
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const Snapshot snapshot = TakeSnapshot();
+    RowChange& diff = change.rows;
+    const std::size_t oldCount = static_cast<std::size_t>(m_source.RowCount());
+    const std::size_t newCount = diff.count;
+    const std::vector<int> oldToNew = diff.OldToNew(oldCount);
+    // Rows that arrive (also where a row moved) or show new cells need a place of their own;
+    // the others keep theirs, their keys and whether the filter lets them through.
+    std::vector<char> fresh(newCount, 0);
+    for (const std::uint32_t at : diff.insertedAt)
+        fresh[at] = 1;
+    for (const std::uint32_t at : diff.changedAt)
+        fresh[at] = 1;
+    const auto kept = [&](std::size_t old) {
+        const int row = oldToNew[old];
+        return row >= 0 && !fresh[static_cast<std::size_t>(row)] ? row : -1;
+    };
+    std::vector<char> shown(newCount, 0);
+    for (std::size_t old = 0; old < oldCount; ++old) {
+        const int row = kept(old);
+        if (row >= 0)
+            shown[static_cast<std::size_t>(row)] = m_sourceToView[old] >= 0;
+    }
+    std::vector<QString> oldTexts;
+    if (m_filterTextsBuilt && m_filterTexts.size() == oldCount) {
+        // Built in the spare list of the last change: its texts were moved out then.
+        std::vector<QString>& texts = m_spareTexts;
+        texts.clear();
+        texts.resize(newCount);
+        for (std::size_t old = 0; old < oldCount; ++old) {
+            const int row = kept(old);
+            if (row >= 0)
+                texts[static_cast<std::size_t>(row)] = std::move(m_filterTexts[old]);
+        }
+        for (std::size_t i = 0; i < diff.insertedAt.size(); ++i)
+            texts[diff.insertedAt[i]] = std::move(change.insertedFilterTexts[i]);
+        for (std::size_t i = 0; i < diff.changedAt.size(); ++i)
+            texts[diff.changedAt[i]] = std::move(change.changedFilterTexts[i]);
+        std::swap(m_filterTexts, texts);
+        // What stayed behind is the texts of the rows that went or changed.
+        for (std::size_t old = 0; old < oldCount; ++old) {
+            if (kept(old) < 0)
+                oldTexts.push_back(std::move(texts[old]));
+        }
+    } else {
+        m_filterTexts.clear();
+        m_filterTextsBuilt = false;
+    }
+    std::vector<rolelist::ParsedNumber> oldKeys;
+    const bool numberKeys = m_keyColumn >= 0 && m_numberKeys.size() == oldCount;
+    if (numberKeys) {
+        std::vector<rolelist::ParsedNumber> keys(newCount);
+        for (std::size_t old = 0; old < oldCount; ++old) {
+            const int row = kept(old);
+            if (row >= 0)
+                keys[static_cast<std::size_t>(row)] = m_numberKeys[old];
+        }
+        oldKeys = std::move(m_numberKeys);
+        m_numberKeys = std::move(keys);
+    } else {
+        m_keyColumn = -1;
+        m_numberKeys.clear();
+    }
+    auto oldRanks = std::move(m_textRanks);
+    m_textRanks = std::move(change.textRanks);
+
+    m_applying = true;
+    std::vector<TextRow> freed = m_source.ApplyRowChange(std::move(diff));
+    m_applying = false;
+
+    if (!m_foldedFilter.isEmpty())
+        EnsureFilterTexts();
+    std::vector<int> arrived; // fresh rows the filter lets through
+    for (std::size_t row = 0; row < newCount; ++row) {
+        if (!fresh[row])
+            continue;
+        if (numberKeys) {
+            const std::string_view cell = m_source.CellView(static_cast<int>(row), m_keyColumn);
+            m_numberKeys[row] = KindOf(m_keyColumn) == SortKind::Date ? rolelist::ParseDate(cell)
+                                                                      : rolelist::ParseNumber(cell);
+        }
+        shown[row] = Accepts(row);
+        if (shown[row])
+            arrived.push_back(static_cast<int>(row));
+    }
+    std::vector<int>& order = m_spareOrder;
+    order.clear();
+    order.reserve(newCount);
+    if (m_sortColumn < 0) {
+        for (std::size_t row = 0; row < newCount; ++row) {
+            if (shown[row])
+                order.push_back(static_cast<int>(row));
+        }
+    } else {
+        EnsureSortKeys();
+        // The rows kept are still in order among themselves: only the others are sorted, and
+        // merged in.
+        std::vector<int> stay;
+        stay.reserve(m_viewToSource.size());
+        for (const int old : m_viewToSource) {
+            const int row = kept(static_cast<std::size_t>(old));
+            if (row >= 0)
+                stay.push_back(row);
+        }
+        const auto less = [this](int a, int b) { return Less(a, b); };
+        std::sort(arrived.begin(), arrived.end(), less);
+        std::merge(stay.begin(), stay.end(), arrived.begin(), arrived.end(),
+                   std::back_inserter(order), less);
+    }
+    std::swap(m_viewToSource, order);
+    MapSourceToView();
+    Restore(snapshot, [&](int old) {
+        return static_cast<std::size_t>(old) < oldToNew.size()
+                   ? oldToNew[static_cast<std::size_t>(old)]
+                   : -1;
+    });
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    m_version = change.version;
+    FreeElsewhere(std::make_tuple(std::move(freed), std::move(oldTexts), std::move(oldKeys),
+                                  std::move(oldRanks), std::move(change)));
+    return true;
+}
+
+void RoleListProxy::Clear()
+{
+    beginResetModel();
+    m_applying = true;
+    std::vector<TextRow> old = m_source.ReplaceRows({});
+    m_applying = false;
+    auto oldTexts = std::move(m_filterTexts);
+    ForgetKeys();
+    m_spareOrder = {};
+    m_spareTexts = {};
+    SortAndFilterAll();
+    endResetModel();
+    m_version = kNoRoleList;
+    FreeElsewhere(std::make_tuple(std::move(old), std::move(oldTexts)));
 }
 
 void ReleaseFreedMemory()
@@ -273,71 +584,6 @@ void ReleaseFreedMemory()
     if (mallinfo2().fordblks > kKeptFreeBytes)
         malloc_trim(0);
 #endif
-}
-
-void RoleListProxy::BuildKeys(int column) const
-{
-    const int rows = m_source.RowCount();
-    m_numberKeys.clear();
-    const SortKind kind = KindOf(column);
-    if (kind == SortKind::Text) {
-        auto& ranks = m_textRanks[static_cast<std::size_t>(column)];
-        if (ranks.size() != static_cast<std::size_t>(rows)) {
-            std::vector<std::string> cells;
-            cells.reserve(static_cast<std::size_t>(rows));
-            for (int row = 0; row < rows; ++row)
-                cells.push_back(m_source.Cell(row, column));
-            ranks = CollationRanks(std::vector<std::string_view>(cells.begin(), cells.end()),
-                                   m_collator);
-        }
-    } else {
-        m_numberKeys.reserve(static_cast<std::size_t>(rows));
-        for (int row = 0; row < rows; ++row) {
-            const std::string cell = m_source.Cell(row, column);
-            m_numberKeys.push_back(kind == SortKind::Date ? rolelist::ParseDate(cell)
-                                                          : rolelist::ParseNumber(cell));
-        }
-    }
-    m_keyColumn = column;
-}
-
-bool RoleListProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const
-{
-    // Rows changing under ApplyRows are put in order once it is done.
-    if (m_applying)
-        return left.row() < right.row();
-    const int column = left.column();
-    if (column != m_keyColumn)
-        BuildKeys(column);
-    const auto a = static_cast<std::size_t>(left.row());
-    const auto b = static_cast<std::size_t>(right.row());
-    if (KindOf(column) != SortKind::Text)
-        return Less(m_numberKeys[a], m_numberKeys[b]);
-    const auto& ranks = m_textRanks[static_cast<std::size_t>(column)];
-    return ranks[a] < ranks[b];
-}
-
-void RoleListProxy::BuildFilterTexts() const
-{
-    const int rows = m_source.RowCount();
-    m_filterTexts.clear();
-    m_filterTexts.reserve(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r)
-        m_filterTexts.push_back(RowFilterText(m_source.Cell(r, ColumnIndex(RoleColumn::Name)),
-                                              m_source.Cell(r, ColumnIndex(RoleColumn::RoleId)),
-                                              m_source.Cell(r, ColumnIndex(RoleColumn::Account))));
-    m_filterTextsBuilt = true;
-}
-
-bool RoleListProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
-{
-    if (sourceParent.isValid())
-        return false;
-    if (m_foldedFilter.isEmpty() || m_applying)
-        return true;
-    if (!m_filterTextsBuilt)
-        BuildFilterTexts();
-    return m_filterTexts[static_cast<std::size_t>(sourceRow)].contains(m_foldedFilter);
 }
 
 } // namespace mrvn

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "app/RoleListChange.h"
 #include "db/RoleList.h"
 
-#include <QCollator>
-#include <QSortFilterProxyModel>
+#include <QAbstractProxyModel>
 
 #include <array>
 #include <cstdint>
-#include <string>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -15,23 +15,8 @@ namespace mrvn {
 
 class TextTableModel;
 
-// The role list as the window takes it in: the rows with what sorting and filtering need,
-// made where the rows were read. `textRanks[c]` holds, for a text column c, each row's place
-// in the Chinese collation order (equal texts, equal places); other columns' are empty.
-// `filterTexts` holds, for each row, the case-folded texts the filter looks in.
-struct PreparedRoleRows
-{
-    RoleRows rows;
-    std::array<std::vector<std::uint32_t>, kRoleListColumns> textRanks;
-    std::vector<QString> filterTexts;
-};
-
-// Makes the collation places and the filter texts of the rows. Reentrant: runs on any thread
-// (the database thread, after the query), never touching a model or a widget.
-PreparedRoleRows PrepareRoleRows(RoleRows rows);
-
 // Gives the memory freed by a refresh back to the system when much more is free than the next
-// refresh will take again (ApplyRows has it done on a pool thread when done; the thread that
+// refresh will take again (ApplyChange has it done on a pool thread when done; the thread that
 // frees the query's buffers may call it as well). Any thread.
 void ReleaseFreedMemory();
 
@@ -59,10 +44,16 @@ ParsedNumber ParseDate(std::string_view text);
 // ascending order, last in descending order. Equal keys keep the query's order (online roles
 // first, then by descending id), which is also the order while no column is chosen.
 //
-// The keys of the sorted column and the texts the filter looks in are computed once after the
-// rows change, not per comparison, and for rows given by ApplyRows before they reach the
-// window's thread: at 100,000 roles a sort is a compare of integers.
-class RoleListProxy : public QSortFilterProxyModel
+// The list comes in two ways, both on the window's thread:
+// - ApplyChange takes a refresh made on the database thread (RoleListKeeper). A difference
+//   touches only what changed: the rows kept stay where they are in the shown order, the rows
+//   that arrive or changed are put in their places among them (no sort of the whole list),
+//   and the view hears one layout change, so the selection stays on its roles, also on a role
+//   that moved. The old rows are freed on a pool thread.
+// - Clear empties the list ("clear everything"); the next refresh then brings every row.
+// Changes made to the source model directly (tests, other lists) are followed too, by sorting
+// and filtering the whole list again.
+class RoleListProxy : public QAbstractProxyModel
 {
     Q_OBJECT
 public:
@@ -70,45 +61,90 @@ public:
 
     explicit RoleListProxy(TextTableModel& source, QObject* parent = nullptr);
 
-    // Shows only the roles whose name or role id contains `text`, ignoring case; an empty text
-    // shows every role. The filter stays while the rows are replaced.
+    // Shows only the roles whose name, role id or account contains `text`, ignoring case; an
+    // empty text shows every role. The filter stays while the rows are replaced.
     void SetFilterText(const QString& text);
     const QString& FilterText() const { return m_filterText; }
 
     static SortKind KindOf(int column);
 
-    // On the window's thread: makes the model's rows those of `prepared` by difference (rows
-    // matched by role id, so an unchanged role emits nothing and the selection stays on its
-    // role) and takes its keys as they are. The chosen column and the filter stay.
-    void ApplyRows(PreparedRoleRows prepared);
+    // False, and nothing changes, for a difference from a list that is no longer shown (the
+    // list was cleared since the refresh was asked for). The chosen column and the filter stay.
+    bool ApplyChange(RoleListChange change);
+    // Empties the list (a switch of zones); the rows and keys it held are freed on a pool
+    // thread. The chosen column and the filter stay.
+    void Clear();
+    // The version of the list shown now (kNoRoleList when it was cleared or filled otherwise);
+    // the database thread makes its next change from it.
+    std::uint64_t ShownVersion() const { return m_version; }
 
+    // -1: the query's order.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int SortColumn() const { return m_sortColumn; }
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    QModelIndex sibling(int row, int column, const QModelIndex& index) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    // Asked for every row when the view lays the list out: answered without the source.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QModelIndex mapToSource(const QModelIndex& proxyIndex) const override;
+    QModelIndex mapFromSource(const QModelIndex& sourceIndex) const override;
     // A first click on a header sorts ascending, whatever the previous column's order was.
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-protected:
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
-    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
-
 private:
+    // The persistent indexes (selection, current row) by source row, taken before a change.
+    struct Snapshot
+    {
+        QModelIndexList indexes;
+        std::vector<int> sourceRows;
+    };
+    Snapshot TakeSnapshot() const;
+    // Moves each persistent index to the row now showing its source row (`newSourceRow` of the
+    // old one; -1: gone).
+    void Restore(const Snapshot& snapshot, const std::function<int(int)>& newSourceRow);
+    // A change of the source model made around the proxy: everything sorted and filtered
+    // again, in one layout change.
+    void SourceChanging();
+    void SourceChanged(const std::function<int(int)>& newSourceRow);
     void ForgetKeys();
-    void BuildKeys(int column) const;
-    void BuildFilterTexts() const;
+    void SortAndFilterAll();
+    void MapSourceToView();
+    void EnsureSortKeys();
+    void EnsureFilterTexts();
+    bool Accepts(std::size_t sourceRow) const;
+    bool Less(int a, int b) const;
+    // Frees what a change took out on a pool thread, then gives memory back when much is free.
+    template <typename Garbage> static void FreeElsewhere(Garbage garbage);
 
     TextTableModel& m_source;
-    QCollator m_collator;
     QString m_filterText;
     QString m_foldedFilter;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    std::uint64_t m_version = kNoRoleList;
 
-    mutable int m_keyColumn = -1;
-    // The collation places of the text columns' cells, by row (PreparedRoleRows::textRanks).
-    mutable std::array<std::vector<std::uint32_t>, kRoleListColumns> m_textRanks;
-    mutable std::vector<rolelist::ParsedNumber> m_numberKeys;
-    // While ApplyRows changes the rows, the keys are those of no row set: the proxy then
-    // sorts and filters once after the change.
-    bool m_applying = false;
-    mutable std::vector<QString> m_filterTexts;
-    mutable bool m_filterTextsBuilt = false;
+    std::vector<int> m_viewToSource;
+    std::vector<int> m_sourceToView; // -1: filtered out
+    // By source row: the collation places of the text columns (RoleListChange::textRanks),
+    // the number or date keys of `m_keyColumn`, the texts the filter looks in.
+    std::array<std::vector<std::uint32_t>, kRoleListColumns> m_textRanks;
+    int m_keyColumn = -1;
+    std::vector<rolelist::ParsedNumber> m_numberKeys;
+    std::vector<QString> m_filterTexts;
+    bool m_filterTextsBuilt = false;
+
+    // The lists of the change before last, kept so that a change builds its lists in memory
+    // already in use instead of taking and touching fresh pages.
+    std::vector<int> m_spareOrder;
+    std::vector<QString> m_spareTexts;
+
+    bool m_applying = false; // the proxy itself changes the source: its signals are not news
+    Snapshot m_pending;      // between a source change's two signals
 };
 
 } // namespace mrvn

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string_view>
+#include <utility>
 
 namespace mrvn {
 
@@ -29,8 +30,11 @@ QVariant TextTableModel::data(const QModelIndex& index, int role) const
         return {};
     if (index.row() >= RowCount() || index.column() >= ColumnCount())
         return {};
-    const std::string_view text =
-        m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+    const auto row = static_cast<std::size_t>(index.row());
+    const auto column = static_cast<std::size_t>(index.column());
+    if (m_source)
+        return QString::fromStdString(m_source(row, column));
+    const std::string_view text = m_rows[row][column];
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -42,154 +46,109 @@ QVariant TextTableModel::headerData(int section, Qt::Orientation orientation, in
     return m_headers.at(section);
 }
 
-void TextTableModel::ResetRows(std::vector<Row> rows)
+std::vector<TextTableModel::Row> TextTableModel::ReplaceRows(std::vector<Row> rows)
 {
     const auto columns = static_cast<std::size_t>(m_headers.size());
     for (Row& row : rows)
         row.resize(columns);
     beginResetModel();
-    m_rows = std::move(rows);
+    std::swap(m_rows, rows);
+    m_spare = {};
+    m_source = nullptr;
+    m_sourceRows = 0;
+    endResetModel();
+    return rows;
+}
+
+void TextTableModel::ResetSource(std::size_t count, CellSource cell)
+{
+    beginResetModel();
+    m_rows.clear();
+    m_spare = {};
+    m_source = std::move(cell);
+    m_sourceRows = count;
     endResetModel();
 }
 
-namespace {
-
-// Which entries of `sequence` (values >= 0; -1 for none) form a longest strictly increasing
-// subsequence: the rows that keep their place relative to each other.
-std::vector<bool> LongestIncreasing(const std::vector<int>& sequence)
+std::vector<int> RowChange::OldToNew(std::size_t oldCount) const
 {
-    std::vector<int> tailValue; // smallest last value of an increasing run of each length
-    std::vector<int> tailIndex; // where that value sits in `sequence`
-    std::vector<int> previous(sequence.size(), -1);
-    for (std::size_t i = 0; i < sequence.size(); ++i) {
-        const int value = sequence[i];
-        if (value < 0)
+    std::vector<int> target(oldCount, 0);
+    for (std::size_t i = 0; i < removed.size(); ++i)
+        target[removed[i]] = -1;
+    // The rows that stay fill the new places no arriving row takes, in their old order.
+    std::size_t arriving = 0;
+    int place = 0;
+    for (std::size_t old = 0; old < oldCount; ++old) {
+        if (target[old] < 0)
             continue;
-        const auto at = std::lower_bound(tailValue.begin(), tailValue.end(), value);
-        const auto length = static_cast<std::size_t>(at - tailValue.begin());
-        previous[i] = length > 0 ? tailIndex[length - 1] : -1;
-        if (at == tailValue.end()) {
-            tailValue.push_back(value);
-            tailIndex.push_back(static_cast<int>(i));
-        } else {
-            *at = value;
-            tailIndex[length] = static_cast<int>(i);
+        while (arriving < insertedAt.size() &&
+               insertedAt[arriving] == static_cast<std::uint32_t>(place)) {
+            ++arriving;
+            ++place;
         }
+        target[old] = place++;
     }
-    std::vector<bool> kept(sequence.size(), false);
-    for (int i = tailIndex.empty() ? -1 : tailIndex.back(); i >= 0;
-         i = previous[static_cast<std::size_t>(i)])
-        kept[static_cast<std::size_t>(i)] = true;
-    return kept;
+    for (std::size_t i = 0; i < removed.size(); ++i)
+        target[removed[i]] = static_cast<int>(movedTo[i]);
+    return target;
 }
 
-} // namespace
-
-void TextTableModel::UpdateRows(std::vector<Row> rows, int keyColumn)
+std::vector<TextTableModel::Row> TextTableModel::ApplyRowChange(RowChange change)
 {
+    Q_ASSERT(change.count + change.removed.size() == m_rows.size() + change.inserted.size());
+    Q_ASSERT(change.removed.size() == change.movedTo.size());
+    Q_ASSERT(change.insertedAt.size() == change.inserted.size());
+    Q_ASSERT(change.changedAt.size() == change.changed.size());
     const auto columns = static_cast<std::size_t>(m_headers.size());
-    for (Row& row : rows)
+    std::vector<Row> freed;
+    freed.reserve(change.removed.size() + change.changed.size());
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList persistent = persistentIndexList();
+    std::vector<int> oldToNew;
+    if (!persistent.isEmpty())
+        oldToNew = change.OldToNew(m_rows.size());
+
+    std::vector<Row> next = std::move(m_spare);
+    next.clear();
+    next.reserve(change.count);
+    std::size_t removed = 0, arriving = 0, old = 0;
+    const auto skipRemoved = [&] {
+        while (removed < change.removed.size() && change.removed[removed] == old) {
+            freed.push_back(std::move(m_rows[old++]));
+            ++removed;
+        }
+    };
+    for (std::size_t place = 0; place < change.count; ++place) {
+        if (arriving < change.insertedAt.size() && change.insertedAt[arriving] == place) {
+            Row& row = change.inserted[arriving++];
+            row.resize(columns);
+            next.push_back(std::move(row));
+            continue;
+        }
+        skipRemoved();
+        next.push_back(std::move(m_rows[old++]));
+    }
+    skipRemoved();
+    for (std::size_t i = 0; i < change.changedAt.size(); ++i) {
+        Row& row = change.changed[i];
         row.resize(columns);
-    if (m_rows.empty() || rows.empty() || keyColumn < 0 || keyColumn >= ColumnCount()) {
-        ResetRows(std::move(rows));
-        return;
+        std::swap(next[change.changedAt[i]], row);
+        freed.push_back(std::move(row));
     }
-    const auto key = static_cast<std::size_t>(keyColumn);
-    std::vector<int> target(m_rows.size(), -1);
-    {
-        KeyIndex newIndex(rows.size());
-        for (std::size_t j = 0; j < rows.size(); ++j) {
-            if (newIndex.Add(rows[j][key], static_cast<int>(j)) >= 0) {
-                ResetRows(std::move(rows));
-                return;
-            }
-        }
-        KeyIndex oldIndex(m_rows.size());
-        for (std::size_t i = 0; i < m_rows.size(); ++i) {
-            const std::string_view oldKey = m_rows[i][key];
-            if (oldIndex.Add(oldKey, static_cast<int>(i)) >= 0) {
-                ResetRows(std::move(rows));
-                return;
-            }
-            target[i] = static_cast<int>(newIndex.Find(oldKey));
-        }
+    m_spare = std::move(m_rows);
+    m_rows = std::move(next);
+
+    QModelIndexList moved;
+    moved.reserve(persistent.size());
+    for (const QModelIndex& from : persistent) {
+        const int row = from.row() < static_cast<int>(oldToNew.size())
+                            ? oldToNew[static_cast<std::size_t>(from.row())]
+                            : -1;
+        moved.append(row < 0 ? QModelIndex() : index(row, from.column()));
     }
-    const std::vector<bool> kept = LongestIncreasing(target);
-    std::vector<bool> arrives(rows.size(), true);
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (kept[i])
-            arrives[static_cast<std::size_t>(target[i])] = false;
-    }
-    const auto runs = [](const std::vector<bool>& flags, bool value) {
-        std::vector<std::pair<int, int>> found; // first, last
-        for (std::size_t i = 0; i < flags.size(); ++i) {
-            if (flags[i] != value)
-                continue;
-            if (!found.empty() && found.back().second == static_cast<int>(i) - 1)
-                found.back().second = static_cast<int>(i);
-            else
-                found.emplace_back(static_cast<int>(i), static_cast<int>(i));
-        }
-        return found;
-    };
-    const std::vector<std::pair<int, int>> removed = runs(kept, false);
-    const std::vector<std::pair<int, int>> added = runs(arrives, true);
-    if (static_cast<int>(removed.size() + added.size()) > kMaxUpdateRanges) {
-        ResetRows(std::move(rows));
-        return;
-    }
-    // From the bottom up, so the ranges still to go keep their numbers.
-    for (auto run = removed.rbegin(); run != removed.rend(); ++run) {
-        beginRemoveRows({}, run->first, run->second);
-        m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->second + 1);
-        endRemoveRows();
-    }
-    // From the top down: the rows above a range are then the new rows above it.
-    for (const auto& [first, last] : added) {
-        beginInsertRows({}, first, last);
-        m_rows.insert(m_rows.begin() + first, std::make_move_iterator(rows.begin() + first),
-                      std::make_move_iterator(rows.begin() + last + 1));
-        endInsertRows();
-    }
-    // Row j is now new row j; the kept ones take the new texts.
-    int changedFirst = -1, columnFirst = 0, columnLast = 0;
-    const auto flush = [&](int end) {
-        if (changedFirst >= 0)
-            emit dataChanged(index(changedFirst, columnFirst), index(end - 1, columnLast),
-                             {Qt::DisplayRole});
-        changedFirst = -1;
-    };
-    for (std::size_t j = 0; j < rows.size(); ++j) {
-        if (arrives[j]) {
-            flush(static_cast<int>(j));
-            continue;
-        }
-        Row& current = m_rows[j];
-        int first = -1, last = -1;
-        if (!(current == rows[j])) {
-            for (std::size_t c = 0; c < columns; ++c) {
-                if (current[c] != rows[j][c]) {
-                    if (first < 0)
-                        first = static_cast<int>(c);
-                    last = static_cast<int>(c);
-                }
-            }
-            current = std::move(rows[j]);
-        }
-        if (first < 0) {
-            flush(static_cast<int>(j));
-            continue;
-        }
-        if (changedFirst < 0) {
-            changedFirst = static_cast<int>(j);
-            columnFirst = first;
-            columnLast = last;
-        } else {
-            columnFirst = std::min(columnFirst, first);
-            columnLast = std::max(columnLast, last);
-        }
-    }
-    flush(static_cast<int>(rows.size()));
+    changePersistentIndexList(persistent, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    return freed;
 }
 
 void TextTableModel::Clear()
@@ -199,6 +158,8 @@ void TextTableModel::Clear()
 
 int TextTableModel::InsertRow(int row)
 {
+    if (m_source)
+        Clear();
     if (row < 0 || row > RowCount())
         row = RowCount();
     beginInsertRows({}, row, row);
@@ -209,7 +170,7 @@ int TextTableModel::InsertRow(int row)
 
 void TextTableModel::SetCell(int row, int column, const std::string& text)
 {
-    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
+    if (m_source || row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return;
     m_rows[static_cast<std::size_t>(row)].Set(static_cast<std::size_t>(column), text);
     const QModelIndex cell = index(row, column);
@@ -218,9 +179,18 @@ void TextTableModel::SetCell(int row, int column, const std::string& text)
 
 std::string TextTableModel::Cell(int row, int column) const
 {
+    if (m_source && row >= 0 && row < RowCount() && column >= 0 && column < ColumnCount())
+        return m_source(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
+    return std::string(CellView(row, column));
+}
+
+std::string_view TextTableModel::CellView(int row, int column) const
+{
     if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount())
         return {};
-    return std::string(m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]);
+    if (m_source)
+        return {};
+    return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
 } // namespace mrvn

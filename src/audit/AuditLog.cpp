@@ -2,8 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <random>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -231,6 +233,13 @@ std::error_code Rotate(const std::filesystem::path& log)
     return error;
 }
 
+void PutZone(nlohmann::ordered_json& record, const AuditZone& zone)
+{
+    record["zone"] = zone.name;
+    record["server"] = zone.server;
+    record["database"] = zone.database;
+}
+
 } // namespace
 
 std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point when)
@@ -238,6 +247,7 @@ std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point wh
     nlohmann::ordered_json record;
     record["time"] = UtcTimeText(when);
     record["kind"] = "mail";
+    PutZone(record, mail.zone);
     record["receiver"] = mail.receiver;
     record["title"] = mail.title;
     record["content"] = mail.content;
@@ -245,6 +255,8 @@ std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point wh
     record["yuanbao"] = mail.yuanbao;
     record["attachments"] = mail.attachments;
     record["id"] = mail.id ? nlohmann::ordered_json(*mail.id) : nlohmann::ordered_json();
+    if (mail.createMs != 0)
+        record["create_time"] = mail.createMs;
     record["ok"] = mail.sent;
     record["outcome"] = mail.unknown ? "unknown" : mail.sent ? "sent" : "not sent";
     if (mail.checked)
@@ -256,11 +268,70 @@ std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point wh
     return Dump(record);
 }
 
+std::string MailBatchAuditLine(const MailBatchAuditRecord& batch, AuditClock::time_point when)
+{
+    nlohmann::ordered_json record;
+    record["time"] = UtcTimeText(when);
+    record["kind"] = "mail-batch";
+    record["send"] = batch.send;
+    if (!batch.resendOf.empty())
+        record["resend_of"] = batch.resendOf;
+    PutZone(record, batch.zone);
+    record["title"] = batch.title;
+    record["content"] = batch.content;
+    record["copper"] = batch.copper;
+    record["yuanbao"] = batch.yuanbao;
+    record["attachments"] = batch.attachments;
+    record["create_time"] = batch.createMs;
+    nlohmann::ordered_json receivers = nlohmann::ordered_json::array();
+    std::size_t sent = 0;
+    std::size_t unknown = 0;
+    for (const MailBatchAuditRecord::Receiver& receiver : batch.receivers) {
+        nlohmann::ordered_json entry;
+        entry["role"] = receiver.roleId;
+        entry["id"] = receiver.id ? nlohmann::ordered_json(*receiver.id) : nlohmann::ordered_json();
+        entry["outcome"] = receiver.outcome;
+        receivers.push_back(std::move(entry));
+        sent += receiver.outcome == "sent";
+        unknown += receiver.outcome == "unknown";
+    }
+    record["receivers"] = std::move(receivers);
+    const std::size_t count = batch.receivers.size();
+    record["ok"] = sent == count;
+    record["outcome"] = sent == count         ? "sent"
+                        : unknown == count    ? "unknown"
+                        : sent + unknown == 0 ? "not sent"
+                                              : "mixed";
+    if (batch.checked)
+        record["checked"] = true;
+    if (sent != count) {
+        record["errno"] = batch.errorNumber;
+        record["error"] = batch.error;
+    }
+    return Dump(record);
+}
+
+std::string NewSendId(AuditClock::time_point when)
+{
+    // The moment to the millisecond and 64 random bits: two copies of the tool sending in
+    // the same millisecond still differ.
+    std::random_device device;
+    const std::uint64_t random =
+        (static_cast<std::uint64_t>(device()) << 32) ^ static_cast<std::uint64_t>(device());
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random));
+    std::string id = UtcTimeText(when);
+    id.erase(std::remove_if(id.begin(), id.end(), [](char c) { return c == '-' || c == ':'; }),
+             id.end());
+    return id + "-" + text;
+}
+
 std::string CleanupAuditLine(const CleanupAuditRecord& statement, AuditClock::time_point when)
 {
     nlohmann::ordered_json record;
     record["time"] = UtcTimeText(when);
     record["kind"] = "cleanup";
+    PutZone(record, statement.zone);
     record["table"] = statement.table;
     record["statement"] = statement.statement;
     record["ok"] = statement.ok;
@@ -316,6 +387,12 @@ AuditResult AuditMailSend(const std::filesystem::path& logPath, const MailAuditR
                           AuditClock::time_point when)
 {
     return AppendAuditLine(logPath, MailAuditLine(mail, when));
+}
+
+AuditResult AuditMailBatch(const std::filesystem::path& logPath, const MailBatchAuditRecord& batch,
+                           AuditClock::time_point when)
+{
+    return AppendAuditLine(logPath, MailBatchAuditLine(batch, when));
 }
 
 AuditResult AuditCleanupStatement(const std::filesystem::path& logPath,

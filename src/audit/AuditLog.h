@@ -43,6 +43,15 @@ struct AuditResult
     explicit operator bool() const { return !error; }
 };
 
+// The zone (game server) a record's work went to, as it was connected: its name, the server
+// as "host:port" and the database. Every record names it.
+struct AuditZone
+{
+    std::string name;
+    std::string server;
+    std::string database;
+};
+
 // One mail handed to the server, successful or not.
 struct MailAuditRecord
 {
@@ -53,12 +62,40 @@ struct MailAuditRecord
     std::int64_t yuanbao = 0;
     std::vector<std::string> attachments; // the attachment texts as they went into the mail
     std::optional<std::int64_t> id;       // the id the mail got, or was to get
+    std::int64_t createMs = 0;            // its create_time: with the id, what finds the row
     bool sent = false;
     // The answer to the insert was lost: `sent` is what a look-up by id found afterwards,
     // unless `unknown` (the look-up could not tell either).
     bool checked = false;
     bool unknown = false;
     unsigned errorNumber = 0; // the server's error number and text when !sent
+    std::string error;
+    AuditZone zone = {};
+};
+
+// One multi-row INSERT of a mail to many roles: every receiver with its id and what became
+// of its row. All statements of one send share `send`; a resend names the send it completes.
+struct MailBatchAuditRecord
+{
+    std::string send;
+    std::string resendOf;
+    AuditZone zone = {};
+    std::string title;
+    std::string content;
+    std::int64_t copper = 0;
+    std::int64_t yuanbao = 0;
+    std::vector<std::string> attachments;
+    std::int64_t createMs = 0;
+    struct Receiver
+    {
+        std::string roleId;
+        std::optional<std::int64_t> id;
+        std::string outcome; // "sent", "not sent" or "unknown"
+    };
+    std::vector<Receiver> receivers;
+    // The statement failed or its answer was lost, and its rows were looked up by id.
+    bool checked = false;
+    unsigned errorNumber = 0;
     std::string error;
 };
 
@@ -77,18 +114,25 @@ struct CleanupAuditRecord
     int chunks = 0;
     std::string outcome;
     std::int64_t remaining = -1;
+    AuditZone zone = {};
 };
 
 // The line of a record, without its line end. Every text goes in as a JSON string; bytes
 // that are not UTF-8 become U+FFFD, so the line is valid JSON whatever the texts hold.
 // The time is UTC, ISO 8601 with milliseconds ("2026-12-09T02:29:15.123Z").
 std::string MailAuditLine(const MailAuditRecord& mail, AuditClock::time_point when);
+std::string MailBatchAuditLine(const MailBatchAuditRecord& batch, AuditClock::time_point when);
 std::string CleanupAuditLine(const CleanupAuditRecord& statement, AuditClock::time_point when);
+
+// A name for one send that no other send of this or another copy of the tool shares.
+std::string NewSendId(AuditClock::time_point when = AuditClock::now());
 
 // Appends the record's line to the log at `logPath`. A file that does not exist yet is
 // created readable and writable by its owner only (0600 on POSIX).
 AuditResult AuditMailSend(const std::filesystem::path& logPath, const MailAuditRecord& mail,
                           AuditClock::time_point when = AuditClock::now());
+AuditResult AuditMailBatch(const std::filesystem::path& logPath, const MailBatchAuditRecord& batch,
+                           AuditClock::time_point when = AuditClock::now());
 AuditResult AuditCleanupStatement(const std::filesystem::path& logPath,
                                   const CleanupAuditRecord& statement,
                                   AuditClock::time_point when = AuditClock::now());

@@ -18,9 +18,12 @@
 // - table names are quoted as identifiers and a role id as a string literal; a day count
 //   goes into a statement only when it is a whole, non-negative number that fits in 64
 //   bits, since anything else would break the statement or reach into the future;
-// - a table is deleted from in chunks (DeleteInChunks): the same condition with a LIMIT,
-//   repeated until a chunk deletes fewer rows than the limit, so no single statement runs
-//   for long on a live server and the game's own writes are never locked out for long;
+// - a table is deleted from in chunks (DeleteInChunks), so no single statement runs for long
+//   on a live server and the game's own writes are never locked out for long: where the table
+//   has a primary key of one integer column, each chunk first reads the next ids the
+//   condition selects (a plain read, which locks nothing) and then deletes that range of ids
+//   with the condition repeated, so a delete never reads beyond its own chunk; elsewhere the
+//   same condition with a LIMIT, repeated until a chunk deletes fewer rows than the limit;
 // - the logic only builds, counts and runs statements and says what happened: what the
 //   operator sees is decided by the window.
 namespace mrvn {
@@ -63,18 +66,39 @@ enum class CleanupCase {
 CleanupCase ChooseCleanupCase(const CleanupOptions& options, std::string_view roleIdText,
                               bool hasSelection, int rowCount);
 
-// One delete statement of the cleanup, kept as its table and the text that follows the
-// table name, so the count shown before the delete is built from exactly the same
-// condition and the two can never disagree about which rows they mean.
+// One delete statement of the cleanup, kept as its table and its condition, so the count
+// shown before the delete is built from exactly the same condition and the two can never
+// disagree about which rows they mean.
 struct CleanupStatement
 {
-    std::string table; // as the server lists it
-    std::string tail;  // "" or " where ...", as it follows the quoted table name
+    std::string table;     // as the server lists it
+    std::string condition; // "" for every row, else the text after " where "
+    // The table's primary key when it is one integer column (PlanChunks), quoted; empty: none.
+    std::string key;
     std::string DeleteSql() const;
     std::string CountSql() const;
     // DeleteSql with " LIMIT n".
     std::string ChunkSql(std::int64_t limit) const;
+    // The next `limit` ids in key order whose rows the condition selects, after id `after`
+    // ("": from the first).
+    std::string NextKeysSql(std::string_view after, std::int64_t limit) const;
+    // The rows the condition selects among the ids from `first` to `last`.
+    std::string RangeDeleteSql(std::string_view first, std::string_view last) const;
+    // How its chunks delete, as the audit log records it.
+    std::string ChunkForm(std::int64_t limit) const;
+
+    // For an older-rows statement: the day count, and whether the condition was rewritten as a
+    // range of its column (PlanChunks).
+    std::string olderThanDays;
 };
+
+// Looks at the table's columns: notes its primary key when that is one integer column, and
+// for an older-rows statement whose log_update_time is a DATE, DATETIME or TIMESTAMP column
+// writes the condition as a range of the column, which selects the same rows and which an index
+// on it can serve ("date(column)" hides the column from every index). Leaves the statement as it
+// is where the columns say otherwise or cannot be read. Called before the count, so the count
+// and the delete share the condition.
+void PlanChunks(DbConnection& db, CleanupStatement& statement);
 
 // Rows one chunk of a cleanup deletes at most.
 inline constexpr std::int64_t kCleanupChunkRows = 5000;
@@ -83,14 +107,15 @@ inline constexpr std::int64_t kCleanupChunkRows = 5000;
 struct ChunkedDelete
 {
     enum class End {
-        Done,      // the last chunk deleted fewer rows than the limit
-        Failed,    // the server refused a chunk; the chunks before it stand
+        Done,      // the last chunk deleted fewer rows than the limit (or found no more ids)
+        Failed,    // the server refused a chunk (or the search for its ids failed, which
+                   // deletes nothing); the chunks before it stand
         Cancelled, // stopped between chunks, or the running chunk was stopped (KILL QUERY)
         Lost,      // a chunk's answer was lost: whether it was carried out is not known
     };
     End end = End::Done;
     std::int64_t deleted = 0; // by the chunks whose answer came
-    int chunks = 0;           // chunks whose answer came
+    int chunks = 0;           // delete statements whose answer came
     unsigned errorNumber = 0; // the failing chunk's error
     std::string error;
 };
@@ -98,8 +123,8 @@ struct ChunkedDelete
 // Asked before every chunk after the first with the rows deleted so far; false stops.
 using ChunkGoOn = std::function<bool(std::int64_t deleted, int chunks)>;
 
-// Deletes the statement's rows in chunks of `limit`, until a chunk deletes fewer rows than
-// the limit, a chunk fails, or `goOn` says stop.
+// Deletes the statement's rows in chunks of `limit` (by ranges of ids when it has a key), until
+// a chunk deletes fewer rows than the limit, a chunk fails, or `goOn` says stop.
 ChunkedDelete DeleteInChunks(DbConnection& db, const CleanupStatement& statement,
                              const ChunkGoOn& goOn, std::int64_t limit = kCleanupChunkRows);
 
@@ -133,6 +158,16 @@ CleanupOutcome RunCleanupStatement(DbConnection& db, const std::optional<Cleanup
 // nullopt when the count fails, which means the delete would fail as well.
 std::optional<std::int64_t> CountCleanupRows(DbConnection& db, const CleanupStatement& statement);
 
+// Why the count of a table failed (so it is not deleted from): a table without the
+// log_update_time column that the older-rows condition names is told apart from any other
+// failure, which keeps the server's error number.
+struct CountFailure
+{
+    unsigned errorNumber = 0;
+    bool noTimeColumn = false;
+};
+CountFailure DescribeCountFailure(const CleanupStatement& statement, unsigned errorNumber);
+
 // What a press would delete, table by table, in the order the statements would run.
 struct CleanupPreview
 {
@@ -140,13 +175,14 @@ struct CleanupPreview
     {
         std::string name;
         std::optional<std::int64_t> rows; // nullopt: the statement would fail
+        CountFailure failure;             // why, when it would
     };
     std::vector<Table> tables;
     std::int64_t total = 0;
     std::size_t failing = 0;
     std::size_t empty = 0;
 
-    void Add(std::string name, std::optional<std::int64_t> rows);
+    void Add(std::string name, std::optional<std::int64_t> rows, CountFailure failure = {});
 };
 
 } // namespace mrvn

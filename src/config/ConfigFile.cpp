@@ -173,6 +173,68 @@ std::string EncodeUtf16(std::string_view utf8, bool bigEndian)
     return out;
 }
 
+// A line's text in the file's encoding, and back.
+std::string EncodeText(Encoding encoding, std::string_view utf8)
+{
+    switch (encoding) {
+    case Encoding::Gbk:
+        return Utf8ToGbk(utf8);
+    case Encoding::Utf8Bom:
+        return CleanUtf8(utf8);
+    case Encoding::Utf16Le:
+    case Encoding::Utf16Be:
+        break;
+    }
+    return EncodeUtf16(utf8, encoding == Encoding::Utf16Be);
+}
+
+std::string DecodeBytes(Encoding encoding, std::string_view raw)
+{
+    switch (encoding) {
+    case Encoding::Gbk:
+        return GbkToUtf8(raw);
+    case Encoding::Utf8Bom:
+        return CleanUtf8(raw);
+    case Encoding::Utf16Le:
+    case Encoding::Utf16Be:
+        break;
+    }
+    return DecodeUtf16(raw, encoding == Encoding::Utf16Be);
+}
+
+// One character of a line's bytes, as the decoder takes it: its byte count, and the
+// character when it is ASCII (-1 otherwise).
+struct Unit
+{
+    std::size_t size = 1;
+    int ascii = -1;
+};
+
+Unit UnitAt(Encoding encoding, std::string_view raw, std::size_t i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(raw[k]); };
+    switch (encoding) {
+    case Encoding::Utf16Le:
+    case Encoding::Utf16Be: {
+        if (i + 1 >= raw.size())
+            return {raw.size() - i, -1};
+        const unsigned u = encoding == Encoding::Utf16Be ? (byte(i) << 8 | byte(i + 1))
+                                                         : (byte(i + 1) << 8 | byte(i));
+        return {2, u < 0x80 ? static_cast<int>(u) : -1};
+    }
+    case Encoding::Gbk:
+        // As GbkToUtf8 cuts: a lead byte with a byte of the trail range after it is one
+        // character (the trail may be the byte of "|").
+        if (byte(i) >= 0x81 && byte(i) <= 0xFE && i + 1 < raw.size() && byte(i + 1) >= 0x40 &&
+            byte(i + 1) <= 0xFE && byte(i + 1) != 0x7F)
+            return {2, -1};
+        break;
+    case Encoding::Utf8Bom:
+        break;
+    }
+    return {1, byte(i) < 0x80 ? static_cast<int>(byte(i)) : -1};
+}
+
 // Splits at CR LF, CR or LF. `endsWithNewline` tells whether the last line had an end.
 std::vector<std::string> SplitLines(std::string_view text, bool& endsWithNewline)
 {
@@ -268,7 +330,7 @@ LoadResult Load(const std::filesystem::path& path, Document& doc)
     // CR and LF never occur inside a double-byte character (trail bytes start at 0x40), so
     // the raw bytes split into the same lines as the decoded text.
     for (std::string& raw : SplitLines(body, doc.endsWithNewline)) {
-        std::string text = doc.encoding == Encoding::Gbk ? GbkToUtf8(raw) : CleanUtf8(raw);
+        std::string text = DecodeBytes(doc.encoding, raw);
         doc.lines.push_back({std::move(text), std::move(raw), true});
     }
     return LoadResult::Loaded;
@@ -276,8 +338,6 @@ LoadResult Load(const std::filesystem::path& path, Document& doc)
 
 std::string Serialize(const Document& doc)
 {
-    const bool utf16 = doc.encoding == Encoding::Utf16Le || doc.encoding == Encoding::Utf16Be;
-    const bool bigEndian = doc.encoding == Encoding::Utf16Be;
     std::string out;
     switch (doc.encoding) {
     case Encoding::Gbk:
@@ -292,17 +352,11 @@ std::string Serialize(const Document& doc)
         out = "\xFE\xFF";
         break;
     }
-    const std::string newline = utf16 ? EncodeUtf16("\r\n", bigEndian) : "\r\n";
+    const std::string newline = EncodeText(doc.encoding, "\r\n");
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
         const Line& line = doc.lines[i];
-        if (line.hasRaw)
-            out += line.raw; // untouched: byte for byte as read
-        else if (utf16)
-            out += EncodeUtf16(line.text, bigEndian);
-        else if (doc.encoding == Encoding::Gbk)
-            out += Utf8ToGbk(line.text);
-        else
-            out += CleanUtf8(line.text);
+        // An untouched line goes back byte for byte as read.
+        out += line.hasRaw ? line.raw : EncodeText(doc.encoding, line.text);
         if (i + 1 < doc.lines.size() || doc.endsWithNewline)
             out += newline;
     }
@@ -384,24 +438,31 @@ Line MakeLine(std::string text)
     return {std::move(text), {}, false};
 }
 
-void SetValue(Document& doc, std::string_view section, std::string_view key, std::string_view value)
+// Puts the line `make(key as the file spells it)` in the key's place: over the key's line,
+// at the end of the section, or in a new section at the end of the file.
+template <typename Make>
+void SetLine(Document& doc, std::string_view section, std::string_view key, Make make)
 {
     const SectionRange range = FindSection(doc, section);
     if (!range.found) {
         InsertLines(doc, doc.lines.size(),
-                    {MakeLine("[" + std::string(section) + "]"),
-                     MakeLine(std::string(key) + "=" + SingleLine(value))});
+                    {MakeLine("[" + std::string(section) + "]"), make(std::string(key))});
         return;
     }
     const std::size_t existing = FindKey(doc, range, key);
     if (existing != std::string::npos) {
         std::string_view lineKey, oldValue;
         ParseKey(doc.lines[existing].text, lineKey, oldValue);
-        doc.lines[existing] = MakeLine(std::string(lineKey) + "=" + SingleLine(value));
+        doc.lines[existing] = make(std::string(lineKey));
         return;
     }
-    InsertLines(doc, EndOfContent(doc, range),
-                {MakeLine(std::string(key) + "=" + SingleLine(value))});
+    InsertLines(doc, EndOfContent(doc, range), {make(std::string(key))});
+}
+
+void SetValue(Document& doc, std::string_view section, std::string_view key, std::string_view value)
+{
+    SetLine(doc, section, key,
+            [&](const std::string& name) { return MakeLine(name + "=" + SingleLine(value)); });
 }
 
 // Runs `change` on the file as it is now and writes the result back when it changed
@@ -547,6 +608,80 @@ bool ConfigEdit::DeleteSection(std::string_view section)
         return false;
     doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(range.header),
                     doc.lines.begin() + static_cast<std::ptrdiff_t>(range.end));
+    return true;
+}
+
+std::vector<ValuePiece> ConfigEdit::ReadPieces(std::string_view section, std::string_view key,
+                                               char separator) const
+{
+    const Document& doc = m_document;
+    section = NormalizeName(section);
+    key = NormalizeName(key);
+    if (section.empty() || key.empty())
+        return {};
+    const SectionRange range = FindSection(doc, section);
+    const std::size_t at = range.found ? FindKey(doc, range, key) : std::string::npos;
+    if (at == std::string::npos)
+        return {};
+    const Line& line = doc.lines[at];
+    const std::string raw = line.hasRaw ? line.raw : EncodeText(doc.encoding, line.text);
+    // The value's characters: after the first "=", without surrounding blanks and one pair of
+    // enclosing quotes, up to a zero (as ReadValue reads it).
+    std::vector<std::pair<std::size_t, Unit>> units;
+    bool inValue = false;
+    for (std::size_t i = 0; i < raw.size();) {
+        const Unit unit = UnitAt(doc.encoding, raw, i);
+        if (inValue)
+            units.emplace_back(i, unit);
+        inValue = inValue || unit.ascii == '=';
+        i += unit.size;
+    }
+    const auto blank = [](const auto& unit) {
+        return unit.second.ascii == ' ' || unit.second.ascii == '\t';
+    };
+    auto first = std::find_if_not(units.begin(), units.end(), blank);
+    auto last = std::find_if_not(units.rbegin(), std::make_reverse_iterator(first), blank).base();
+    if (last - first >= 2 && (first->second.ascii == '"' || first->second.ascii == '\'') &&
+        (last - 1)->second.ascii == first->second.ascii) {
+        ++first;
+        --last;
+    }
+    last = std::find_if(first, last, [](const auto& unit) { return unit.second.ascii == 0; });
+    std::vector<ValuePiece> pieces;
+    std::string bytes;
+    for (auto unit = first; unit != last; ++unit) {
+        if (unit->second.ascii == separator) {
+            pieces.push_back({DecodeBytes(doc.encoding, bytes), bytes});
+            bytes.clear();
+        } else {
+            bytes.append(raw, unit->first, unit->second.size);
+        }
+    }
+    if (!bytes.empty())
+        pieces.push_back({DecodeBytes(doc.encoding, bytes), bytes});
+    return pieces;
+}
+
+bool ConfigEdit::WritePieces(std::string_view section, std::string_view key,
+                             const std::vector<ValuePiece>& pieces, char separator)
+{
+    section = NormalizeName(section);
+    key = NormalizeName(key);
+    if (section.empty() || key.empty())
+        return false;
+    const Encoding encoding = m_document.encoding;
+    std::string value;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0)
+            value += EncodeText(encoding, std::string(1, separator));
+        value += pieces[i].bytes.empty() ? EncodeText(encoding, SingleLine(pieces[i].text))
+                                         : pieces[i].bytes;
+    }
+    SetLine(m_document, section, key, [&](const std::string& name) {
+        std::string raw = EncodeText(encoding, name + "=") + value;
+        std::string text = DecodeBytes(encoding, raw);
+        return Line{std::move(text), std::move(raw), true};
+    });
     return true;
 }
 

@@ -43,6 +43,15 @@ std::filesystem::path ProgramDirectory();
 
 struct ConfigDocument;
 
+// A piece of a value that is a list (the archive names): its text, and the bytes it has in
+// the file. A piece written back with its bytes comes back exactly as it was, also where the
+// code page cannot decode it; a piece without bytes is written from its text.
+struct ValuePiece
+{
+    std::string text;
+    std::string bytes;
+};
+
 // The file as one Update sees it: reads and changes in memory, written back in one rewrite.
 // The same rules as the calls of ConfigFile of the same names.
 class ConfigEdit
@@ -54,6 +63,13 @@ public:
     bool WriteSection(std::string_view section,
                       const std::vector<std::pair<std::string, std::string>>& keys);
     bool DeleteSection(std::string_view section);
+    // The value as ReadValue finds it, split at `separator` (an ASCII character) as SplitText
+    // splits, each piece with its bytes; no pieces when the key is absent or empty.
+    std::vector<ValuePiece> ReadPieces(std::string_view section, std::string_view key,
+                                       char separator) const;
+    // Writes the pieces joined by `separator` as the key's value.
+    bool WritePieces(std::string_view section, std::string_view key,
+                     const std::vector<ValuePiece>& pieces, char separator);
 
 private:
     friend class ConfigFile;

@@ -1,6 +1,16 @@
 #include "db/DbConnection.h"
 
+#include "db/SshTunnel.h"
+#include "db/TlsCheck.h"
 #include "text/TextUtil.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#endif
 
 #include <errmsg.h>
 #include <mysql.h>
@@ -303,18 +313,46 @@ DbConnection::~DbConnection() = default;
 
 namespace {
 
-MYSQL* OpenHandle(const ConnectParams& params, const ConnectOptions& options, const char* charset,
-                  unsigned& error, std::string& errorText)
+// MySQL 8's error for a plain login where the server takes only encrypted ones
+// (require_secure_transport); the client library's headers do not name it.
+constexpr unsigned kSecureTransportRequired = 3159;
+
+// Classifies a failed login by what TLS had to do with it.
+ReachReport ReachOfLoginError(const ConnectParams& params, const TlsCheckResult& check,
+                              unsigned error, const std::string& text)
 {
-    MYSQL* handle = mysql_init(nullptr);
-    if (!handle) {
-        error = CR_OUT_OF_MEMORY;
-        return nullptr;
+    ReachReport reach;
+    reach.detail = text;
+    if (params.tls.mode == TlsMode::Off) {
+        // Over plain TCP, caching_sha2_password wants the password RSA-encrypted with a key the
+        // server does not hand out (or TLS): the plug-in's error.
+        if (error == CR_AUTH_PLUGIN_ERR)
+            reach.failure = ReachFailure::SecureConnectionNeededForLogin;
+        else if (error == kSecureTransportRequired)
+            reach.failure = ReachFailure::TlsRequiredByServer;
+    } else if (error == CR_SSL_CONNECTION_ERROR) {
+        // The check passed, so a fingerprint refused here means the login was shown another
+        // certificate than the check a moment before.
+        const bool otherCertificate = text.find("ingerprint") != std::string::npos;
+        reach.failure =
+            otherCertificate ? ReachFailure::CertificateChanged : ReachFailure::TlsHandshakeFailed;
+        if (otherCertificate)
+            reach.pinnedFingerprint = check.sha256;
     }
+    return reach;
+}
+
+// Sets a new handle's options; the connect itself is DbConnection::Open's. With TLS the login
+// is bound to the certificate of `peerSha1` (the fingerprint the check saw).
+void SetHandleOptions(MYSQL* handle, const ConnectParams& params, const ConnectOptions& options,
+                      const char* charset, const std::string& peerSha1)
+{
     // The character set goes in as an option, not only as a SET NAMES statement: the client
-    // then knows it when escaping, and an automatic reconnect restores it.
+    // then knows it when escaping.
     mysql_options(handle, MYSQL_SET_CHARSET_NAME, charset);
-    my_bool reconnect = 1;
+    // The connection reconnects itself (DbConnection::Reconnect), so that it always knows the
+    // id of the connection a statement runs on.
+    my_bool reconnect = 0;
     mysql_options(handle, MYSQL_OPT_RECONNECT, &reconnect);
     // Zero would mean "wait for ever" to the library.
     const auto bounded = [](unsigned seconds) { return seconds > 0 ? seconds : 1u; };
@@ -324,25 +362,24 @@ MYSQL* OpenHandle(const ConnectParams& params, const ConnectOptions& options, co
     mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
     mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout);
-    if (!mysql_real_connect(handle, OrNull(params.host), OrNull(params.user),
-                            OrNull(params.password), OrNull(params.database), params.port, nullptr,
-                            0)) {
-        error = mysql_errno(handle);
-        errorText = mysql_error(handle);
-        mysql_close(handle);
-        return nullptr;
+    if (params.tls.mode == TlsMode::Off)
+        return;
+    // TLS over TCP even for "localhost", where the library would take the local socket.
+    const unsigned tcp = MYSQL_PROTOCOL_TCP;
+    mysql_options(handle, MYSQL_OPT_PROTOCOL, &tcp);
+    mysql_ssl_set(handle, nullptr, nullptr, nullptr, nullptr, nullptr);
+    // A fingerprint (or a verified certificate) also makes the library refuse a server without
+    // TLS, where TLS alone would quietly go on in plain text.
+    mysql_options(handle, MARIADB_OPT_TLS_PEER_FP, peerSha1.c_str());
+    if (params.tls.mode == TlsMode::Verify) {
+        if (!params.tls.caFile.empty())
+            mysql_options(handle, MYSQL_OPT_SSL_CA, params.tls.caFile.c_str());
+        // Through a tunnel the library sees 127.0.0.1; the check verified the real name.
+        if (params.tls.verifyName.empty() || params.tls.verifyName == params.host) {
+            const my_bool verify = 1;
+            mysql_options(handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
+        }
     }
-    // A server that does not know the character set number of the handshake silently keeps its
-    // own default, so the set is confirmed by name: an old server refuses SET NAMES utf8mb4.
-    if (mysql_set_character_set(handle, charset) != 0) {
-        error = mysql_errno(handle);
-        errorText = mysql_error(handle);
-        mysql_close(handle);
-        return nullptr;
-    }
-    error = 0;
-    errorText.clear();
-    return handle;
 }
 
 bool UnknownCharacterSet(unsigned error)
@@ -382,6 +419,43 @@ private:
     std::atomic<std::int64_t>& m_since;
 };
 
+#ifdef _WIN32
+constexpr SOCKET kNoSocket = INVALID_SOCKET;
+#else
+constexpr int kNoSocket = -1;
+#endif
+
+// Whether the peer has ended an idle connection: the socket reads as closed or broken, or (in
+// plain text, where nothing arrives unasked) holds a farewell.
+bool SocketEnded(my_socket socket, bool tls)
+{
+#ifdef _WIN32
+    const auto native = static_cast<SOCKET>(socket);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(native, &readable);
+    timeval now{0, 0};
+    if (select(0, &readable, nullptr, nullptr, &now) <= 0)
+        return false;
+    char byte = 0;
+    const int got = recv(native, &byte, 1, MSG_PEEK);
+    if (got < 0)
+        return WSAGetLastError() != WSAEWOULDBLOCK;
+#else
+    const int native = static_cast<int>(socket);
+    pollfd poll{native, POLLIN, 0};
+    if (::poll(&poll, 1, 0) <= 0)
+        return false;
+    if ((poll.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+        return true;
+    char byte = 0;
+    const ssize_t got = recv(native, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got < 0)
+        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+#endif
+    return got == 0 || !tls;
+}
+
 } // namespace
 
 std::int64_t DbConnection::WaitingMs() const
@@ -407,6 +481,130 @@ void DbConnection::Abort()
     m_aborted.store(true);
     if (m_handle)
         mariadb_cancel(m_handle.get());
+    if (m_opening)
+        mariadb_cancel(m_opening);
+}
+
+MYSQL* DbConnection::Open(const ConnectParams& params, const ConnectOptions& options,
+                          const std::string& charset, unsigned& error, std::string& errorText,
+                          bool& plain)
+{
+    plain = false;
+    MYSQL* handle = mysql_init(nullptr);
+    if (!handle) {
+        error = CR_OUT_OF_MEMORY;
+        return nullptr;
+    }
+    SetHandleOptions(handle, params, options, charset.c_str(), m_tlsPeerSha1);
+    {
+        // An Abort from now on breaks the connect; one that came before it stops it here.
+        const std::lock_guard<std::mutex> lock(m_handleMutex);
+        if (m_aborted.load()) {
+            mysql_close(handle);
+            error = CR_SERVER_GONE_ERROR;
+            errorText.clear();
+            return nullptr;
+        }
+        m_opening = handle;
+    }
+    bool ok = mysql_real_connect(handle, OrNull(params.host), OrNull(params.user),
+                                 OrNull(params.password), OrNull(params.database), params.port,
+                                 nullptr, 0) != nullptr;
+    const char* version = nullptr;
+    if (ok && params.tls.mode != TlsMode::Off &&
+        (mariadb_get_infov(handle, MARIADB_CONNECTION_TLS_VERSION, &version) != 0 || !version))
+        plain = true;
+    // A server that does not know the character set number of the handshake silently keeps
+    // its own default, so the set is confirmed by name: an old server refuses SET NAMES
+    // utf8mb4.
+    ok = ok && !plain && mysql_set_character_set(handle, charset.c_str()) == 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_opening = nullptr;
+    }
+    if (plain) {
+        error = CR_SSL_CONNECTION_ERROR;
+        errorText = "the connection is not encrypted";
+    } else if (!ok || m_aborted.load()) {
+        error = ok ? CR_SERVER_GONE_ERROR : mysql_errno(handle);
+        errorText = ok ? std::string() : std::string(mysql_error(handle));
+    }
+    if (!ok || m_aborted.load()) {
+        mysql_close(handle);
+        return nullptr;
+    }
+    error = 0;
+    errorText.clear();
+    return handle;
+}
+
+MYSQL* DbConnection::OpenChecked(const ConnectParams& params, const ConnectOptions& options,
+                                 const std::string& charset, unsigned& error)
+{
+    const bool tls = params.tls.mode != TlsMode::Off;
+    // The certificate is checked before the login is sent anywhere.
+    TlsCheckResult check;
+    m_tlsPeerSha1.clear();
+    if (tls) {
+        check = CheckServerTls(params.host.empty() ? "localhost" : params.host,
+                               params.port ? params.port : MYSQL_PORT, params.tls,
+                               std::max(options.connectTimeoutSeconds, 1u));
+        if (check.serverError != 0 || check.report.Failed()) {
+            error = check.serverError != 0 ? check.serverError : CR_SSL_CONNECTION_ERROR;
+            m_connectError = check.serverError != 0 ? check.serverErrorText : check.report.detail;
+            m_reach = check.report;
+            return nullptr;
+        }
+        m_tlsPeerSha1 = check.sha1Hex;
+    }
+    bool plain = false;
+    MYSQL* handle = Open(params, options, charset, error, m_connectError, plain);
+    m_reach = {};
+    if (plain) {
+        m_reach.failure = ReachFailure::TlsNotOffered;
+        m_reach.detail = m_connectError;
+    } else if (!handle) {
+        m_reach = ReachOfLoginError(params, check, error, m_connectError);
+    }
+    return handle;
+}
+
+bool DbConnection::OpenTunnel(const ConnectParams& params, const ConnectOptions& options,
+                              ConnectParams& route)
+{
+    m_reach = {};
+    if (params.ssh.host.empty())
+        return true;
+    auto tunnel = std::make_unique<SshTunnel>();
+    // The database as the SSH server sees it; an empty host means that machine itself.
+    const std::string remoteHost = params.host.empty() ? "127.0.0.1" : params.host;
+    m_reach = tunnel->Open(params.ssh, remoteHost, params.port ? params.port : MYSQL_PORT,
+                           options.connectTimeoutSeconds);
+    if (m_reach.Failed())
+        return false;
+    route.host = "127.0.0.1";
+    route.port = tunnel->LocalPort();
+    route.ssh = {};
+    if (route.tls.verifyName.empty())
+        route.tls.verifyName = remoteHost;
+    m_tunnel = std::move(tunnel);
+    return true;
+}
+
+ReachReport DbConnection::Reach() const
+{
+    if (m_reach.Failed() || !m_tunnel)
+        return m_reach;
+    return m_tunnel->LastFailure();
+}
+
+std::string DbConnection::TlsVersion() const
+{
+    const char* version = nullptr;
+    if (!m_handle ||
+        mariadb_get_infov(m_handle.get(), MARIADB_CONNECTION_TLS_VERSION, &version) != 0)
+        return {};
+    return version ? version : "";
 }
 
 bool DbConnection::Connect(const ConnectParams& params, const ConnectOptions& options)
@@ -416,28 +614,94 @@ bool DbConnection::Connect(const ConnectParams& params, const ConnectOptions& op
         m_handle.reset();
         m_aborted.store(false);
     }
+    // The old tunnel goes after the handle that used it.
+    m_tunnel.reset();
     m_connectionId.store(0);
     m_affected = 0;
+    m_reconnectFailed = false;
     // What an earlier server refused says nothing about this one.
     m_refused = 0;
     unsigned error = 0;
     MYSQL* handle = nullptr;
+    ConnectOptions connected = options;
     {
         const Waiting waiting(m_waitingSince);
-        handle = OpenHandle(params, options, options.charset.c_str(), error, m_connectError);
-        // Servers before MySQL 5.5.3 do not know utf8mb4.
-        if (!handle && UnknownCharacterSet(error) && options.charset != "utf8")
-            handle = OpenHandle(params, options, "utf8", error, m_connectError);
+        ConnectParams route = params;
+        if (OpenTunnel(params, options, route)) {
+            handle = OpenChecked(route, options, options.charset, error);
+            // Servers before MySQL 5.5.3 do not know utf8mb4.
+            if (!handle && UnknownCharacterSet(error) && options.charset != "utf8") {
+                connected.charset = "utf8";
+                handle = OpenChecked(route, options, connected.charset, error);
+            }
+        } else {
+            error = CR_CONN_HOST_ERROR;
+            m_connectError = m_reach.detail;
+        }
+        if (handle) {
+            const std::lock_guard<std::mutex> lock(m_handleMutex);
+            m_params = route;
+        }
+    }
+    if (!handle) {
+        // A channel the SSH server would not open shows in the login as a lost connection.
+        if (!m_reach.Failed() && m_tunnel)
+            m_reach = m_tunnel->LastFailure();
+        m_tunnel.reset();
     }
     m_lastError = error;
     {
         const std::lock_guard<std::mutex> lock(m_handleMutex);
         m_handle.reset(handle);
-        if (handle)
-            m_params = params;
     }
+    if (handle)
+        m_connectedOptions = connected;
     NoteConnectionId();
     return handle != nullptr;
+}
+
+bool DbConnection::Ended() const
+{
+    MYSQL* handle = m_handle.get();
+    const my_socket socket = mysql_get_socket(handle);
+    if (socket == static_cast<my_socket>(kNoSocket))
+        return true;
+    // With an answer still to be read, the socket holds it; the library tells that state.
+    if (handle->status != MYSQL_STATUS_READY)
+        return false;
+    // A server sends nothing unasked but a farewell before it closes (over TLS, though,
+    // records of the protocol itself may wait to be read).
+    return SocketEnded(socket, mysql_get_ssl_cipher(handle) != nullptr);
+}
+
+bool DbConnection::Reconnect()
+{
+    // The old connection is gone: its id is nobody's to stop until the new one is there.
+    m_connectionId.store(0);
+    ConnectParams params = Params();
+    const char* schema = nullptr;
+    if (mariadb_get_infov(m_handle.get(), MARIADB_CONNECTION_SCHEMA, &schema) == 0 && schema)
+        params.database = schema;
+    unsigned error = 0;
+    bool plain = false;
+    // Bound to the certificate the connect's check saw.
+    MYSQL* handle = Open(params, m_connectedOptions, m_connectedOptions.charset, error,
+                         m_connectError, plain);
+    if (!handle) {
+        if (plain) {
+            m_reach.failure = ReachFailure::TlsNotOffered;
+            m_reach.detail = m_connectError;
+        }
+        m_lastError = error;
+        m_reconnectFailed = true;
+        return false;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_handle.reset(handle);
+    }
+    NoteConnectionId();
+    return true;
 }
 
 bool DbConnection::IsOpen() const
@@ -451,6 +715,7 @@ void DbConnection::Close()
         const std::lock_guard<std::mutex> lock(m_handleMutex);
         m_handle.reset();
     }
+    m_tunnel.reset();
     m_connectionId.store(0);
     m_affected = 0;
 }
@@ -469,15 +734,19 @@ bool DbConnection::ExecSql(std::string_view sql)
         m_affected = -1;
         return false;
     }
-    if (m_observer)
-        m_observer(sql);
+    m_reconnectFailed = false;
     int failed = 0;
     {
         const Waiting waiting(m_waitingSince);
+        if (Ended() && !Reconnect()) {
+            m_affected = -1;
+            return false;
+        }
+        if (m_observer)
+            m_observer(sql);
         failed =
             mysql_real_query(m_handle.get(), sql.data(), static_cast<unsigned long>(sql.size()));
     }
-    NoteConnectionId();
     if (failed != 0) {
         m_lastError = mysql_errno(m_handle.get());
         m_affected = -1;
@@ -652,8 +921,10 @@ bool DbConnection::QueryInterrupted() const
 
 std::string DbConnection::LastErrorText() const
 {
-    // Without a handle, the reason the last connect failed (empty when none was tried).
-    return m_handle ? std::string(mysql_error(m_handle.get())) : m_connectError;
+    // Without a handle, or after a reconnect that failed, the reason the connect failed
+    // (empty when none was tried).
+    return m_handle && !m_reconnectFailed ? std::string(mysql_error(m_handle.get()))
+                                          : m_connectError;
 }
 
 std::string DbConnection::EscapeString(std::string_view text) const
@@ -717,6 +988,11 @@ bool WaitUntilConnectionEnded(DbConnection& db, unsigned long oldConnectionId, i
             return false;
         if (db.ExecSql(sql)) {
             RowSet rows = db.StoreResult();
+            // Ids are unique among the server's connections: when the server gave our own
+            // new connection the old id, the old connection has ended (and the count would
+            // count ourselves).
+            if (db.ConnectionId() == oldConnectionId)
+                return true;
             std::int64_t count = -1;
             if (rows.Valid() && rows.FirstRow() && rows.ReadField(0, count) && count == 0)
                 return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Reach.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -15,20 +17,27 @@
 //   (false, an invalid RowSet, the server's error number), never as exceptions;
 // - the connection asks for utf8mb4 and falls back to utf8 on servers that predate it, so
 //   any character of a role name comes through whole where the server can store it;
-// - a lost connection is reconnected automatically on the next statement, and every wait
-//   on the server is bounded (ConnectOptions): a hung server costs the window seconds, not
-//   forever;
+// - a lost connection is reconnected by the connection itself, right before the next
+//   statement, never inside the client library: the id of the new connection is noted
+//   before any statement runs on it, so a KILL QUERY always names the connection running
+//   the statement; every wait on the server is bounded (ConnectOptions): a hung server costs
+//   the window seconds, not forever;
 // - the SQL the tool sends is what every MySQL from 5.1 and every MariaDB from 5.5 accepts
 //   (SqlPortability.h lists the functions); a statement form a server refuses anyway is
 //   remembered for the connection (SqlForm) and not sent to it again;
 // - texts put into statements are escaped for the connection (QuoteString, QuoteIdentifier),
-//   never pasted in raw.
+//   never pasted in raw;
+// - TLS and an SSH tunnel are settings of ConnectParams (Reach.h): a connection that asks for
+//   TLS never goes on without it, certificates and host keys are checked before a login is
+//   sent, and what stopped a connect for those reasons comes back as a ReachReport.
 
 // The client library stays out of this header.
 struct st_mysql;
 struct st_mysql_res;
 
 namespace mrvn {
+
+class SshTunnel;
 
 // A result fetched completely into client memory, with a row cursor that starts on the
 // first row. An empty (invalid) RowSet comes from a failed statement; every operation on
@@ -121,6 +130,11 @@ struct ConnectParams
     std::string password; // empty: none
     std::string database; // empty: none
     unsigned port = 0;    // 0: the library default
+    // TLS to the server (off: plain, as the earlier releases); never falls back to plain text.
+    TlsSettings tls;
+    // An SSH tunnel to reach the server through (no host: none); host and port above are
+    // then the database as the SSH server sees it.
+    SshSettings ssh;
 };
 
 // How a connection is opened. The time-outs bound what a server that stops answering (hung,
@@ -129,8 +143,8 @@ struct ConnectParams
 // long result that keeps arriving is never cut, but a statement the server takes longer than
 // the read time-out to answer is reported as a lost connection.
 // Worst case for one statement of a hung server: the read time-out; for a statement too big for
-// the socket buffers, the write time-out plus one reconnect attempt (the connect time-out). Each
-// later statement makes one reconnect attempt: the connect time-out.
+// the socket buffers, the write time-out. Each later statement makes one reconnect attempt: the
+// connect time-out.
 struct ConnectOptions
 {
     unsigned connectTimeoutSeconds = 5;
@@ -148,8 +162,10 @@ enum class SqlForm : unsigned {
 };
 
 // The one connection to the game database, opened in utf8mb4 (utf8 on old servers), with
-// automatic reconnect and bounded waits (ConnectOptions). Not thread-safe; one statement at a
-// time.
+// bounded waits (ConnectOptions). A connection the server ended (restarted, lost on the way) is
+// made again before the next statement, with the parameters, options, character set and
+// current database of the last Connect; that statement is not sent when the new connect
+// fails. Not thread-safe; one statement at a time.
 class DbConnection
 {
 public:
@@ -169,19 +185,30 @@ public:
     std::string CharacterSet() const;
 
     // The parameters of the last successful Connect (a second connection to the same server
-    // uses them, see KillQuery).
+    // uses them, see KillQuery); through a tunnel, its local end on 127.0.0.1 in place of the
+    // server, so the second connection takes the same tunnel.
     // Safe to call from any thread.
     ConnectParams Params() const;
-    // The server's id of this connection (0 without one); it changes when the client
-    // reconnects by itself. Safe to read from any thread.
+    // Why the last Connect stopped, where TLS or the tunnel stopped it (the fingerprint a
+    // first connect saw, a changed certificate or host key, ...); after a successful Connect,
+    // what broke the tunnel since or refused to open it again (None while it works).
+    ReachReport Reach() const;
+    // The TLS version of the open connection ("TLSv1.3"); empty when it is not encrypted.
+    std::string TlsVersion() const;
+    // True while the connection goes through an SSH tunnel.
+    bool Tunnelled() const { return m_tunnel != nullptr; }
+    // The server's id of the connection that runs, or last ran, a statement: after a lost
+    // statement, still the id of the connection that lost it. 0 without a connection and
+    // while a new one is being made; the new id is noted before the next statement goes out.
+    // Safe to read from any thread.
     unsigned long ConnectionId() const { return m_connectionId.load(); }
     // How long the statement or connect in progress has waited for the server, in
     // milliseconds; 0 when nothing waits. Safe to read from any thread.
     std::int64_t WaitingMs() const;
-    // The one call another thread may make: breaks the socket of the connection, so a wait
-    // on a server that no longer answers ends at once, and refuses every later statement
-    // until the next Connect (no automatic reconnect). The statement that ran may or may
-    // not have been carried out by the server.
+    // The one call another thread may make: breaks the socket of the connection (or of the
+    // connection being made), so a wait on a server that no longer answers ends at once, and
+    // refuses every later statement until the next Connect (no reconnect). The statement that
+    // ran may or may not have been carried out by the server.
     void Abort();
     bool Aborted() const { return m_aborted.load(); }
 
@@ -227,18 +254,48 @@ private:
         void operator()(st_mysql* handle) const;
     };
     void NoteConnectionId();
+    // Opens the tunnel of `params` (when it has one) and points `route` at its local end.
+    bool OpenTunnel(const ConnectParams& params, const ConnectOptions& options,
+                    ConnectParams& route);
+    // Checks the server's certificate when `params` asks for TLS, then opens a handle bound to
+    // it; sets m_reach to why it failed.
+    st_mysql* OpenChecked(const ConnectParams& params, const ConnectOptions& options,
+                          const std::string& charset, unsigned& error);
+    // Opens a handle that Abort can break while it connects; `plain` is set when TLS was asked
+    // for and the connection came up without it.
+    st_mysql* Open(const ConnectParams& params, const ConnectOptions& options,
+                   const std::string& charset, unsigned& error, std::string& errorText,
+                   bool& plain);
+    // True when the handle can take no statement: the library closed it after a loss, or
+    // the server ended it while it was idle.
+    bool Ended() const;
+    // Replaces an ended connection before a statement; false (with the reason) when the
+    // server could not be reached.
+    bool Reconnect();
     // The pending answer, stored whole or to be read as it arrives; nullptr without one (the
     // error, if any, is kept).
     st_mysql_res* TakeResult(bool stream);
 
+    // Declared before the handle: the handle's last words (COM_QUIT) go through the tunnel.
+    std::unique_ptr<SshTunnel> m_tunnel;
+    ReachReport m_reach;
+    // The SHA-1 fingerprint of the certificate the connect's check saw (hex), for reconnects.
+    std::string m_tlsPeerSha1;
     std::unique_ptr<st_mysql, Deleter> m_handle;
-    // Held while m_handle changes and while Abort uses it.
+    // The handle of a connect in progress, for Abort.
+    st_mysql* m_opening = nullptr;
+    // Held while m_handle or m_opening changes and while Abort uses them.
     mutable std::mutex m_handleMutex;
     std::atomic<bool> m_aborted{false};
     std::atomic<unsigned long> m_connectionId{0};
     std::atomic<std::int64_t> m_waitingSince{0};
     ConnectParams m_params;
     ConnectOptions m_options;
+    // The options of the last successful Connect, with the character set it ended up in: a
+    // reconnect makes the same connection again.
+    ConnectOptions m_connectedOptions;
+    // The last failure was a reconnect that did not work (its reason is m_connectError).
+    bool m_reconnectFailed = false;
     StatementObserver m_observer;
     std::int64_t m_affected = 0;
     unsigned m_lastError = 0;
@@ -252,9 +309,10 @@ private:
 bool KillQuery(const ConnectParams& params, unsigned long connectionId);
 
 // After a statement whose answer was lost: waits (reconnecting once the server is back)
-// until the server has finished with the old connection `oldConnectionId`, so whatever
-// that statement did is settled and visible. False when it could not be seen to end within
-// `maxSeconds` or `goOn` said stop.
+// until the server has finished with the old connection `oldConnectionId` (db.ConnectionId()
+// right after the lost statement), so whatever that statement did is settled and visible.
+// A new connection that the server gave the same id proves the old one gone. False when it
+// could not be seen to end within `maxSeconds` or `goOn` said stop.
 bool WaitUntilConnectionEnded(DbConnection& db, unsigned long oldConnectionId, int maxSeconds,
                               const std::function<bool()>& goOn);
 

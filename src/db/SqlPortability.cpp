@@ -17,8 +17,10 @@ constexpr std::string_view kKeywords[] = {
     "SOME",  "THEN",   "UNION", "USING",  "VALUE",   "VALUES", "WHEN",  "WHERE",    "XOR",
 };
 
-// Words after which a name before "(" is a table or an index, not a function.
-constexpr std::string_view kNameIntroducers[] = {"INDEX", "INTO", "KEY", "REFERENCES", "TABLE"};
+// Words after which a name before "(" is a table or an index, not a function; an index hint's
+// INDEX or KEY ("FORCE INDEX (PRIMARY)") is none either.
+constexpr std::string_view kNameIntroducers[] = {"FORCE", "IGNORE", "INDEX", "INTO",
+                                                 "KEY",   "REFERENCES", "TABLE", "USE"};
 
 bool IsWordStart(char c)
 {

@@ -18,8 +18,8 @@ std::size_t FindBytes(std::string_view haystack, std::string_view needle, std::s
     // The C runtime has no memmem; the standard search runs memchr and memcmp there.
     return haystack.find(needle, from);
 #else
-    const void* hit = memmem(haystack.data() + from, haystack.size() - from, needle.data(),
-                             needle.size());
+    const void* hit =
+        memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
     return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data())
                : std::string_view::npos;
 #endif
@@ -81,8 +81,7 @@ void AppendShownField(std::string& out, std::string_view value)
         constexpr std::size_t kKept = kMaxFieldBytes - (sizeof kCutMarker - 1);
         // Never inside a character: when the cut falls in one, it moves to that one's start.
         std::size_t at = kKept;
-        while (at > 0 && kKept - at < 3 &&
-               (static_cast<unsigned char>(value[at]) & 0xC0) == 0x80)
+        while (at > 0 && kKept - at < 3 && (static_cast<unsigned char>(value[at]) & 0xC0) == 0x80)
             --at;
         value = value.substr(0, at);
         cut = true;
@@ -93,6 +92,16 @@ void AppendShownField(std::string& out, std::string_view value)
         out += CleanUtf8(value);
     if (cut)
         out += kCutMarker;
+}
+
+// A slice with neither an id nor a name is no item: the members of a nested object, or what
+// follows one inside its item. Listing it would show "id：||颜色：|职业：" and count it as found.
+bool IsItemRecord(std::string_view slice)
+{
+    // As shown: a value ends at its first zero byte.
+    const auto shown = [](std::string_view value) { return !value.empty() && value[0] != '\0'; };
+    return shown(ExtractBetween(slice, kIdMarker, "\"")) ||
+           shown(ExtractBetween(slice, kNameMarker, "\""));
 }
 
 void AppendRecordLine(std::string& out, std::string_view slice)
@@ -223,11 +232,14 @@ ItemSearchResult SearchCatalogue(std::string_view buffer, std::string_view query
         const std::size_t end = close == std::string_view::npos ? buffer.size() : close;
         // A hit before the first "{" is in the file's head, which is never searched.
         if (open != std::string_view::npos) {
-            ++result.matches;
-            if (result.shown < maxLines) {
-                const std::size_t begin = pos + open + 1;
-                AppendRecordLine(result.text, buffer.substr(begin, end - begin));
-                ++result.shown;
+            const std::size_t begin = pos + open + 1;
+            const std::string_view slice = buffer.substr(begin, end - begin);
+            if (IsItemRecord(slice)) {
+                ++result.matches;
+                if (result.shown < maxLines) {
+                    AppendRecordLine(result.text, slice);
+                    ++result.shown;
+                }
             }
         }
         // Each record is listed once however often it holds the needle.
@@ -250,6 +262,63 @@ ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
     if (!bytes)
         return {};
     return SearchCatalogue(bytes->View(), queryUtf8, maxLines);
+}
+
+std::optional<std::string> CatalogueItemName(std::string_view buffer, std::string_view itemId)
+{
+    if (itemId.empty() || itemId.find('"') != std::string_view::npos ||
+        itemId.find('{') != std::string_view::npos)
+        return std::nullopt;
+    const std::string needle = kIdMarker + std::string(itemId) + '"';
+    // The file's head, before the first "{", holds no record.
+    const std::size_t first = buffer.find('{');
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t hit = FindBytes(buffer, needle, first);
+    if (hit == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t open = buffer.substr(0, hit).rfind('{');
+    const std::size_t close = buffer.find('{', hit);
+    const std::size_t end = close == std::string_view::npos ? buffer.size() : close;
+    const std::string_view record = buffer.substr(open + 1, end - open - 1);
+    // Cut and repaired as a result line's field is, so the name reads as the search shows it.
+    std::string name;
+    AppendShownField(name, ExtractBetween(record, kNameMarker, "\""));
+    return name;
+}
+
+std::optional<std::vector<std::optional<std::string>>>
+CatalogueItemNames(const std::filesystem::path& catalogue, const std::vector<std::string>& ids)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(catalogue, error))
+        return std::nullopt;
+    const std::shared_ptr<const CatalogueBytes> bytes = CatalogueFor(catalogue);
+    if (!bytes)
+        return std::nullopt;
+    std::vector<std::optional<std::string>> names;
+    names.reserve(ids.size());
+    for (const std::string& id : ids)
+        names.push_back(CatalogueItemName(bytes->View(), id));
+    return names;
+}
+
+std::optional<ResultLineItem> ParseResultLine(std::string_view line)
+{
+    constexpr std::string_view kIdPrefix = "id：";
+    constexpr std::string_view kColour = "|颜色：";
+    if (line.substr(0, kIdPrefix.size()) != kIdPrefix)
+        return std::nullopt;
+    line.remove_prefix(kIdPrefix.size());
+    const std::size_t bar = line.find('|');
+    const std::size_t colour = line.rfind(kColour);
+    if (bar == std::string_view::npos || colour == std::string_view::npos || colour < bar)
+        return std::nullopt;
+    ResultLineItem item{std::string(line.substr(0, bar)),
+                        std::string(line.substr(bar + 1, colour - bar - 1))};
+    if (item.id.empty())
+        return std::nullopt;
+    return item;
 }
 
 void ForgetCatalogue()

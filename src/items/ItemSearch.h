@@ -3,13 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The item library search. Rules this module keeps:
 // - the catalogue goods.jat.json is treated as bytes, not parsed: records are the stretches
 //   between consecutive "{" bytes, fields are found by fixed markers, and a record matches
-//   when it holds the query's bytes anywhere (spaces of the query removed);
+//   when it holds the query's bytes anywhere (spaces of the query removed); a record with
+//   neither an id nor a name (a nested object's members) is no item and is neither listed
+//   nor counted;
 // - the catalogue's bytes are kept between searches and read again only when the file's
 //   size or modification time changed; the scan is one pass with the C library's vectorised
 //   byte search (memmem where the platform has it, std::string_view::find elsewhere, both
@@ -58,6 +62,25 @@ ItemSearchResult SearchCatalogue(std::string_view buffer, std::string_view query
 ItemSearchResult SearchItemLibrary(const std::filesystem::path& catalogue,
                                    std::string_view queryUtf8,
                                    std::size_t maxLines = kMaxResultLines);
+
+// The name of the record whose "id" is exactly `itemId` (the first such record), as the
+// catalogue's bytes hold it; nothing when no record has that id.
+std::optional<std::string> CatalogueItemName(std::string_view buffer, std::string_view itemId);
+
+// The names of these item ids in the catalogue file (read and kept as for a search), one per
+// id, nothing for an id the catalogue does not hold; nothing at all when there is no
+// catalogue to ask (no file, or one that cannot be read).
+std::optional<std::vector<std::optional<std::string>>>
+CatalogueItemNames(const std::filesystem::path& catalogue, const std::vector<std::string>& ids);
+
+// The item id and the name of a result line ("id：" id "|" name "|颜色：" …); nothing for a
+// line of another form (the last line of a cut result, say).
+struct ResultLineItem
+{
+    std::string id;
+    std::string name;
+};
+std::optional<ResultLineItem> ParseResultLine(std::string_view line);
 
 // Lets go of the kept catalogue bytes (the next search reads the file again).
 void ForgetCatalogue();

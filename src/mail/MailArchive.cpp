@@ -47,18 +47,16 @@ bool IsSectionName(std::string_view name)
     return !edge(name.front()) && !edge(name.back());
 }
 
-std::string JoinNames(const std::vector<std::string>& names)
+// The list's pieces as they are in config.dat: names the tool did not write keep their bytes,
+// also bytes GBK cannot decode.
+std::vector<ValuePiece> ReadList(const ConfigEdit& edit)
 {
-    // Empty pieces (of a hand-edited list) are no archives: a rewrite drops them.
-    std::string joined;
-    for (const std::string& name : names) {
-        if (name.empty())
-            continue;
-        if (!joined.empty())
-            joined += "|";
-        joined += name;
-    }
-    return joined;
+    return edit.ReadPieces(kArchiveListSection, kArchiveListKey, '|');
+}
+
+bool WriteList(ConfigEdit& edit, const std::vector<ValuePiece>& pieces)
+{
+    return edit.WritePieces(kArchiveListSection, kArchiveListKey, pieces, '|');
 }
 
 } // namespace
@@ -115,26 +113,27 @@ AddArchiveResult AddArchive(ConfigFile& file, std::string_view typedName,
     // rewrite: another copy of the tool adding or deleting at the same time loses nothing.
     AddArchiveResult result = AddArchiveResult::Added;
     const bool written = file.Update([&](ConfigEdit& edit) {
-        const std::string list = edit.ReadValue(kArchiveListSection, kArchiveListKey);
-        const std::vector<std::string> names = SplitText(list, "|");
+        std::vector<ValuePiece> names = ReadList(edit);
         // Section names are matched without regard to ASCII case, so such names would share
         // one section.
-        for (const std::string& existing : names) {
-            if (EqualsAsciiNoCase(existing, name)) {
+        for (const ValuePiece& existing : names) {
+            if (EqualsAsciiNoCase(existing.text, name)) {
                 result = AddArchiveResult::Duplicate;
                 return false;
             }
         }
+        names.push_back({name, {}});
         // Beyond the read limit the list would come back cut: the new name unlisted, the
         // last one maimed, and both lost at the next save.
-        const std::string newList = names.empty() ? name : list + "|" + name;
-        if (GbkByteLength(newList) > kMaxValueBytes) {
+        std::size_t bytes = names.size() - 1;
+        for (const ValuePiece& piece : names)
+            bytes += GbkByteLength(piece.text);
+        if (bytes > kMaxValueBytes) {
             result = AddArchiveResult::ListFull;
             return false;
         }
         // The section is replaced whole, so no stale item keys survive.
-        return edit.WriteSection(name, keys) &&
-               edit.WriteValue(kArchiveListSection, kArchiveListKey, newList);
+        return edit.WriteSection(name, keys) && WriteList(edit, names);
     });
     return written ? result : AddArchiveResult::WriteFailed;
 }
@@ -143,17 +142,19 @@ DeleteArchiveResult DeleteArchive(ConfigFile& file, std::string_view name)
 {
     DeleteArchiveResult result = DeleteArchiveResult::NotListed;
     const bool written = file.Update([&](ConfigEdit& edit) {
-        std::vector<std::string> names =
-            SplitText(edit.ReadValue(kArchiveListSection, kArchiveListKey), "|");
+        std::vector<ValuePiece> names = ReadList(edit);
         // By name, not by row: another copy may have changed the list since it was shown.
-        const auto piece = std::find(names.begin(), names.end(), name);
+        const auto piece = std::find_if(names.begin(), names.end(),
+                                        [name](const ValuePiece& p) { return p.text == name; });
         if (piece == names.end())
             return false;
         names.erase(piece);
-        edit.WriteValue(kArchiveListSection, kArchiveListKey, JoinNames(names));
+        // Empty pieces (of a hand-edited list) are no archives: the rewrite drops them.
+        std::erase_if(names, [](const ValuePiece& p) { return p.text.empty(); });
+        WriteList(edit, names);
         const bool shared =
-            std::any_of(names.begin(), names.end(), [name](const std::string& other) {
-                return EqualsAsciiNoCase(other, name);
+            std::any_of(names.begin(), names.end(), [name](const ValuePiece& other) {
+                return EqualsAsciiNoCase(other.text, name);
             });
         if (!IsSectionName(name) || IsReservedName(name) || shared) {
             result = DeleteArchiveResult::ListOnly;

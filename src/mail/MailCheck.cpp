@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <set>
+#include <unordered_set>
 
 namespace mrvn {
 
@@ -30,8 +30,6 @@ bool IsJsonArrayOfObjects(const std::string& text, std::size_t entries)
                        [](const nlohmann::json& entry) { return entry.is_object(); });
 }
 
-} // namespace
-
 MailFields SpacelessMailFields(const MailFields& fields)
 {
     return MailFields{RemoveAllSpaces(fields.roleId), RemoveAllSpaces(fields.title),
@@ -39,15 +37,50 @@ MailFields SpacelessMailFields(const MailFields& fields)
                       RemoveAllSpaces(fields.yuanbao)};
 }
 
-bool MailFieldsComplete(const MailFields& fields)
+// An empty piece ("1,,2", "1,") is Incomplete, the same id twice DuplicateRole.
+SendMailResult CheckReceivers(const std::vector<std::string>& ids)
 {
-    const MailFields spaceless = SpacelessMailFields(fields);
+    if (ids.empty() ||
+        std::any_of(ids.begin(), ids.end(), [](const std::string& id) { return id.empty(); }))
+        return SendMailResult::Incomplete;
+    std::unordered_set<std::string_view> seen(ids.size());
+    for (const std::string& id : ids) {
+        if (!seen.insert(id).second)
+            return SendMailResult::DuplicateRole;
+    }
+    return SendMailResult::Sent;
+}
+
+std::string JoinIds(const std::vector<std::string>& ids)
+{
+    std::string joined;
+    for (const std::string& id : ids) {
+        if (!joined.empty())
+            joined += ',';
+        joined += id;
+    }
+    return joined;
+}
+
+} // namespace
+
+namespace {
+
+bool SpacelessFieldsComplete(const MailFields& spaceless)
+{
     for (const std::string* text : {&spaceless.roleId, &spaceless.title, &spaceless.content,
                                     &spaceless.copper, &spaceless.yuanbao}) {
         if (text->empty())
             return false;
     }
     return IsIntegerText(spaceless.copper) && IsIntegerText(spaceless.yuanbao);
+}
+
+} // namespace
+
+bool MailFieldsComplete(const MailFields& fields)
+{
+    return SpacelessFieldsComplete(SpacelessMailFields(fields));
 }
 
 std::string JoinAttachments(const std::vector<std::string>& codes)
@@ -113,6 +146,38 @@ std::string ReadLiteralText(std::string_view literal)
     return text;
 }
 
+std::string AttachmentCodeOf(std::string_view columnText)
+{
+    std::string code;
+    code.reserve(columnText.size() + columnText.size() / 4);
+    for (const char c : columnText) {
+        switch (c) {
+        case '\\':
+        case '\'':
+        case '"':
+            code += '\\';
+            code += c;
+            break;
+        case '\0':
+            code += "\\0";
+            break;
+        case '\n':
+            code += "\\n";
+            break;
+        case '\r':
+            code += "\\r";
+            break;
+        case '\x1a':
+            code += "\\Z";
+            break;
+        default:
+            code += c;
+            break;
+        }
+    }
+    return code;
+}
+
 std::optional<std::string> AttachmentsColumnText(const std::vector<std::string>& codes)
 {
     if (codes.empty())
@@ -124,29 +189,92 @@ std::optional<std::string> AttachmentsColumnText(const std::vector<std::string>&
     return text;
 }
 
-SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string>& codes)
+AttachmentInfo ReadAttachmentInfo(std::string_view code)
 {
-    const MailFields spaceless = SpacelessMailFields(fields);
+    AttachmentInfo info;
+    const nlohmann::json entry = nlohmann::json::parse(ReadLiteralText(code), nullptr, false);
+    if (!entry.is_object())
+        return info;
+    const auto id = entry.find("goodsId");
+    if (id != entry.end() && id->is_string())
+        info.itemId = id->get<std::string>();
+    else if (id != entry.end() && id->is_number_integer())
+        info.itemId = std::to_string(id->get<std::int64_t>());
+    const auto count = entry.find("goodsCount");
+    if (count != entry.end() && count->is_number_integer())
+        info.count = count->get<std::int64_t>();
+    return info;
+}
+
+MailCheck CheckMailFields(const MailFields& fields, const std::vector<std::string>& codes,
+                          ReceiverSource receivers)
+{
+    MailFields spaceless = SpacelessMailFields(fields);
+    // Receivers that come later need no box; the box's text is not looked at.
+    if (receivers == ReceiverSource::Later)
+        spaceless.roleId = "-";
+    MailCheck check;
     // Every box filled comes first; then a number is refused for its size rather than taken
     // for an empty box.
     if (!spaceless.roleId.empty() && !spaceless.title.empty() && !spaceless.content.empty() &&
         !spaceless.copper.empty() && !spaceless.yuanbao.empty()) {
-        if (IsDigitText(spaceless.copper) && !IsIntegerText(spaceless.copper))
-            return SendMailResult::CopperTooLarge;
-        if (IsDigitText(spaceless.yuanbao) && !IsIntegerText(spaceless.yuanbao))
-            return SendMailResult::YuanbaoTooLarge;
+        if (IsDigitText(spaceless.copper) && !IsIntegerText(spaceless.copper)) {
+            check.result = SendMailResult::CopperTooLarge;
+            return check;
+        }
+        if (IsDigitText(spaceless.yuanbao) && !IsIntegerText(spaceless.yuanbao)) {
+            check.result = SendMailResult::YuanbaoTooLarge;
+            return check;
+        }
     }
-    if (!MailFieldsComplete(fields))
-        return SendMailResult::Incomplete;
+    if (!SpacelessFieldsComplete(spaceless))
+        return check;
     // The game shows the content on one line; a tab or line break arrives as garbage.
-    if (HasControlChar(spaceless.title) || HasControlChar(spaceless.content))
-        return SendMailResult::ControlChar;
+    if (HasControlChar(spaceless.title) || HasControlChar(spaceless.content)) {
+        check.result = SendMailResult::ControlChar;
+        return check;
+    }
     // A minus sign in a money box is a typo, never a way to take money back.
-    if (spaceless.copper.front() == '-' || spaceless.yuanbao.front() == '-')
-        return SendMailResult::Negative;
-    if (!AttachmentsColumnText(codes))
-        return SendMailResult::BadAttachments;
-    return SendMailResult::Sent;
+    if (spaceless.copper.front() == '-' || spaceless.yuanbao.front() == '-') {
+        check.result = SendMailResult::Negative;
+        return check;
+    }
+    std::optional<std::string> attachments = AttachmentsColumnText(codes);
+    if (!attachments) {
+        check.result = SendMailResult::BadAttachments;
+        return check;
+    }
+    CheckedMail mail;
+    mail.m_fields = std::move(spaceless);
+    mail.m_codes = codes;
+    mail.m_attachments = std::move(*attachments);
+    mail.m_copper = TextToInt64(mail.m_fields.copper);
+    mail.m_yuanbao = TextToInt64(mail.m_fields.yuanbao);
+    if (receivers == ReceiverSource::Later) {
+        mail.m_fields.roleId.clear();
+        check.result = SendMailResult::Sent;
+        check.mail = std::move(mail);
+        return check;
+    }
+    return mail.To(SplitRoleIds(fields.roleId));
+}
+
+MailCheck CheckedMail::To(std::vector<std::string> receivers) const
+{
+    MailCheck check;
+    check.result = CheckReceivers(receivers);
+    if (check.result != SendMailResult::Sent)
+        return check;
+    CheckedMail mail = *this;
+    mail.m_fields.roleId = JoinIds(receivers);
+    mail.m_receivers = std::move(receivers);
+    check.mail = std::move(mail);
+    return check;
+}
+
+SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string>& codes)
+{
+    return CheckMailFields(fields, codes).result;
 }
 
 std::vector<std::string> SplitRoleIds(std::string_view roleIdText)
@@ -163,15 +291,7 @@ std::vector<std::string> SplitRoleIds(std::string_view roleIdText)
 
 SendMailResult CheckMailToRoles(const MailFields& fields, const std::vector<std::string>& codes)
 {
-    const SendMailResult check = CheckMail(fields, codes);
-    if (check != SendMailResult::Sent)
-        return check;
-    const std::vector<std::string> ids = SplitRoleIds(fields.roleId);
-    if (std::any_of(ids.begin(), ids.end(), [](const std::string& id) { return id.empty(); }))
-        return SendMailResult::Incomplete;
-    if (std::set<std::string>(ids.begin(), ids.end()).size() != ids.size())
-        return SendMailResult::DuplicateRole;
-    return SendMailResult::Sent;
+    return CheckMail(fields, codes);
 }
 
 } // namespace mrvn

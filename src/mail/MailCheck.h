@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,12 +22,13 @@ struct MailFields
 // integers (an edited archive can bring back "abc", which would break the statement).
 bool MailFieldsComplete(const MailFields& fields);
 
-// The fields with every ASCII and ideographic space removed.
-MailFields SpacelessMailFields(const MailFields& fields);
-
 // "" without entries, otherwise "[" + codes joined by "," + "]"; the codes are in the
 // escaped literal form of the attachment table.
 std::string JoinAttachments(const std::vector<std::string>& codes);
+
+// The attachment code (escaped literal form) that the server reads as `columnText`: the
+// inverse of ReadLiteralText, for a mail sent again from the audit trail.
+std::string AttachmentCodeOf(std::string_view columnText);
 
 // What the server reads from the body of a single-quoted literal written with backslash
 // escapes: the text the column ends up holding. A lone quote stays a quote.
@@ -36,6 +38,15 @@ std::string ReadLiteralText(std::string_view literal);
 // codes as the server would read them, provided that is a JSON array of objects; nothing
 // when it is not (a hand-edited archive, or a code that would break out of its literal).
 std::optional<std::string> AttachmentsColumnText(const std::vector<std::string>& codes);
+
+// The item id and count of an attachment code (escaped literal form), for the operator to
+// read; an empty id and count 0 for what they cannot be read from.
+struct AttachmentInfo
+{
+    std::string itemId;
+    std::int64_t count = 0;
+};
+AttachmentInfo ReadAttachmentInfo(std::string_view code);
 
 enum class SendMailResult {
     Incomplete,     // an empty field, or money that is not an integer
@@ -50,8 +61,61 @@ enum class SendMailResult {
     Unknown, // the answer to an insert was lost, and a look-up afterwards could not tell
 };
 
-// The checks SendMail makes before any statement, in the order the page reports them;
-// Sent when all passed.
+struct MailCheck;
+
+// Where the receivers of a mail come from.
+enum class ReceiverSource {
+    RoleIdText, // the Role ID box: one id, or ids separated by "," or "，"
+    Later,      // the role list or a filter gives them afterwards (CheckedMail::To)
+};
+
+// A mail whose fields have passed every check, spaces removed: the only way to one is
+// CheckMailFields (and To for other receivers), so what the dispatch and the audit trail take
+// has been checked exactly once.
+class CheckedMail
+{
+public:
+    // The fields without spaces; roleId holds the receivers joined by ",".
+    const MailFields& Fields() const { return m_fields; }
+    const std::vector<std::string>& Receivers() const { return m_receivers; }
+    // The attachment table's codes, as the page holds them (escaped literal form).
+    const std::vector<std::string>& Codes() const { return m_codes; }
+    // The attachments column: the codes as the server reads them ("" without entries).
+    const std::string& AttachmentsColumn() const { return m_attachments; }
+    std::int64_t Copper() const { return m_copper; }
+    std::int64_t Yuanbao() const { return m_yuanbao; }
+
+    // The same mail to other receivers, refused as a typed list would be (an empty id, an id
+    // twice, no id at all).
+    MailCheck To(std::vector<std::string> receivers) const;
+
+private:
+    CheckedMail() = default;
+    friend MailCheck CheckMailFields(const MailFields&, const std::vector<std::string>&,
+                                     ReceiverSource);
+
+    MailFields m_fields;
+    std::vector<std::string> m_receivers;
+    std::vector<std::string> m_codes;
+    std::string m_attachments;
+    std::int64_t m_copper = 0;
+    std::int64_t m_yuanbao = 0;
+};
+
+// What the checks made of the page's fields: a refusal, or the mail ready to be sent.
+struct MailCheck
+{
+    SendMailResult result = SendMailResult::Incomplete; // Sent when every check passed
+    std::optional<CheckedMail> mail;                    // there exactly when result is Sent
+};
+
+// Every check a mail passes before any statement, in the order the page reports them; the
+// receivers are checked as a list (an empty piece is Incomplete, the same id twice
+// DuplicateRole) unless they come Later.
+MailCheck CheckMailFields(const MailFields& fields, const std::vector<std::string>& codes,
+                          ReceiverSource receivers = ReceiverSource::RoleIdText);
+
+// The refusal of CheckMailFields alone (Sent when every check passed).
 SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string>& codes);
 
 // The receivers in a role-id text: the pieces between "," or the full-width "，" once
@@ -59,8 +123,7 @@ SendMailResult CheckMail(const MailFields& fields, const std::vector<std::string
 // refuse them).
 std::vector<std::string> SplitRoleIds(std::string_view roleIdText);
 
-// CheckMail for a list of receivers: an empty piece ("1,,2", "1,") is Incomplete, the
-// same id twice DuplicateRole.
+// The same as CheckMail (kept for callers that name the list of receivers).
 SendMailResult CheckMailToRoles(const MailFields& fields, const std::vector<std::string>& codes);
 
 } // namespace mrvn

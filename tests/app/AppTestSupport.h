@@ -89,7 +89,8 @@ protected:
         return *m_window;
     }
     // Started, without the version check a second later (its unreadable page would ask a
-    // question in the middle of a longer test).
+    // question in the middle of a longer test, and the unanswered question's No closes the
+    // window): what every test that connects or runs long on a loaded machine uses.
     MainWindow& StartedWithoutVersionCheck()
     {
         Started();
@@ -99,9 +100,12 @@ protected:
 
     template <typename T> T* Find(const char* name) { return FindIn<T>(Window(), name); }
 
-    // Closes the window as the operator does and destroys it, as the program does on exit.
+    // Closes the window as the operator does and destroys it, as the program does on exit
+    // (nothing without a window).
     void CloseAndDestroyWindow()
     {
+        if (!m_window)
+            return;
         m_window->close();
         m_window.reset();
     }
@@ -133,6 +137,15 @@ protected:
     {
         Find<QPushButton>(button)->click();
         EXPECT_TRUE(WaitIdle()) << button;
+    }
+
+    // Presses a button whose work runs off the window's thread (a config.dat write) and waits
+    // until it may be pressed again: the work and what follows it are done.
+    void ClickThenWaitUntilEnabled(const char* button)
+    {
+        auto* pressed = Find<QPushButton>(button);
+        pressed->click();
+        EXPECT_TRUE(WaitFor([pressed] { return pressed->isEnabled(); })) << button;
     }
 
     // Every message shown so far, for a failing check to name.

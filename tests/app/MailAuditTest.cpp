@@ -21,7 +21,7 @@ protected:
     void Connect()
     {
         m_db.Exec("INSERT INTO user_role (id, name) VALUES (11, '甲一'), (12, '乙二')");
-        Started();
+        StartedWithoutVersionCheck();
         const ConnectParams params = m_db.Params();
         ConnectThroughTheWindow(params);
         ASSERT_TRUE(dialogs.messages.empty());
@@ -87,15 +87,22 @@ TEST_F(MailAudit, ARefusedRowIsLoggedWithTheServersReason)
     RefuseRole12();
     dialogs.answers = {MessageAnswer::Yes};
     Send("11,12");
+    // One record per statement, naming each receiver with its id and outcome.
     const std::vector<nlohmann::json> lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0]["receiver"], "11");
-    EXPECT_EQ(lines[0]["ok"], true);
-    EXPECT_EQ(lines[1]["receiver"], "12");
-    EXPECT_EQ(lines[1]["ok"], false);
-    EXPECT_EQ(lines[1]["errno"], 1644); // a signal raised by the trigger
-    EXPECT_EQ(lines[1]["error"], "no mail for 12");
-    EXPECT_EQ(m_db.Scalar("SELECT GROUP_CONCAT(receiver_ids) FROM system_email"), "11");
+    ASSERT_EQ(lines.size(), 1u);
+    const nlohmann::json& batch = lines[0];
+    EXPECT_EQ(batch["kind"], "mail-batch");
+    EXPECT_EQ(batch["ok"], false);
+    EXPECT_EQ(batch["outcome"], "not sent");
+    EXPECT_EQ(batch["checked"], true);
+    ASSERT_EQ(batch["receivers"].size(), 2u);
+    EXPECT_EQ(batch["receivers"][0]["role"], "11");
+    EXPECT_EQ(batch["receivers"][0]["outcome"], "not sent");
+    EXPECT_EQ(batch["receivers"][1]["role"], "12");
+    EXPECT_EQ(batch["receivers"][1]["id"].get<int>(), batch["receivers"][0]["id"].get<int>() + 1);
+    EXPECT_EQ(batch["errno"], 1644); // a signal raised by the trigger
+    EXPECT_EQ(batch["error"], "no mail for 12");
+    EXPECT_EQ(m_db.Scalar("SELECT COUNT(*) FROM system_email"), "0");
 }
 
 TEST_F(MailAudit, AFailedSingleMailShowsTheServersReasonInTheDetails)

@@ -28,7 +28,7 @@ protected:
     void Connect()
     {
         m_db.Exec("INSERT INTO user_role (id, name) VALUES (11, '甲一'), (12, '乙二')");
-        Started();
+        StartedWithoutVersionCheck();
         const ConnectParams params = m_db.Params();
         const std::pair<const char*, QString> boxes[] = {
             {"编辑框2", QString::fromStdString(params.host)},

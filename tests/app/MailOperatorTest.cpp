@@ -92,7 +92,7 @@ TEST_F(MailOperator, AFullWidthCommaSeparatesReceivers)
         // The question is answered No: nothing is sent.
         Find<QPushButton>("按钮5")->click();
         ASSERT_TRUE(WaitFor([&] { return !dialogs.messages.empty(); }));
-        EXPECT_TRUE(dialogs.messages[0].text.startsWith(QString::fromUtf8(c.firstMessage)))
+        EXPECT_TRUE(dialogs.messages[0].text.contains(QString::fromUtf8(c.firstMessage)))
             << dialogs.messages[0].text.toStdString();
         EXPECT_EQ(dialogs.messages.size(), 1u);
     }

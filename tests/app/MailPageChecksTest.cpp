@@ -49,7 +49,7 @@ TEST_F(MailPageChecks, DeletingARowWithoutAnArchiveOfItsOwnSaysNothingFalse)
     ASSERT_EQ(list->RowCount(), 2);
     list->SetSelection(1);
     dialogs.answers = {MessageAnswer::Yes};
-    Find<QPushButton>("按钮8")->click();
+    ClickThenWaitUntilEnabled("按钮8");
     // Only the question: no write failure was reported, since there was none.
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("是否要删除该存档？"));
@@ -72,7 +72,7 @@ TEST_F(MailPageChecks, AFullArchiveListIsSaidAndNothingIsAdded)
     Started();
     const int rows = Find<ReportView>("超级列表框6")->RowCount();
     dialogs.typed = {QStringLiteral("新的存档名称")};
-    Find<QPushButton>("按钮7")->click();
+    ClickThenWaitUntilEnabled("按钮7");
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("存档数量已达上限，请先删除不用的存档！"));
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("检测消息"));

@@ -7,6 +7,7 @@
 #include "DemoData.h"
 #include "app/CommonPage.h"
 #include "app/ReportView.h"
+#include "app/RoleListChange.h"
 #include "app/RoleListProxy.h"
 #include "db/RoleList.h"
 
@@ -149,30 +150,43 @@ TEST_F(RoleListView, HeaderClicksSortAndASecondClickReverses)
     EXPECT_TRUE(findings.Findings().isEmpty()) << findings.Findings().join(u'\n').toStdString();
 }
 
+// Both ways in: rows shown as they are, and the database thread's difference.
 TEST_F(RoleListView, ARefreshKeepsTheOrderAndTheSelection)
 {
     CommonPage& page = Page();
-    page.ShowRoles(Rows(FiveRoles()));
-    ClickHeader(kPower);
-    ClickHeader(kPower);
-    ASSERT_EQ(Ids(), (std::vector<std::string>{"9", "5", "3", "7", "1"}));
-    // Roles 5 and 7 selected, 7 last clicked.
-    View().SetSelectedRows({1, 3}, 3);
+    for (const bool difference : {false, true}) {
+        SCOPED_TRACE(difference ? "difference" : "rows");
+        RoleListKeeper keeper;
+        const auto show = [&](const std::vector<Role>& roles) {
+            if (difference)
+                page.ShowRoles(keeper.Change(Rows(roles), page.ShownRoleListVersion()));
+            else
+                page.ShowRoles(Rows(roles));
+        };
+        ClickHeader(kLevel);
+        show(FiveRoles());
+        ClickHeader(kPower);
+        ClickHeader(kPower);
+        ASSERT_EQ(Ids(), (std::vector<std::string>{"9", "5", "3", "7", "1"}));
+        // Roles 5 and 7 selected, 7 last clicked.
+        View().SetSelectedRows({1, 3}, 3);
 
-    std::vector<Role> next = FiveRoles();
-    next[2].power = "1"; // role 9 falls to the bottom
-    next.erase(next.begin() + 4);
-    next.push_back({"11", "新人", "1", "800", false});
-    page.ShowRoles(Rows(next));
+        std::vector<Role> next = FiveRoles();
+        next[2].power = "1"; // role 9 falls to the bottom
+        next.erase(next.begin() + 4);
+        next.push_back({"11", "新人", "1", "800", false});
+        std::swap(next[0], next[1]); // role 7 moves
+        show(next);
 
-    EXPECT_EQ(Ids(), (std::vector<std::string>{"11", "5", "3", "7", "9"}));
-    std::vector<std::string> selected;
-    for (const int row : View().SelectedRows())
-        selected.push_back(View().Cell(row, kRoleId).toStdString());
-    EXPECT_EQ(selected, (std::vector<std::string>{"5", "7"}));
-    EXPECT_EQ(View().Cell(View().Selection(), kRoleId), QStringLiteral("7"));
-    EXPECT_EQ(View().header()->sortIndicatorSection(), kPower);
-    EXPECT_EQ(View().header()->sortIndicatorOrder(), Qt::DescendingOrder);
+        EXPECT_EQ(Ids(), (std::vector<std::string>{"11", "5", "3", "7", "9"}));
+        std::vector<std::string> selected;
+        for (const int row : View().SelectedRows())
+            selected.push_back(View().Cell(row, kRoleId).toStdString());
+        EXPECT_EQ(selected, (std::vector<std::string>{"5", "7"}));
+        EXPECT_EQ(View().Cell(View().Selection(), kRoleId), QStringLiteral("7"));
+        EXPECT_EQ(View().header()->sortIndicatorSection(), kPower);
+        EXPECT_EQ(View().header()->sortIndicatorOrder(), Qt::DescendingOrder);
+    }
 }
 
 TEST_F(RoleListView, FilterNarrowsByNameOrIdAndSurvivesARefresh)

@@ -48,6 +48,26 @@ public:
         return text;
     }
 
+    std::optional<QString> Secret(QWidget*, const QString& prompt, const QString&) override
+    {
+        secretsAsked.push_back(prompt);
+        return Next(secrets);
+    }
+
+    std::optional<QString> OpenFileName(QWidget*, const QString&, const QString&) override
+    {
+        return Next(openPaths);
+    }
+
+    static std::optional<QString> Next(std::deque<std::optional<QString>>& queue)
+    {
+        if (queue.empty())
+            return std::nullopt;
+        std::optional<QString> next = queue.front();
+        queue.pop_front();
+        return next;
+    }
+
     bool OpenAddress(const QString& address) override
     {
         opened.push_back(address);
@@ -74,6 +94,11 @@ public:
     std::deque<std::optional<QString>> typed;
     // Save-dialog answers, in order; nullopt (or none left) is a cancel.
     std::deque<std::optional<QString>> savePaths;
+
+    // Secret-box and open-dialog answers, in order; nullopt (or none left) is a cancel.
+    std::deque<std::optional<QString>> secrets;
+    std::deque<std::optional<QString>> openPaths;
+    std::vector<QString> secretsAsked;
 
     std::vector<Shown> messages;
     std::vector<Asked> inputs;

@@ -7,17 +7,24 @@
 #include "app/CommonPage.h"
 #include "app/MailPage.h"
 #include "app/ReportView.h"
+#include "config/AtomicFile.h"
 #include "config/ConfigFile.h"
 #include "db/RoleList.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
+
+#include <array>
+#include <iostream>
+#include <optional>
 
 namespace mrvn::test {
 namespace {
@@ -32,7 +39,7 @@ protected:
         options.roles = roles;
         options.logRowsPerTable = 50;
         EXPECT_TRUE(demo::FillDemoData(db.Db(), options));
-        MainWindow& window = Started();
+        MainWindow& window = StartedWithoutVersionCheck();
         FillConnectionBoxes(db.Params());
         Click("按钮1");
         EXPECT_TRUE(dialogs.messages.empty());
@@ -44,14 +51,15 @@ protected:
 
 TEST_F(WindowDatabase, FailedConnectChangesNothing)
 {
-    Started();
+    StartedWithoutVersionCheck();
     ConnectParams params = m_db.Params();
     params.password = "wrong password";
     FillConnectionBoxes(params);
     Click("按钮1");
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("mysql连接错误！请检查连接参数！"));
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("mysql连接错误！用户名或密码错误，请检查连接参数！"));
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("消息"));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
@@ -66,12 +74,14 @@ TEST_F(WindowDatabase, FailedConnectChangesNothing)
 TEST_F(WindowDatabase, ConnectFillsEveryViewAndRemembersTheBoxes)
 {
     MainWindow& window = Connected(m_db, 40);
-    EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
+    EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接（默认区服）"));
     EXPECT_EQ(Find<QLabel>("标签4")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     EXPECT_FALSE(Find<QPushButton>("按钮1")->isEnabled());
     EXPECT_TRUE(FindIn<QTimer>(window, "时钟1")->isActive());
     EXPECT_EQ(FindIn<QTimer>(window, "时钟1")->interval(), 60000);
 
+    // Written off the window's thread, in one replacement.
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(ConfigPath()); }));
     const ConnectionSettings saved = LoadConnectionSettings(ConfigFile(ConfigPath()));
     const ConnectParams params = m_db.Params();
     EXPECT_EQ(saved.ip, params.host);
@@ -95,29 +105,59 @@ TEST_F(WindowDatabase, ConnectFillsEveryViewAndRemembersTheBoxes)
     EXPECT_EQ(Find<ReportView>("超级列表框2")->RowCount(), 1);
 }
 
-TEST_F(WindowDatabase, LookupWritesOnlyItsOwnPagesBox)
+// Each page's lookup writes only its own box, and says what it found: the role id (no
+// message), "该帐号没有角色", or that it failed and why.
+TEST_F(WindowDatabase, LookupSaysWhatItFoundAndWritesOnlyItsOwnPagesBox)
 {
-    MainWindow& window = Connected(m_db, 10);
-    const std::string account =
-        m_db.Scalar("SELECT user_id FROM user_role ORDER BY id DESC LIMIT 1");
-    const std::string newest =
-        m_db.Scalar("SELECT MAX(id) FROM user_role WHERE user_id = '" + account + "'");
-    ASSERT_FALSE(account.empty());
-    Find<QLineEdit>("编辑框8")->setText(QStringLiteral("keep"));
-    Find<QLineEdit>("编辑框9")->setText(QString::fromStdString(account));
-    Click("按钮4");
-    EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QString::fromStdString(newest));
-    EXPECT_EQ(Find<QLineEdit>("编辑框8")->text(), QStringLiteral("keep"));
-
-    Find<QLineEdit>("编辑框7")->setText(QStringLiteral("it's nobody"));
-    Click("按钮3");
-    EXPECT_EQ(Find<QLineEdit>("编辑框8")->text(), QString());
-    EXPECT_EQ(Find<QLineEdit>("编辑框10")->text(), QString::fromStdString(newest));
-    Find<QLineEdit>("编辑框7")->setText(QStringLiteral(" \u3000 "));
-    Find<QLineEdit>("编辑框8")->setText(QStringLiteral("stays"));
-    Click("按钮3");
-    EXPECT_EQ(Find<QLineEdit>("编辑框8")->text(), QStringLiteral("stays"));
-    (void)window;
+    demo::DemoOptions demo;
+    demo.roles = 10;
+    ASSERT_TRUE(demo::FillDemoData(m_db.Db(), demo));
+    const QString account = QString::fromStdString(
+        m_db.Scalar("SELECT user_id FROM user_role ORDER BY id DESC LIMIT 1"));
+    const QString newest = QString::fromStdString(m_db.Scalar(
+        "SELECT MAX(id) FROM user_role WHERE user_id = '" + account.toStdString() + "'"));
+    // Button, account box, role-id box, and the other page's role-id box.
+    using Page = std::array<const char*, 4>;
+    const Page mail{"按钮4", "编辑框9", "编辑框10", "编辑框8"};
+    const Page cleanup{"按钮3", "编辑框7", "编辑框8", "编辑框10"};
+    struct Case
+    {
+        const char* name;
+        const Page& page;
+        QString account;
+        QString box;     // the role-id box afterwards ("stays": untouched)
+        QString message; // how the message begins; empty: none
+    };
+    const Case cases[] = {
+        {"before connecting", mail, account, {}, QStringLiteral("查询角色ID失败：未连接数据库")},
+        {"mail page, found", mail, account, newest, {}},
+        {"cleanup page, found", cleanup, account, newest, {}},
+        {"no role", cleanup, QStringLiteral("it's nobody"), {}, QStringLiteral("该帐号没有角色")},
+        {"only spaces", mail, QStringLiteral(" \u3000 "), QStringLiteral("stays"), {}},
+        {"the table is gone", mail, account, {}, QStringLiteral("查询角色ID失败：错误号 1146：")},
+    };
+    Started();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "mail page, found") {
+            FillConnectionBoxes(m_db.Params());
+            Click("按钮1");
+        }
+        if (std::string(c.name) == "the table is gone")
+            m_db.Exec("RENAME TABLE user_role TO user_role_away");
+        dialogs.messages.clear();
+        Find<QLineEdit>(c.page[3])->setText(QStringLiteral("keep"));
+        Find<QLineEdit>(c.page[2])->setText(QStringLiteral("stays"));
+        Find<QLineEdit>(c.page[1])->setText(c.account);
+        Click(c.page[0]);
+        EXPECT_EQ(Find<QLineEdit>(c.page[2])->text(), c.box);
+        EXPECT_EQ(Find<QLineEdit>(c.page[3])->text(), QStringLiteral("keep"));
+        ASSERT_EQ(dialogs.messages.size(), c.message.isEmpty() ? 0u : 1u) << Shown();
+        if (!c.message.isEmpty()) {
+            EXPECT_TRUE(dialogs.messages[0].text.startsWith(c.message)) << Shown();
+            EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("查询消息"));
+        }
+    }
 }
 
 TEST_F(WindowDatabase, MailRoadFromTheRoleListToTheMailTable)
@@ -154,7 +194,7 @@ TEST_F(WindowDatabase, MailRoadFromTheRoleListToTheMailTable)
     EXPECT_EQ(items->Cell(1, 0), QStringLiteral("2"));
 
     dialogs.typed = {QStringLiteral("Set A")};
-    Find<QPushButton>("按钮7")->click();
+    ClickThenWaitUntilEnabled("按钮7");
     ASSERT_EQ(Find<ReportView>("超级列表框6")->RowCount(), 1);
     EXPECT_EQ(Find<ReportView>("超级列表框6")->Cell(0, 1), QStringLiteral("SetA"));
 
@@ -188,13 +228,14 @@ TEST_F(WindowDatabase, MailRoadFromTheRoleListToTheMailTable)
 
 TEST_F(WindowDatabase, FailedConnectGivesTheServersReasonInTheDetails)
 {
-    Started();
+    StartedWithoutVersionCheck();
     ConnectParams params = m_db.Params();
     params.password = "wrong password";
     FillConnectionBoxes(params);
     Click("按钮1");
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("mysql连接错误！请检查连接参数！"));
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("mysql连接错误！用户名或密码错误，请检查连接参数！"));
     // 1045: access denied, in the server's own words.
     EXPECT_TRUE(dialogs.messages[0].details.startsWith(QStringLiteral("错误号 1045：")))
         << dialogs.messages[0].details.toStdString();
@@ -211,7 +252,7 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
     };
     const Case cases[] = {{"-1", true},          {"0", true},  {"65536", true},
                           {"99999999999", true}, {"1", false}, {"65535", false}};
-    Started();
+    StartedWithoutVersionCheck();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
         dialogs.messages.clear();
@@ -229,7 +270,8 @@ TEST_F(WindowDatabase, APortBeyondItsRangeIsRefusedBeforeConnecting)
             EXPECT_EQ(shown.icon, MessageIcon::Warning);
         } else {
             // In range: a connect is tried (nothing listens there).
-            EXPECT_EQ(shown.text, QStringLiteral("mysql连接错误！请检查连接参数！"));
+            EXPECT_EQ(shown.text, QStringLiteral("mysql连接错误！无法连接到服务器（服务器未启"
+                                                 "动、地址无法解析或网络不通）！"));
         }
         EXPECT_FALSE(Find<QTimer>("时钟1")->isActive());
         EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：未连接"));
@@ -242,16 +284,44 @@ TEST_F(WindowDatabase, AFailedSaveAfterConnectingIsReported)
 {
     // A folder where config.dat should be: nothing can be written there.
     std::filesystem::create_directory(ConfigPath());
-    MainWindow& window = Started();
+    MainWindow& window = StartedWithoutVersionCheck();
     FillConnectionBoxes(m_db.Params());
     Click("按钮1");
+    ASSERT_TRUE(WaitFor([&] { return !dialogs.messages.empty(); }));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text,
               QStringLiteral("已连接，但连接参数未能保存到config.dat，下次启动需要重新填写！"));
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("消息"));
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
-    EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接"));
+    EXPECT_EQ(Find<QLabel>("标签4")->text(), QStringLiteral(" 连接状态：已连接（默认区服）"));
     EXPECT_TRUE(FindIn<QTimer>(window, "时钟1")->isActive());
+}
+
+// Another copy of the tool holding config.dat's lock (hung, say) never stalls the window: the
+// settings and a new archive are written once it lets go, and nothing is lost.
+TEST_F(WindowDatabase, AHeldConfigLockNeverStallsTheWindow)
+{
+    std::optional<FileLock> held(std::in_place, ConfigPath());
+    ASSERT_TRUE(held->Locked());
+    StartedWithoutVersionCheck();
+    FillConnectionBoxes(m_db.Params());
+    QElapsedTimer clock;
+    clock.start();
+    Find<QPushButton>("按钮1")->click();
+    ASSERT_TRUE(WaitFor([&] { return Window().Link() == LinkState::Connected; }));
+    dialogs.typed = {QStringLiteral("Held")};
+    Find<QPushButton>("按钮7")->click();
+    std::cout << "connect and archive with the lock held: " << clock.elapsed() << " ms\n";
+    // The window went on while the writes wait for the lock.
+    EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
+    EXPECT_FALSE(Find<QPushButton>("按钮7")->isEnabled());
+    held.reset();
+    ASSERT_TRUE(WaitFor([&] { return Find<QPushButton>("按钮7")->isEnabled(); }));
+    const ConfigFile file(ConfigPath());
+    EXPECT_EQ(file.ReadValue("system", "port"), std::to_string(m_db.Params().port));
+    EXPECT_EQ(file.ReadValue("itemlist", "list"), "Held");
+    EXPECT_EQ(Find<ReportView>("超级列表框6")->RowCount(), 1);
+    EXPECT_TRUE(dialogs.messages.empty()) << Shown();
 }
 
 TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
@@ -262,10 +332,7 @@ TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
     ASSERT_TRUE(demo::FillDemoData(m_db.Db(), options));
     TcpRelay relay(m_db.Params().port);
     ASSERT_TRUE(relay.Start());
-    MainWindow& window = Started();
-    // The start-up version check (a second after start) would answer in one of the ticks
-    // below on a slow machine; it is not what this test looks at.
-    FindIn<QTimer>(window, "时钟2")->stop();
+    MainWindow& window = StartedWithoutVersionCheck();
     ConnectParams params = m_db.Params();
     params.host = "127.0.0.1";
     params.port = relay.Port();
@@ -285,23 +352,48 @@ TEST_F(WindowDatabase, ALostServerShowsAsDisconnectedUntilItComesBack)
     tick();
     EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已断开"));
     EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_EQ(roles->RowCount(), 0);
-    EXPECT_TRUE(stats->Cell(0, 0).isEmpty());
+    // The last picture stays, greyed and dated, until a refresh gets through again.
+    const auto greyed = [](QWidget* view) {
+        return view->palette().color(QPalette::Active, QPalette::Text) ==
+               view->palette().color(QPalette::Disabled, QPalette::Text);
+    };
+    const auto lastPicture = [&] {
+        EXPECT_EQ(roles->RowCount(), 20);
+        EXPECT_FALSE(stats->Cell(0, 0).isEmpty());
+        EXPECT_TRUE(greyed(roles));
+        EXPECT_TRUE(greyed(stats));
+        // Beside the statistics' caption, never over its text, and whole.
+        auto* time = Find<QLabel>("数据时间");
+        auto* caption = Find<QLabel>("标签7");
+        EXPECT_FALSE(time->isHidden());
+        EXPECT_TRUE(time->text().contains(
+            QRegularExpression(QStringLiteral("^数据时间 \\d\\d:\\d\\d:\\d\\d（连接中断）$"))));
+        EXPECT_GE(time->x(),
+                  caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()));
+        EXPECT_LE(time->fontMetrics().horizontalAdvance(time->text()), time->width());
+    };
+    lastPicture();
     // The operator can reconnect by hand at once.
     EXPECT_TRUE(Find<QPushButton>("按钮1")->isEnabled());
     // A refresh reports nothing by message box.
     EXPECT_TRUE(dialogs.messages.empty());
+    // Each further tick tries to connect, fails, and keeps the picture.
     tick();
     EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已断开"));
+    lastPicture();
 
+    m_db.Exec("DELETE FROM user_role WHERE id = " + std::to_string(demo::kFirstRoleId));
     ASSERT_TRUE(relay.Start());
     ASSERT_EQ(relay.Port(), params.port);
     tick();
-    EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已连接"));
+    EXPECT_EQ(status->text(), QStringLiteral(" 连接状态：已连接（默认区服）"));
     EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     EXPECT_FALSE(Find<QPushButton>("按钮1")->isEnabled());
-    EXPECT_EQ(roles->RowCount(), 20);
+    EXPECT_EQ(roles->RowCount(), 19);
     EXPECT_FALSE(stats->Cell(0, 0).isEmpty());
+    EXPECT_FALSE(greyed(roles));
+    EXPECT_FALSE(greyed(stats));
+    EXPECT_TRUE(Find<QLabel>("数据时间")->isHidden());
     EXPECT_TRUE(dialogs.messages.empty());
 }
 

@@ -162,7 +162,7 @@ TEST_F(WindowHardening, ArchiveNamesConfigDatCannotKeepAreRefusedWithTheReason)
     ForEachRow(cases, &Case::typed, [&](const Case& c) {
         dialogs.messages.clear();
         dialogs.typed = {QString::fromUtf8(c.typed)};
-        Find<QPushButton>("按钮7")->click();
+        ClickThenWaitUntilEnabled("按钮7");
         ASSERT_EQ(dialogs.messages.size(), 1u);
         EXPECT_EQ(dialogs.messages[0].text, QString::fromUtf8(c.said));
         EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
@@ -184,7 +184,7 @@ TEST_F(WindowHardening, DeletingAnArchiveNamesItAndTakesThatOne)
 
     Archives().SetSelection(2); // C, shown third
     dialogs.answers = {MessageAnswer::Yes};
-    Find<QPushButton>("按钮8")->click();
+    ClickThenWaitUntilEnabled("按钮8");
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("是否要删除该存档？"));
     EXPECT_EQ(dialogs.messages[0].informative, QStringLiteral("存档名称：C"));
@@ -199,7 +199,7 @@ TEST_F(WindowHardening, DeletingAnArchiveNamesItAndTakesThatOne)
     // No leaves everything as it was.
     Archives().SetSelection(0);
     dialogs.answers = {MessageAnswer::No};
-    Find<QPushButton>("按钮8")->click();
+    ClickThenWaitUntilEnabled("按钮8");
     EXPECT_EQ(file.ReadValue("itemlist", "list"), "B");
 }
 

@@ -73,6 +73,7 @@ MailAuditRecord SomeMail()
     mail.attachments = {R"({\"goodsId\":\"10001\",\"count\":1})", "{\"a\":\"b\"}"};
     mail.id = 424;
     mail.sent = true;
+    mail.zone = {"二区", "10.0.0.5:3306", "mrvn2"};
     return mail;
 }
 
@@ -93,6 +94,9 @@ TEST_F(AuditLogTest, AMailRecordReadsBackFieldByField)
     const MailAuditRecord mail = SomeMail();
     EXPECT_EQ(sent.at("time"), "2026-12-09T02:29:15.042Z");
     EXPECT_EQ(sent.at("kind"), "mail");
+    EXPECT_EQ(sent.at("zone"), "二区");
+    EXPECT_EQ(sent.at("server"), "10.0.0.5:3306");
+    EXPECT_EQ(sent.at("database"), "mrvn2");
     EXPECT_EQ(sent.at("receiver"), mail.receiver);
     EXPECT_EQ(sent.at("title"), mail.title);
     EXPECT_EQ(sent.at("content"), mail.content);
@@ -123,7 +127,8 @@ TEST_F(AuditLogTest, ACleanupRecordReadsBackFieldByField)
                                "Unknown column 'log_update_time' in 'where clause'",
                                0,
                                {},
-                               -1};
+                               -1,
+                               {"一区", "127.0.0.1:3306", "mrvn"}};
     ASSERT_TRUE(AuditCleanupStatement(Log(), done, SomeMoment()));
     ASSERT_TRUE(AuditCleanupStatement(Log(), refused, SomeMoment()));
 
@@ -138,6 +143,9 @@ TEST_F(AuditLogTest, ACleanupRecordReadsBackFieldByField)
     EXPECT_EQ(first.at("affected"), 423);
     const json second = json::parse(lines[1]);
     EXPECT_EQ(second.at("ok"), false);
+    EXPECT_EQ(second.at("zone"), "一区");
+    EXPECT_EQ(second.at("server"), "127.0.0.1:3306");
+    EXPECT_EQ(second.at("database"), "mrvn");
     EXPECT_FALSE(second.contains("affected"));
     EXPECT_EQ(second.at("errno"), 1054);
     EXPECT_EQ(second.at("error"), refused.error);
@@ -166,7 +174,8 @@ TEST_F(AuditLogTest, AnyBytesGiveOneValidLine)
     };
     mrvn::test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         std::filesystem::remove(Log());
-        CleanupAuditRecord record{c.text, "delete FROM `" + c.text + "`", false, -1, 1, c.text, 0, {}, -1};
+        CleanupAuditRecord record{
+            c.text, "delete FROM `" + c.text + "`", false, -1, 1, c.text, 0, {}, -1};
         MailAuditRecord mail = SomeMail();
         mail.title = c.text;
         mail.attachments = {c.text};

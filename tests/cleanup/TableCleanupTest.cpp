@@ -340,8 +340,9 @@ TEST_F(CleanupDb, ATableDroppedAfterListingGivesMinusOne)
 namespace mrvn {
 namespace {
 
-// Chunks at the edges of the limit (3 rows a chunk here): the loop ends on the first chunk
-// that deletes fewer rows than the limit, and a stop between chunks keeps the rest.
+// Chunks at the edges of the limit (3 rows a chunk here), by ranges of the key and by LIMIT:
+// the loop ends on the first chunk that deletes fewer rows than the limit (or finds no more
+// ids), and a stop between chunks keeps the rest.
 TEST(CleanupChunks, EndOnTheFirstShortChunkAndStopBetweenChunks)
 {
     struct Case
@@ -349,34 +350,112 @@ TEST(CleanupChunks, EndOnTheFirstShortChunkAndStopBetweenChunks)
         const char* name;
         int rows;
         int stopAfter; // chunks before goOn says stop; 0: never
-        int chunks;
+        int rangeChunks, limitChunks;
         int deleted;
         ChunkedDelete::End end;
     };
     const Case cases[] = {
-        {"empty", 0, 0, 1, 0, ChunkedDelete::End::Done},
-        {"short", 2, 0, 1, 2, ChunkedDelete::End::Done},
-        {"exactly one limit", 3, 0, 2, 3, ChunkedDelete::End::Done},
-        {"two and a bit", 7, 0, 3, 7, ChunkedDelete::End::Done},
-        {"stopped after one", 7, 1, 1, 3, ChunkedDelete::End::Cancelled},
-        {"stop asked after the end", 2, 1, 1, 2, ChunkedDelete::End::Done},
+        {"empty", 0, 0, 0, 1, 0, ChunkedDelete::End::Done},
+        {"short", 2, 0, 1, 1, 2, ChunkedDelete::End::Done},
+        {"exactly one limit", 3, 0, 1, 2, 3, ChunkedDelete::End::Done},
+        {"two and a bit", 7, 0, 3, 3, 7, ChunkedDelete::End::Done},
+        {"stopped after one", 7, 1, 1, 1, 3, ChunkedDelete::End::Cancelled},
+        {"stop asked after the end", 2, 1, 1, 1, 2, ChunkedDelete::End::Done},
+    };
+    for (const bool ranges : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (ranges ? ", by ranges" : ", by LIMIT"));
+            test::ScratchDatabase scratch(false);
+            scratch.Exec("CREATE TABLE t (id INT PRIMARY KEY)");
+            for (int id = 1; id <= c.rows; ++id)
+                scratch.Exec("INSERT INTO t VALUES (" + std::to_string(id * 10) + ")");
+            CleanupStatement statement = *AllRowsStatement("t");
+            if (ranges)
+                PlanChunks(scratch.Db(), statement);
+            EXPECT_EQ(statement.key.empty(), !ranges);
+            const ChunkedDelete outcome = DeleteInChunks(
+                scratch.Db(), statement,
+                [&](std::int64_t, int chunks) { return c.stopAfter == 0 || chunks < c.stopAfter; },
+                3);
+            EXPECT_EQ(outcome.chunks, ranges ? c.rangeChunks : c.limitChunks);
+            EXPECT_EQ(outcome.deleted, c.deleted);
+            EXPECT_EQ(outcome.end, c.end);
+            EXPECT_EQ(scratch.Scalar("SELECT COUNT(*) FROM t"), std::to_string(c.rows - c.deleted));
+        }
+    }
+    DbConnection closed;
+    EXPECT_EQ(DeleteInChunks(closed, *AllRowsStatement("t"), {}).end, ChunkedDelete::End::Failed);
+}
+
+// By table: which key the chunks go by, whether the older-rows condition became a range of its
+// column, and that the chunks delete exactly the rows the written condition selects, which is
+// what the count said.
+TEST(CleanupChunks, RangesOfTheKeyDeleteExactlyTheCountedRows)
+{
+    struct Case
+    {
+        const char* name;
+        const char* columns; // log_update_time and the keys
+        const char* stamp;   // the value of a row n days old, n in @d
+        bool byKey;
+        bool asRange;
+    };
+    const Case cases[] = {
+        {"datetime", "id INT PRIMARY KEY, log_update_time DATETIME NULL", "NOW() - INTERVAL @d DAY",
+         true, true},
+        {"date, unsigned big key",
+         "id BIGINT UNSIGNED NOT NULL PRIMARY KEY, log_update_time DATE NULL",
+         "CURDATE() - INTERVAL @d DAY", true, true},
+        {"timestamp", "id INT PRIMARY KEY, log_update_time TIMESTAMP NULL DEFAULT NULL",
+         "NOW() - INTERVAL @d DAY", true, true},
+        // Text that reads as a date: date() takes it apart, a range of the text would not.
+        {"dates as text", "id INT PRIMARY KEY, log_update_time VARCHAR(32) NULL",
+         "DATE_FORMAT(NOW() - INTERVAL @d DAY, '%Y-%c-%e %H:%i:%s')", true, false},
+        {"no primary key", "id INT, log_update_time DATETIME NULL, KEY (id)",
+         "NOW() - INTERVAL @d DAY", false, true},
+        {"key of two columns", "id INT, k INT, log_update_time DATETIME NULL, PRIMARY KEY (id, k)",
+         "NOW() - INTERVAL @d DAY", false, true},
+        {"text key", "id VARCHAR(16) PRIMARY KEY, log_update_time DATETIME NULL",
+         "NOW() - INTERVAL @d DAY", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ScratchDatabase scratch(false);
-        scratch.Exec("CREATE TABLE t (id INT PRIMARY KEY)");
-        for (int id = 1; id <= c.rows; ++id)
-            scratch.Exec("INSERT INTO t VALUES (" + std::to_string(id) + ")");
-        const ChunkedDelete outcome = DeleteInChunks(
-            scratch.Db(), *AllRowsStatement("t"),
-            [&](std::int64_t, int chunks) { return c.stopAfter == 0 || chunks < c.stopAfter; }, 3);
-        EXPECT_EQ(outcome.chunks, c.chunks);
-        EXPECT_EQ(outcome.deleted, c.deleted);
-        EXPECT_EQ(outcome.end, c.end);
-        EXPECT_EQ(scratch.Scalar("SELECT COUNT(*) FROM t"), std::to_string(c.rows - c.deleted));
+        scratch.Exec(std::string("CREATE TABLE t (") + c.columns + ")");
+        // 40 rows from 0 to 9 days old (and every seventh NULL), in no order of id, so a range
+        // of ids holds rows to keep between rows to delete.
+        for (int i = 0; i < 40; ++i) {
+            const int days = (i * 7) % 10;
+            std::string stamp = c.stamp;
+            stamp.replace(stamp.find("@d"), 2, std::to_string(days));
+            const bool twoKeys = std::string(c.columns).find(" k INT") != std::string::npos;
+            scratch.Exec("INSERT INTO t (id" + std::string(twoKeys ? ",k" : "") +
+                         ",log_update_time) VALUES (" + std::to_string(1000 + i * 3) +
+                         (twoKeys ? ",1" : "") + "," + (i % 7 == 3 ? "NULL" : stamp) + ")");
+        }
+        const auto ids = [&](const std::string& where) {
+            return scratch.Scalar("SELECT COALESCE(GROUP_CONCAT(id ORDER BY id), '') FROM t" +
+                                  where);
+        };
+        const std::optional<CleanupStatement> written = OlderRowsStatement("t", "3");
+        ASSERT_TRUE(written);
+        const std::string selected = ids(" where " + written->condition);
+        const std::string kept =
+            ids(" where NOT (" + written->condition + ") OR (" + written->condition + ") IS NULL");
+        ASSERT_FALSE(selected.empty());
+        ASSERT_FALSE(kept.empty());
+
+        CleanupStatement statement = *written;
+        PlanChunks(scratch.Db(), statement);
+        EXPECT_EQ(!statement.key.empty(), c.byKey);
+        EXPECT_EQ(statement.condition != written->condition, c.asRange) << statement.condition;
+        const std::optional<std::int64_t> counted = CountCleanupRows(scratch.Db(), statement);
+        ASSERT_TRUE(counted);
+        const ChunkedDelete outcome = DeleteInChunks(scratch.Db(), statement, {}, 4);
+        EXPECT_EQ(outcome.end, ChunkedDelete::End::Done) << outcome.error;
+        EXPECT_EQ(outcome.deleted, *counted);
+        EXPECT_EQ(ids(""), kept);
     }
-    DbConnection closed;
-    EXPECT_EQ(DeleteInChunks(closed, *AllRowsStatement("t"), {}).end, ChunkedDelete::End::Failed);
 }
 
 } // namespace

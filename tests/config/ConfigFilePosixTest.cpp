@@ -3,6 +3,7 @@
 #include "CaseRows.h"
 #include "ConfigFileTestSupport.h"
 #include "config/ConfigFile.h"
+#include "config/Zones.h"
 #include "text/TextUtil.h"
 
 #include <functional>
@@ -62,6 +63,11 @@ TEST_F(ConfigFilePosixTest, NewFileIsPrivateAndExistingFileKeepsItsMode)
     chmod(created.Path().c_str(), 0644);
     ASSERT_TRUE(created.WriteValue("system", "ip", "10.1.1.1"));
     EXPECT_EQ(fs::status(created.Path()).permissions() & fs::perms::mask, fs::perms(0644));
+
+    // zones.ini holds passwords as config.dat does, and is made the same way.
+    ZonesFile zones(m_dir / "zones.ini", created.Path());
+    ASSERT_EQ(zones.Update([](ZoneList&) { return true; }), ZonesFile::Written::Yes);
+    EXPECT_EQ(fs::status(zones.Path()).permissions() & fs::perms::mask, fs::perms(0600));
 }
 
 TEST_F(ConfigFilePosixTest, FailedWritesLeaveTheOldFileAndNoTemporaryFile)

@@ -26,6 +26,19 @@ using test::ScratchDatabase;
 using test::TestServer;
 using Clock = std::chrono::steady_clock;
 
+// A plain TCP login: no TLS, no tunnel.
+ConnectParams Plain(std::string host, std::string user, std::string password, std::string database,
+                    unsigned port)
+{
+    ConnectParams params;
+    params.host = std::move(host);
+    params.user = std::move(user);
+    params.password = std::move(password);
+    params.database = std::move(database);
+    params.port = port;
+    return params;
+}
+
 double SecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -109,10 +122,10 @@ TEST(Connect, FailureLeavesNoConnection)
         ConnectParams params;
     };
     const Case cases[] = {
-        {"wrong password", {server.host, server.user, "wrong", "", server.port}},
+        {"wrong password", Plain(server.host, server.user, "wrong", "", server.port)},
         {"unknown database",
-         {server.host, server.user, server.password, "no_such_db_x", server.port}},
-        {"closed port", {server.host, server.user, server.password, "", 1}},
+         Plain(server.host, server.user, server.password, "no_such_db_x", server.port)},
+        {"closed port", Plain(server.host, server.user, server.password, "", 1)},
     };
     for (const Case& c : cases) {
         DbConnection db;
@@ -152,10 +165,11 @@ TEST(Connect, EmptyTextsAndPortZeroReachTheLibraryDefaults)
     const ConnectParams server = TestServer();
     DbConnection db;
     // Port 0: the library's default port, which here is the test server's.
-    EXPECT_TRUE(db.Connect({server.host, server.user, server.password, "", 0})) << db.LastError();
+    EXPECT_TRUE(db.Connect(Plain(server.host, server.user, server.password, "", 0)))
+        << db.LastError();
     // An empty host is "localhost": through the default socket rather than TCP where there
     // are Unix sockets; Windows has none and goes over TCP to the loopback address.
-    EXPECT_TRUE(db.Connect({"", server.user, server.password, "", 0})) << db.LastError();
+    EXPECT_TRUE(db.Connect(Plain("", server.user, server.password, "", 0))) << db.LastError();
     std::string host;
     RowSet rows = db.SelectRows("dual", "USER()");
     ASSERT_TRUE(rows.ReadField(0, host));
@@ -169,12 +183,12 @@ TEST(Connect, EmptyTextsAndPortZeroReachTheLibraryDefaults)
 #endif
     // An empty user is the login name of the process, not an empty name.
     if (login == "root") {
-        EXPECT_TRUE(db.Connect({"", "", server.password, "", 0})) << db.LastError();
+        EXPECT_TRUE(db.Connect(Plain("", "", server.password, "", 0))) << db.LastError();
     }
     // An empty password is no password: root has one, so this is refused.
-    EXPECT_FALSE(db.Connect({server.host, server.user, "", "", server.port}));
+    EXPECT_FALSE(db.Connect(Plain(server.host, server.user, "", "", server.port)));
     // An empty database selects none.
-    ASSERT_TRUE(db.Connect({server.host, server.user, server.password, "", server.port}));
+    ASSERT_TRUE(db.Connect(Plain(server.host, server.user, server.password, "", server.port)));
     std::string database = "unchanged";
     rows = db.SelectRows("dual", "DATABASE()");
     ASSERT_TRUE(rows.ReadField(0, database));
@@ -450,51 +464,147 @@ TEST(ReadField, NumberTextsAtTheirEdges)
     });
 }
 
-// Starts a server of its own, so stopping it disturbs no other test.
+#ifndef _WIN32
+// A server of its own in a fresh folder (scripts/db-server.sh), so stopping or pausing it
+// disturbs no other test; stopped and removed at the end.
+class OwnTestServer
+{
+public:
+    explicit OwnTestServer(const std::string& name)
+        : m_dir(std::filesystem::temp_directory_path() /
+                ("mrvn-" + name + "-" + std::to_string(QCoreApplication::applicationPid())))
+    {
+    }
+    ~OwnTestServer()
+    {
+        Run("stop");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    // Starts it (again on the same port once it has one); false when it did not start.
+    bool Start()
+    {
+        if (Run("start", m_port ? std::to_string(m_port) : std::string()) != 0)
+            return false;
+        std::ifstream(m_dir / "port") >> m_port;
+        std::ifstream(m_dir / "server.pid") >> m_pid;
+        return m_port != 0 && m_pid > 0;
+    }
+    bool Stop() { return Run("stop") == 0; }
+    ConnectParams Params() const { return Plain("127.0.0.1", "root", "739215", "", m_port); }
+    int Pid() const { return m_pid; }
+
+private:
+    int Run(const std::string& command, const std::string& port = {}) const
+    {
+        // tests/db/data -> the project folder.
+        const std::filesystem::path script =
+            std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
+            "scripts" / "db-server.sh";
+        const std::string line = "'" + script.string() + "' " + command + " '" + m_dir.string() +
+                                 "' " + port + " >/dev/null";
+        return std::system(line.c_str());
+    }
+
+    std::filesystem::path m_dir;
+    unsigned m_port = 0;
+    int m_pid = 0;
+};
+
 TEST(OwnServer, ServerRestartedWhileConnected)
 {
-#ifdef _WIN32
-    GTEST_SKIP() << "needs the POSIX server script";
-#endif
-    // tests/db/data -> the project folder.
-    const std::filesystem::path script =
-        std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
-        "scripts" / "db-server.sh";
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() /
-        ("mrvn-restart-" + std::to_string(QCoreApplication::applicationPid()));
-    const auto run = [&](const std::string& arguments) {
-        const std::string command = "'" + script.string() + "' " + arguments + " >/dev/null";
-        return std::system(command.c_str());
-    };
-    ASSERT_EQ(run("start '" + dir.string() + "'"), 0);
-    std::ifstream portFile(dir / "port");
-    unsigned port = 0;
-    portFile >> port;
-    ASSERT_NE(port, 0u);
-
+    OwnTestServer server("restart");
+    ASSERT_TRUE(server.Start());
     DbConnection db;
-    ASSERT_TRUE(db.Connect({"127.0.0.1", "root", "739215", "", port}));
+    ASSERT_TRUE(db.Connect(server.Params()));
     ASSERT_TRUE(db.ExecSql("CREATE DATABASE restart_test"));
     ASSERT_TRUE(db.ExecSql("USE restart_test"));
     ASSERT_TRUE(db.ExecSql("CREATE TABLE t (name VARCHAR(20)) DEFAULT CHARSET=utf8mb4"));
     ASSERT_TRUE(db.ExecSql("INSERT INTO t VALUES ('龙🐉')"));
 
-    EXPECT_EQ(run("stop '" + dir.string() + "'"), 0);
-    EXPECT_EQ(run("start '" + dir.string() + "' " + std::to_string(port)), 0);
+    EXPECT_TRUE(server.Stop());
+    ASSERT_TRUE(server.Start());
 
-    // The first statement after the restart already works: the library reconnects, with
-    // the character set and the database of the first connect.
+    // The first statement after the restart already works: the connection is made again
+    // before it, with the character set and the database of the first connect.
     RowSet rows = db.SelectRows("t", "name");
     std::string name;
     EXPECT_TRUE(rows.ReadField(0, name)) << db.LastError() << " " << db.LastErrorText();
     EXPECT_EQ(name, "龙🐉");
-
-    db.Close();
-    run("stop '" + dir.string() + "'");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
 }
+
+// After a restart the server hands out ids from the start again, so the id of the tool's old
+// connection may be another client's: a Cancel must stop the statement of the connection the
+// tool runs it on, and the look-up after a lost answer must not wait for its own connection.
+TEST(OwnServer, AfterARestartTheIdsNameTheToolsOwnConnection)
+{
+    OwnTestServer server("ids");
+    ASSERT_TRUE(server.Start());
+    // Connections before the tool's raise its id above what the restarted server's start-up
+    // takes, so another client can be given it afterwards.
+    for (int i = 0; i < 15; ++i)
+        DbConnection().Connect(server.Params());
+    DbConnection db;
+    ASSERT_TRUE(db.Connect(server.Params()));
+    ASSERT_TRUE(db.ExecSql("SELECT 1"));
+    db.StoreResult();
+    const unsigned long oldId = db.ConnectionId();
+    ASSERT_TRUE(server.Stop());
+    ASSERT_TRUE(server.Start());
+
+    DbConnection other;
+    while (other.Connect(server.Params()) && other.ConnectionId() < oldId) {
+    }
+    ASSERT_EQ(other.ConnectionId(), oldId);
+    DbConnection watcher;
+    ASSERT_TRUE(watcher.Connect(server.Params()));
+    // The ids of the connections running a SLEEP, in order.
+    const auto sleeping = [&] {
+        RowSet rows = watcher.SelectRows("information_schema.PROCESSLIST", "ID",
+                                         "INFO LIKE 'SELECT SLEEP(%'", "ID");
+        std::vector<unsigned long> ids;
+        std::int64_t id = 0;
+        for (std::int64_t row = 0; row < rows.RowCount(); ++row, rows.NextRow()) {
+            rows.ReadField(0, id);
+            ids.push_back(static_cast<unsigned long>(id));
+        }
+        return ids;
+    };
+    std::thread others([&] { other.ExecSql("SELECT SLEEP(30)"); });
+    std::thread tools([&] { db.ExecSql("SELECT SLEEP(30)"); });
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while ((sleeping().size() < 2 || db.WaitingMs() < 100) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // What DatabaseWorker::Cancel does while a statement waits.
+    EXPECT_NE(db.ConnectionId(), oldId);
+    EXPECT_TRUE(KillQuery(db.Params(), db.ConnectionId()));
+    tools.join();
+    // The server may list the stopped statement for a moment after its client has heard.
+    const auto killed = Clock::now() + std::chrono::seconds(10);
+    while (sleeping() != std::vector<unsigned long>{oldId} && Clock::now() < killed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(sleeping(), std::vector<unsigned long>{oldId});
+    KillQuery(db.Params(), oldId);
+    others.join();
+    db.StoreResult();
+
+    // The old id is the other client's now: the look-up ends once the other client is gone,
+    // and at once where the tool's own new connection got the old id.
+    EXPECT_FALSE(WaitUntilConnectionEnded(db, oldId, 1, {}));
+    other.Close();
+    EXPECT_TRUE(WaitUntilConnectionEnded(db, oldId, 10, {}));
+    const unsigned long ownId = db.ConnectionId();
+    ASSERT_TRUE(server.Stop());
+    ASSERT_TRUE(server.Start());
+    while (other.Connect(server.Params()) && other.ConnectionId() < ownId - 1) {
+    }
+    other.Close();
+    const auto start = Clock::now();
+    EXPECT_TRUE(WaitUntilConnectionEnded(db, ownId, 10, {}));
+    EXPECT_EQ(db.ConnectionId(), ownId);
+    EXPECT_LT(SecondsSince(start), 5.0);
+}
+#endif
 
 TEST(Connect, CharacterSetFallsBackToUtf8WhenUnknown)
 {
@@ -617,50 +727,27 @@ TEST(HungServer, ConnectToAHungServerEndsWithinTheConnectTimeout)
 
 // The default time-outs, measured on a server of its own (paused for half a minute, which
 // the shared one must not be).
+#ifndef _WIN32
 TEST(OwnServer, DefaultReadTimeoutIsThirtySeconds)
 {
-#ifdef _WIN32
-    GTEST_SKIP() << "needs POSIX signals";
-#else
-    const std::filesystem::path script =
-        std::filesystem::path(MRVN_TEST_DATA_DIR).parent_path().parent_path().parent_path() /
-        "scripts" / "db-server.sh";
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() /
-        ("mrvn-hung-" + std::to_string(QCoreApplication::applicationPid()));
-    const auto run = [&](const std::string& arguments) {
-        const std::string command = "'" + script.string() + "' " + arguments + " >/dev/null";
-        return std::system(command.c_str());
-    };
-    ASSERT_EQ(run("start '" + dir.string() + "'"), 0);
-    unsigned port = 0;
-    std::ifstream(dir / "port") >> port;
-    int pid = 0;
-    std::ifstream(dir / "server.pid") >> pid;
-    ASSERT_NE(port, 0u);
-    ASSERT_GT(pid, 0);
-
+    OwnTestServer server("hung");
+    ASSERT_TRUE(server.Start());
     DbConnection db;
-    ASSERT_TRUE(db.Connect({"127.0.0.1", "root", "739215", "", port}));
-    kill(pid, SIGSTOP);
-    EXPECT_TRUE(test::WaitUntilStopped(pid));
+    ASSERT_TRUE(db.Connect(server.Params()));
+    kill(server.Pid(), SIGSTOP);
+    EXPECT_TRUE(test::WaitUntilStopped(server.Pid()));
     const auto start = Clock::now();
     const bool answered = db.ExecSql("SELECT 1");
     const double seconds = SecondsSince(start);
-    kill(pid, SIGCONT);
+    kill(server.Pid(), SIGCONT);
     EXPECT_FALSE(answered);
     EXPECT_TRUE(db.ConnectionLost()) << db.LastError();
     EXPECT_GE(seconds, 29.9);
     EXPECT_LT(seconds, 33.0);
     EXPECT_TRUE(db.ExecSql("SELECT 1")) << db.LastError();
     db.StoreResult();
-
-    db.Close();
-    run("stop '" + dir.string() + "'");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-#endif
 }
+#endif
 
 } // namespace
 } // namespace mrvn

@@ -10,11 +10,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
-#include <thread>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::string_literals;
@@ -71,6 +71,10 @@ std::string PerSliceSearch(std::string_view buffer, std::string_view query)
     std::string out;
     for (const std::string_view record : records) {
         if (needle.empty() || record.find(needle) == std::string_view::npos)
+            continue;
+        // Neither an id nor a name: no item (a nested object's members).
+        if (field(record, "\"id\": \"", "\"").empty() &&
+            field(record, "\"name\": \"", "\"").empty())
             continue;
         if (!out.empty())
             out += "\r\n";
@@ -147,9 +151,10 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"HeadBeforeFirstBraceNeverSearched",
                    "烈焰 \"id\": \"9\" 烈焰" + kTwoRecords.substr(2), "烈焰", kFirst},
         SearchCase{"HeadOnlyHitGivesNothing", "烈焰之剑 no braces at all", "烈焰", ""},
+        // The part after the "{" has neither an id nor a name: it is no item.
         SearchCase{"BraceInsideStringValueCutsTheRecord",
                    "[{\"id\": \"5\", \"name\": \"左{右\", \"rarelevel\": 2, \"job\": 3, }]", "右",
-                   "id：||颜色：2|职业：3"},
+                   ""},
         SearchCase{"BraceInsideValueFirstPart",
                    "[{\"id\": \"5\", \"name\": \"左{右\", \"rarelevel\": 2, \"job\": 3, }]", "左",
                    "id：5||颜色：|职业："},
@@ -160,15 +165,22 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"RareLevelLastWithoutCommaIsEmpty",
                    "[{\"id\": \"1\", \"job\": 2, \"rarelevel\": 4}]", "\"1\"",
                    "id：1||颜色：|职业：2"},
-        SearchCase{"NoFieldsGivesTheFixedParts", "[{\"x\": 1}]", "x", "id：||颜色：|职业："},
-        SearchCase{"EmptyValuesAtOnce",
-                   "{\"id\": \"\", \"name\": \"\", \"rarelevel\": , \"job\": ,", "id",
-                   "id：||颜色：|职业："},
+        SearchCase{"NoFieldsIsNoItem", "[{\"x\": 1}]", "x", ""},
+        SearchCase{"EmptyIdAndNameIsNoItem",
+                   "{\"id\": \"\", \"name\": \"\", \"rarelevel\": , \"job\": ,", "id", ""},
+        SearchCase{"NameWithoutIdIsAnItem", "{\"name\": \"剑\", \"job\": 1,", "剑",
+                   "id：|剑|颜色：|职业：1"},
+        SearchCase{"NestedObjectIsNoItem",
+                   "[{\"id\": \"7\", \"name\": \"剑\", \"attr\": {\"atk\": 5, \"def\": 1}}]", "atk",
+                   ""},
+        SearchCase{"ItemBeforeItsNestedObjectIsListed",
+                   "[{\"id\": \"7\", \"name\": \"剑\", \"attr\": {\"atk\": 5, \"def\": 1}}]", "剑",
+                   "id：7|剑|颜色：|职业："},
         SearchCase{"EmptyFile", "", "a", ""},
         SearchCase{"AdjacentBracesGiveAnEmptyRecord", "{{{", "{", ""},
         SearchCase{"FileEndingWithBrace", "{\"id\": \"3\", \"job\": 1,{", "3",
                    "id：3||颜色：|职业：1"},
-        SearchCase{"NeedleAtTheVeryEnd", "{abc", "bc", "id：||颜色：|职业："},
+        SearchCase{"NeedleAtTheVeryEnd", "{\"id\": \"1\" abc", "bc", "id：1||颜色：|职业："},
         SearchCase{"InvalidUtf8BecomesQuestionMark",
                    "[{\"id\": \"9\", \"name\": \"坏\xFF名\", \"rarelevel\": 1, \"job\": 1,}]", "9",
                    "id：9|坏?名|颜色：1|职业：1"},
@@ -177,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "id：8|A\\|颜色：1|职业：1"},
         SearchCase{"MarkersWithoutTheSpaceAreNotFields",
                    "[{\"id\":\"8\", \"name\":\"x\", \"rarelevel\":1, \"job\":1,}]", "8",
-                   "id：||颜色：|职业："}),
+                   ""}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return info.param.label; });
 
 // Random bytes drawn from the pieces that matter (braces, markers, quotes, commas,
@@ -284,6 +296,12 @@ TEST(SearchItemLibrary, FindsEveryRecordOfAGeneratedCatalogueByItsId)
     }
     // Every item record has a name key; nested attribute objects have none.
     EXPECT_EQ(mrvn::SearchItemLibrary(path, "\"name\"").matches, kRecords);
+    // Only items are found and counted: the nested objects' members never are.
+    EXPECT_EQ(mrvn::SearchItemLibrary(path, "atk").matches, 0u);
+    const auto ones = mrvn::SearchItemLibrary(path, "1");
+    EXPECT_GT(ones.matches, 0u);
+    EXPECT_LE(ones.matches, kRecords);
+    EXPECT_EQ(ones.text.find("id：|"), std::string::npos);
 }
 
 // Every match is counted; only the first lines up to the limit are built.
@@ -557,3 +575,58 @@ TEST(NextChunkEnd, ChunksOfAHugeLineCoverItWithoutGaps)
 }
 
 } // namespace
+
+namespace mrvn {
+namespace {
+
+TEST(CatalogueItemName, FindsTheRecordWhoseIdIsExactlyTheOneAsked)
+{
+    const std::string head = "\"id\": \"1001\" before any record [";
+    struct Case
+    {
+        const char* what;
+        std::string file;
+        const char* id;
+        std::optional<std::string> name;
+    };
+    const Case cases[] = {
+        {"first record", kTwoRecords, "1001", "烈焰之剑"},
+        {"a name with a space", kTwoRecords, "A2002b", "寒冰 法杖"},
+        {"a prefix of an id is not the id", kTwoRecords, "100", std::nullopt},
+        {"letter case counts", kTwoRecords, "a2002b", std::nullopt},
+        {"the file's head holds no record", head + kTwoRecords.substr(1), "1001", "烈焰之剑"},
+        {"only in the head", head, "1001", std::nullopt},
+        {"a record without a name", "[{\"id\": \"7\"}]", "7", ""},
+        {"an id with a quote is never asked", kTwoRecords, "10\"01", std::nullopt},
+        {"an empty id", kTwoRecords, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CatalogueItemName(c.file, c.id), c.name);
+    }
+}
+
+TEST(ParseResultLine, TakesTheIdAndTheNameOfAResultLine)
+{
+    struct Case
+    {
+        const char* line;
+        std::optional<std::string> id, name;
+    };
+    const Case cases[] = {
+        {"id：1001|烈焰之剑|颜色：3|职业：1", "1001", "烈焰之剑"},
+        {"id：7|a|b|颜色：|职业：", "7", "a|b"},
+        {"id：|x|颜色：1|职业：1", std::nullopt, std::nullopt},
+        {"……只显示前 10000 条，其余 5 条未显示，请缩小查询范围。", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::optional<ResultLineItem> item = ParseResultLine(c.line);
+        EXPECT_EQ(item ? std::optional(item->id) : std::nullopt, c.id);
+        EXPECT_EQ(item ? std::optional(item->name) : std::nullopt, c.name);
+    }
+}
+
+} // namespace
+} // namespace mrvn

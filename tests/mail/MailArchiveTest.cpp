@@ -2,6 +2,7 @@
 
 #include "config/ConfigFile.h"
 
+#include "CaseRows.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -257,6 +258,35 @@ TEST_F(MailArchiveFile, DeleteJoinsEmptyPiecesAway)
     ASSERT_EQ(DeleteArchive(m_file, "A"), DeleteArchiveResult::Deleted);
     // "" then "B": an empty result takes the next piece as it is.
     EXPECT_EQ(m_file.ReadValue("itemlist", "list"), "B");
+}
+
+// Names the tool did not write keep their bytes in the list when another is added or deleted,
+// also bytes the file's encoding cannot decode (GBK 0xFF, broken UTF-8).
+TEST_F(MailArchiveFile, ListedNamesKeepTheirBytes)
+{
+    struct Case
+    {
+        const char* what;
+        std::string file;
+        bool add; // adds "New", or deletes "B"
+        std::string listAfter;
+    };
+    const Case cases[] = {
+        // 0x81 before "|" is one GBK character, not a separator.
+        {"add, GBK", "[itemlist]\r\nlist=A\xff|\x81|B\r\n", true, "list=A\xff|\x81|B|New\r\n"},
+        {"delete, GBK, quoted", "[itemlist]\r\nlist= \"A\xff|B|C\x81\" \r\n", false,
+         "list=A\xff|C\x81\r\n"},
+        {"add, UTF-8", "\xEF\xBB\xBF[itemlist]\r\nlist=A\xc3|B\r\n", true, "list=A\xc3|B|New\r\n"},
+    };
+    test::ForEachRow(cases, &Case::what, [&](const Case& c) {
+        WriteRaw(c.file);
+        if (c.add)
+            ASSERT_EQ(AddArchive(m_file, "New", Page()), AddArchiveResult::Added);
+        else
+            ASSERT_EQ(DeleteArchive(m_file, "B"), DeleteArchiveResult::Deleted);
+        EXPECT_NE(ReadBytes(m_path).find(c.listAfter), std::string::npos)
+            << testing::PrintToString(ReadBytes(m_path));
+    });
 }
 
 TEST_F(MailArchiveFile, LoadFallsBackOnlyForAbsentKeys)

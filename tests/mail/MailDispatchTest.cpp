@@ -3,6 +3,7 @@
 #include "mail/MailItem.h"
 
 #include "CaseRows.h"
+#include "TcpRelay.h"
 #include "TestDb.h"
 #include "app/Texts.h"
 #include "config/ConfigFile.h"
@@ -61,7 +62,7 @@ TEST(JoinAttachments, EmptyWithoutEntriesBracketedOtherwise)
     EXPECT_EQ(JoinAttachments({"", ""}), "[,]");
 }
 
-TEST(MailHelpText, HasTwelveLinesAndNoTrailingBreak)
+TEST(MailHelpText, AdvisesCheckingNeverDeletingAndKeepsItsThirdPoint)
 {
     const std::string text = kMailHelpText;
     std::vector<std::string> lines;
@@ -69,12 +70,19 @@ TEST(MailHelpText, HasTwelveLinesAndNoTrailingBreak)
     for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
         lines.push_back(text.substr(start, at - start));
     lines.push_back(text.substr(start));
-    ASSERT_EQ(lines.size(), 12u);
+    ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[0], "帮助说明：");
-    EXPECT_EQ(lines[3], "");
-    EXPECT_EQ(lines[7], "");
-    EXPECT_EQ(lines[10], "  将您自己Server\\config\\game\\sys_config\\goods.jat 手动解开");
-    EXPECT_EQ(lines[11], "  并将解开的goods.jat.json 覆盖程序目录下原件即可。");
+    EXPECT_EQ(lines[4], "");
+    EXPECT_EQ(lines[8], "");
+    // Point 1: the failure's details and the sent-mail record; point 2: the role's mail rows.
+    EXPECT_NE(lines[2].find("显示详情…"), std::string::npos);
+    EXPECT_NE((lines[2] + lines[3]).find("发件记录"), std::string::npos);
+    EXPECT_NE(lines[6].find("角色ID"), std::string::npos);
+    // Following the old advice wiped every player's mail.
+    EXPECT_EQ(text.find("请清空"), std::string::npos);
+    EXPECT_EQ(lines[9], "3.物品库查出来的ID不能使用？");
+    EXPECT_EQ(lines[11], "  将您自己Server\\config\\game\\sys_config\\goods.jat 手动解开");
+    EXPECT_EQ(lines[12], "  并将解开的goods.jat.json 覆盖程序目录下原件即可。");
     EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1); // no bare line feeds
 }
 
@@ -292,31 +300,42 @@ protected:
     }
 };
 
-TEST_F(ManyRolesDb, OneRowPerRoleWithConsecutiveIds)
+TEST_F(ManyRolesDb, OneRowPerRoleWithConsecutiveIdsInStatementsOfManyRows)
 {
     SendMail(m_scratch.Db(), Defaults(), {}, kNow); // id 1 is taken
     std::vector<std::pair<std::size_t, std::size_t>> asked;
-    const SendManyResult outcome = SendMailToRoles(m_scratch.Db(), ToRoles("101, 102,10 3"), {"{}"},
-                                                   kNow, [&](std::size_t done, std::size_t total) {
-                                                       asked.emplace_back(done, total);
-                                                       return true;
-                                                   });
+    test::StatementRecorder statements(m_scratch.Db());
+    SendManyOptions twoRows;
+    twoRows.maxRows = 2;
+    const SendManyResult outcome = SendMailToRoles(
+        m_scratch.Db(), ToRoles("101, 102,10 3"), {"{}"}, kNow,
+        [&](std::size_t done, std::size_t total) {
+            asked.emplace_back(done, total);
+            return true;
+        },
+        {}, twoRows);
     EXPECT_EQ(outcome.result, SendMailResult::Sent);
     EXPECT_FALSE(outcome.cancelled);
     EXPECT_EQ(outcome.sent, (std::vector<std::string>{"101", "102", "103"}));
     EXPECT_TRUE(outcome.notSent.empty());
-    EXPECT_EQ(asked, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 3}, {1, 3}, {2, 3}}));
+    // Progress counts rows, asked before each statement.
+    EXPECT_EQ(asked, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 3}, {2, 3}}));
+    EXPECT_EQ(std::count_if(statements.Statements().begin(), statements.Statements().end(),
+                            [](const std::string& sql) { return sql.rfind("INSERT", 0) == 0; }),
+              2);
     EXPECT_EQ(Receivers(), "1:12345,2:101,3:102,4:103");
     EXPECT_EQ(m_scratch.Scalar("SELECT COUNT(DISTINCT attachments) FROM system_email WHERE id>1"),
               "1");
     EXPECT_EQ(Column("attachments", "4"), "[{}]");
 }
 
-TEST_F(ManyRolesDb, StoppingAfterTheFirstLeavesOneRow)
+TEST_F(ManyRolesDb, StoppingAfterTheFirstStatementLeavesItsRows)
 {
-    const SendManyResult outcome =
-        SendMailToRoles(m_scratch.Db(), ToRoles("101,102,103"), {}, kNow,
-                        [](std::size_t done, std::size_t) { return done < 1; });
+    SendManyOptions oneRow;
+    oneRow.maxRows = 1;
+    const SendManyResult outcome = SendMailToRoles(
+        m_scratch.Db(), ToRoles("101,102,103"), {}, kNow,
+        [](std::size_t done, std::size_t) { return done < 1; }, {}, oneRow);
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_EQ(outcome.result, SendMailResult::Sent);
     EXPECT_EQ(outcome.sent, std::vector<std::string>{"101"});
@@ -330,18 +349,24 @@ TEST_F(ManyRolesDb, AServerErrorNamesWhatWasAndWasNotSent)
     {
         const char* what;
         std::function<void()> breakSecondRow;
+        std::size_t rowsPerStatement;
         const char* left;
+        std::vector<std::string> sent;
+    };
+    const auto refuse102 = [this] {
+        m_scratch.Exec("CREATE TRIGGER refuse_102 BEFORE INSERT ON system_email FOR EACH ROW "
+                       "BEGIN IF NEW.receiver_ids = '102' THEN SIGNAL SQLSTATE '45000' SET "
+                       "MESSAGE_TEXT = 'receiver refused'; END IF; END");
     };
     const Case cases[] = {
-        {"a trigger refusing the second receiver",
-         [this] {
-             m_scratch.Exec("CREATE TRIGGER refuse_102 BEFORE INSERT ON system_email FOR EACH ROW "
-                            "BEGIN IF NEW.receiver_ids = '102' THEN SIGNAL SQLSTATE '45000' SET "
-                            "MESSAGE_TEXT = 'receiver refused'; END IF; END");
-         },
-         "1:101"},
-        {"the table dropped between rows", [this] { m_scratch.Exec("DROP TABLE system_email"); },
-         ""},
+        {"a trigger refusing the second receiver", refuse102, 1, "1:101", {"101"}},
+        // The statement fails as a whole: its first row is not kept either.
+        {"the same in one statement of three rows", refuse102, 3, "", {}},
+        {"the table dropped between rows",
+         [this] { m_scratch.Exec("DROP TABLE system_email"); },
+         1,
+         "",
+         {"101"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -349,16 +374,20 @@ TEST_F(ManyRolesDb, AServerErrorNamesWhatWasAndWasNotSent)
         m_scratch.Exec("CREATE TABLE system_email (id BIGINT NOT NULL PRIMARY KEY, title "
                        "VARCHAR(255), content TEXT, receiver_ids TEXT, attachments TEXT, jb "
                        "BIGINT, yb BIGINT, create_time BIGINT, valid_time BIGINT)");
-        const SendManyResult outcome = SendMailToRoles(m_scratch.Db(), ToRoles("101,102,103"), {},
-                                                       kNow, [&](std::size_t done, std::size_t) {
-                                                           if (done == 1)
-                                                               c.breakSecondRow();
-                                                           return true;
-                                                       });
+        SendManyOptions options;
+        options.maxRows = c.rowsPerStatement;
+        const SendManyResult outcome = SendMailToRoles(
+            m_scratch.Db(), ToRoles("101,102,103"), {}, kNow,
+            [&](std::size_t done, std::size_t) {
+                if (done == 1 || c.rowsPerStatement > 1)
+                    c.breakSecondRow();
+                return true;
+            },
+            {}, options);
         EXPECT_EQ(outcome.result, SendMailResult::Failed);
         EXPECT_FALSE(outcome.cancelled);
-        EXPECT_EQ(outcome.sent, std::vector<std::string>{"101"});
-        EXPECT_EQ(outcome.notSent, (std::vector<std::string>{"102", "103"}));
+        EXPECT_EQ(outcome.sent, c.sent);
+        EXPECT_EQ(outcome.sent.size() + outcome.notSent.size(), 3u);
         EXPECT_FALSE(outcome.serverError.empty());
         if (*c.left != '\0') {
             EXPECT_EQ(Receivers(), c.left);
@@ -407,6 +436,84 @@ TEST_F(ManyRolesDb, RoleNamesComeInTheOrderAsked)
               (std::vector<std::string>{"丙", "", "甲", ""}));
     DbConnection closed;
     EXPECT_FALSE(QueryRoleNames(closed, {"101"}).has_value());
+}
+
+// A statement whose answer the relay loses after forwarding it: its rows are looked up by id
+// and each receiver is reported as the server has it; a resend goes only to the roles without
+// a row.
+TEST_F(ManyRolesDb, ALostAnswerIsLookedUpRowByRowAndAResendFillsOnlyTheGaps)
+{
+    struct Case
+    {
+        const char* what;
+        bool refuse;   // the server refuses the statement whose answer is lost
+        bool stayAway; // the server cannot be reached afterwards
+        std::vector<std::string> sent, notSent, unknown;
+    };
+    const Case cases[] = {
+        {"carried out", false, false, {"101", "102", "103", "104", "105"}, {}, {}},
+        {"refused", true, false, {"101", "102"}, {"103", "104", "105"}, {}},
+        {"server gone", false, true, {"101", "102"}, {"105"}, {"103", "104"}},
+    };
+    test::ForEachRow(cases, &Case::what, [&](const Case& c) {
+        m_scratch.Exec("DELETE FROM system_email");
+        m_scratch.Exec("DROP TRIGGER IF EXISTS refuse_103");
+        if (c.refuse)
+            m_scratch.Exec("CREATE TRIGGER refuse_103 BEFORE INSERT ON system_email FOR EACH "
+                           "ROW BEGIN IF NEW.receiver_ids = '103' THEN SIGNAL SQLSTATE '45000' "
+                           "SET MESSAGE_TEXT = 'no'; END IF; END");
+        test::TcpRelay relay(m_scratch.Params().port);
+        ASSERT_TRUE(relay.Start());
+        ConnectParams params = m_scratch.Params();
+        params.host = "127.0.0.1";
+        params.port = relay.Port();
+        ConnectOptions options;
+        options.connectTimeoutSeconds = 1;
+        DbConnection db;
+        ASSERT_TRUE(db.Connect(params, options)) << db.LastErrorText();
+        // The second statement (103, 104) loses its answer.
+        relay.LoseAnswerTo("'103'", c.stayAway);
+        SendManyOptions twoRows;
+        twoRows.maxRows = 2;
+        twoRows.lostAnswerWaitSeconds = 3;
+        std::vector<MailBatchOutcome> batches;
+        const SendManyResult outcome = SendMailToRoles(
+            db, ToRoles("101,102,103,104,105"), {}, kNow, nullptr,
+            [&](const MailBatchOutcome& batch) { batches.push_back(batch); }, twoRows);
+        EXPECT_TRUE(relay.AnswerLost());
+        EXPECT_EQ(outcome.sent, c.sent);
+        EXPECT_EQ(outcome.notSent, c.notSent);
+        EXPECT_EQ(outcome.unknown, c.unknown);
+        ASSERT_GE(batches.size(), 2u);
+        EXPECT_TRUE(batches[1].checked);
+        EXPECT_EQ(batches[1].roleIds, (std::vector<std::string>{"103", "104"}));
+
+        // The resend: the unknown rows looked up by id, the rest sent to those without a row.
+        m_scratch.Exec("DROP TRIGGER IF EXISTS refuse_103");
+        ASSERT_TRUE(relay.Start());
+        std::vector<SentRowKey> unknownRows;
+        for (std::size_t i = 0; i < batches[1].roleIds.size(); ++i) {
+            if (batches[1].fates[i] == RowFate::Unknown)
+                unknownRows.push_back(
+                    {batches[1].roleIds[i], batches[1].ids[i], batches[1].createMs});
+        }
+        const std::optional<std::vector<bool>> found = FindMailRows(m_scratch.Db(), unknownRows);
+        ASSERT_TRUE(found.has_value());
+        std::string again;
+        for (const std::string& id : outcome.notSent)
+            again += (again.empty() ? "" : ",") + id;
+        for (std::size_t i = 0; i < unknownRows.size(); ++i) {
+            if (!(*found)[i])
+                again += (again.empty() ? "" : ",") + unknownRows[i].roleId;
+        }
+        if (!again.empty()) {
+            EXPECT_EQ(SendMailToRoles(m_scratch.Db(), ToRoles(again), {}, kNow, nullptr).result,
+                      SendMailResult::Sent);
+        }
+        EXPECT_EQ(m_scratch.Scalar("SELECT GROUP_CONCAT(receiver_ids ORDER BY receiver_ids) "
+                                   "FROM system_email"),
+                  "101,102,103,104,105");
+    });
 }
 
 TEST_F(MailDispatchDb, ARefusedStatementIsAFailure)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QThread>
 
 #include <memory>
@@ -21,6 +22,13 @@ public:
 
     bool Start();
     void Stop();
+    // The answer to the next statement whose bytes hold `marker` is lost: the statement is
+    // forwarded, and when the server's answer arrives both sides of that connection are
+    // broken off instead. With `stopAfter` the relay then stops as well (the server stays
+    // out of reach until Start()).
+    void LoseAnswerTo(const QByteArray& marker, bool stopAfter = false);
+    // True once an answer was lost that way.
+    bool AnswerLost() const;
     unsigned Port() const { return m_port; }
 
 private:

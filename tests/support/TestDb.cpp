@@ -8,8 +8,10 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #ifndef _WIN32
 #include <csignal>
 #include <sys/types.h>
@@ -44,11 +46,18 @@ ConnectParams TestServer()
 
 namespace {
 
+// The process id alone is not enough: wine gives every run the same small id, and a run
+// that hung leaves its databases behind for the next try.
 std::string UniqueName()
 {
+    static const std::string run = [] {
+        std::random_device random;
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(random()));
+        return std::to_string(QCoreApplication::applicationPid()) + "_" + hex;
+    }();
     static std::atomic<int> counter{0};
-    return "t_" + std::to_string(QCoreApplication::applicationPid()) + "_" +
-           std::to_string(++counter);
+    return "t_" + run + "_" + std::to_string(++counter);
 }
 
 } // namespace
