@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-#include "Platform.h"
 #include "TestDb.h"
 
 #include "app/AuditUi.h"
@@ -195,10 +194,6 @@ const DeletingCase kDeletingCases[] = {
 TEST_P(CleanupQuestionAsked, NoDeletesNothingAndYesDeletesWhatWasCounted)
 {
     const DeletingCase& c = GetParam();
-    // Under wine this case hangs when it runs after the rest of the program's tests (never
-    // alone, nor on Linux); the cause is not found yet, and a hang costs the whole program.
-    if (RunningUnderWine() && std::string_view(c.name) == "RoleInSelected")
-        GTEST_SKIP() << "hangs under wine after the other tests (cause not found)";
     Connect();
     SetUpPage(c);
 
