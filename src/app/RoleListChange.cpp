@@ -350,6 +350,8 @@ RoleListChange RoleListKeeper::Change(RoleRows rows, std::uint64_t shownVersion)
                 fresh[j] = 1;
                 diff.changedAt.push_back(static_cast<std::uint32_t>(j));
                 diff.changed.push_back(rows[j]);
+            } else {
+                rows[j] = m_rows[i]; // the window's row: the texts stay in memory once
             }
         }
         for (std::size_t j = 0; j < rows.size(); ++j) {

@@ -574,13 +574,12 @@ void RoleListProxy::Clear()
 void ReleaseFreedMemory()
 {
     // The previous list and the refresh's own buffers were freed in many small pieces between
-    // live ones; glibc keeps such pages unless asked. The next refresh needs about as much
-    // again within a minute, and pages given back would cost a fault each to take again (at
-    // 100,000 roles that doubled the refresh), so only an unusual surplus goes back: more
-    // free memory than a refresh of 100,000 roles leaves behind (about 60 MiB). Other C libraries
-    // give large freed blocks back themselves.
+    // live ones; glibc keeps such pages unless asked. Pages given back cost a fault each when
+    // the next refresh takes them again, so a little is kept; the rest goes back, or a
+    // 100,000-role list would hold about 40 MiB it does not use between two refreshes. Other
+    // C libraries give large freed blocks back themselves.
 #ifdef __GLIBC__
-    constexpr std::size_t kKeptFreeBytes = std::size_t{64} << 20;
+    constexpr std::size_t kKeptFreeBytes = std::size_t{16} << 20;
     if (mallinfo2().fordblks > kKeptFreeBytes)
         malloc_trim(0);
 #endif

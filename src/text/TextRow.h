@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,7 +15,9 @@ namespace mrvn {
 // A row of texts (UTF-8 cells) in one allocation: where each cell ends, then the cells end to
 // end. A list of 100,000 roles is 100,000 allocations of about 200 bytes instead of 16 strings
 // of 32 bytes per row plus the longer cells, which a refresh would otherwise allocate, touch
-// and free again.
+// and free again. The allocation is never changed once made, and copies share it (Set and
+// resize make a new one): the database thread's memory of the list and the window's model
+// hold the same rows once, and a copy across threads is a count, not a copy of the texts.
 class TextRow
 {
 public:
@@ -40,14 +43,17 @@ public:
 
     std::vector<std::string> Strings() const;
 
-    friend bool operator==(const TextRow& a, const TextRow& b) { return a.m_data == b.m_data; }
+    friend bool operator==(const TextRow& a, const TextRow& b);
     friend bool operator==(const TextRow& row, const std::vector<std::string>& cells);
 
 private:
     template <typename Cells> void Assign(const Cells& cells);
 
-    // uint32 count, uint32 end of each cell (from the start of the texts), the texts.
-    std::string m_data;
+    std::size_t Bytes() const;
+
+    // uint32 count, uint32 end of each cell (from the start of the texts), the texts; none for
+    // a row without cells (one form, so that such rows compare equal).
+    std::shared_ptr<const char[]> m_data;
 };
 
 // Cells in quotes, for test failures and logs.

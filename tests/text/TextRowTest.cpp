@@ -58,6 +58,16 @@ TEST(TextRow, CellsAsMadeAndChanged)
              return r;
          }(),
          {"a"}},
+        // Copies share their texts: changing one leaves the other as it was.
+        {"the original of a changed copy",
+         [] {
+             TextRow r{"a", "b"};
+             TextRow copy = r;
+             copy.Set(0, "z");
+             copy.resize(1);
+             return copy == TextRow{"z"} ? r : TextRow();
+         }(),
+         {"a", "b"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
