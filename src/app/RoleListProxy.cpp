@@ -87,6 +87,8 @@ ParsedNumber ParseDate(std::string_view text)
 
 namespace {
 
+constexpr int kReleaseMemoryDelayMs = 3000;
+
 bool KeyLess(const rolelist::ParsedNumber& a, const rolelist::ParsedNumber& b)
 {
     if (a.present != b.present)
@@ -103,6 +105,12 @@ RoleListProxy::RoleListProxy(TextTableModel& source, QObject* parent)
 {
     setSourceModel(&source);
     SortAndFilterAll();
+    // Long enough for the window to be done with the change (layout, paint): a thread that
+    // allocates while the memory goes back waits for it.
+    m_releaseMemory.setSingleShot(true);
+    m_releaseMemory.setInterval(kReleaseMemoryDelayMs);
+    connect(&m_releaseMemory, &QTimer::timeout, this,
+            [] { RunInBackground([] { ReleaseFreedMemory(); }); });
     connect(&source, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
         if (!m_applying)
             beginResetModel();
@@ -401,10 +409,8 @@ void RoleListProxy::MapSourceToView()
 template <typename Garbage> void RoleListProxy::FreeElsewhere(Garbage garbage)
 {
     auto held = std::make_shared<Garbage>(std::move(garbage));
-    RunInBackground([held]() mutable {
-        held.reset();
-        ReleaseFreedMemory();
-    });
+    RunInBackground([held]() mutable { held.reset(); });
+    m_releaseMemory.start();
 }
 
 bool RoleListProxy::ApplyChange(RoleListChange change)

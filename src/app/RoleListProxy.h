@@ -4,6 +4,7 @@
 #include "db/RoleList.h"
 
 #include <QAbstractProxyModel>
+#include <QTimer>
 
 #include <array>
 #include <cstdint>
@@ -16,8 +17,8 @@ namespace mrvn {
 class TextTableModel;
 
 // Gives the memory freed by a refresh back to the system when much more is free than the next
-// refresh will take again (ApplyChange has it done on a pool thread when done; the thread that
-// frees the query's buffers may call it as well). Any thread.
+// refresh will take again (the proxy has it done on a pool thread a few seconds after a change,
+// when the window is idle: it holds the allocator's locks meanwhile). Any thread.
 void ReleaseFreedMemory();
 
 namespace rolelist {
@@ -118,8 +119,8 @@ private:
     void EnsureFilterTexts();
     bool Accepts(std::size_t sourceRow) const;
     bool Less(int a, int b) const;
-    // Frees what a change took out on a pool thread, then gives memory back when much is free.
-    template <typename Garbage> static void FreeElsewhere(Garbage garbage);
+    // Frees what a change took out on a pool thread; memory goes back once changes rest.
+    template <typename Garbage> void FreeElsewhere(Garbage garbage);
 
     TextTableModel& m_source;
     QString m_filterText;
@@ -143,6 +144,7 @@ private:
     std::vector<int> m_spareOrder;
     std::vector<QString> m_spareTexts;
 
+    QTimer m_releaseMemory; // single shot, restarted by each change
     bool m_applying = false; // the proxy itself changes the source: its signals are not news
     Snapshot m_pending;      // between a source change's two signals
 };
