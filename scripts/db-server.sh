@@ -10,6 +10,7 @@
 # another certificate of the same CA that the server does not use, other.pem; their SHA-256
 # fingerprints as openssl prints them, server.sha256 and other.sha256) and refuses
 # connections without it (require_secure_transport).
+# MRVN_DB_BUFFER_POOL: InnoDB's buffer pool (default 128M).
 set -euo pipefail
 
 readonly ROOT_PASSWORD=739215
@@ -167,7 +168,7 @@ start() {
         --pid-file="$DIR/server.pid" \
         --log-error="$DIR/server.log" --bind-address=127.0.0.1 --port="$port" \
         --skip-name-resolve --character-set-server=utf8mb4 \
-        --collation-server=utf8mb4_general_ci --innodb-buffer-pool-size=128M \
+        --collation-server=utf8mb4_general_ci --innodb-buffer-pool-size=${MRVN_DB_BUFFER_POOL:-128M} \
         --skip-log-bin --max-allowed-packet=64M "${tls_args[@]}" \
         >/dev/null 2>&1 </dev/null &
     local child=$!
