@@ -144,7 +144,7 @@ private:
     std::vector<int> m_spareOrder;
     std::vector<QString> m_spareTexts;
 
-    QTimer m_releaseMemory; // single shot, restarted by each change
+    QTimer m_releaseMemory;  // single shot, restarted by each change
     bool m_applying = false; // the proxy itself changes the source: its signals are not news
     Snapshot m_pending;      // between a source change's two signals
 };

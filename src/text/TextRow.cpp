@@ -34,7 +34,8 @@ template <typename Cells> void TextRow::Assign(const Cells& cells)
     std::size_t texts = 0;
     for (const auto& cell : cells)
         texts += std::string_view(cell).size();
-    std::shared_ptr<char[]> data = std::make_shared_for_overwrite<char[]>(kWord * (count + 1) + texts);
+    std::shared_ptr<char[]> data =
+        std::make_shared_for_overwrite<char[]>(kWord * (count + 1) + texts);
     WriteWord(data.get(), 0, static_cast<std::uint32_t>(count));
     std::size_t end = 0;
     std::size_t i = 0;
@@ -85,7 +86,8 @@ bool operator==(const TextRow& a, const TextRow& b)
     if (a.m_data == b.m_data)
         return true;
     const std::size_t bytes = a.Bytes();
-    return bytes == b.Bytes() && bytes != 0 && std::memcmp(a.m_data.get(), b.m_data.get(), bytes) == 0;
+    return bytes == b.Bytes() && bytes != 0 &&
+           std::memcmp(a.m_data.get(), b.m_data.get(), bytes) == 0;
 }
 
 const std::string_view TextRow::operator[](std::size_t cell) const
