@@ -330,5 +330,7 @@ int main(int argc, char** argv)
     near.Close();
     db.Close();
     (void)std::system(("'" + script + "' stop '" + serverDir.string() + "' >/dev/null").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(serverDir, ignored);
     return 0;
 }
