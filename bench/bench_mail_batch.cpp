@@ -204,7 +204,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start a server with %s\n", script.c_str());
         return 1;
     }
-    ConnectParams server{"127.0.0.1", "root", "739215", "", 0};
+    ConnectParams server;
+    server.host = "127.0.0.1";
+    server.user = "root";
+    server.password = "739215";
     std::ifstream(serverDir / "port") >> server.port;
     int serverPid = 0;
     std::ifstream(serverDir / "server.pid") >> serverPid;
