@@ -12,6 +12,7 @@
 //
 // The server: the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // and stops it at the end.
+#include "BenchServer.h"
 #include "DelayRelay.h"
 #include "DemoData.h"
 #include "app/Application.h"
@@ -196,21 +197,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     Heartbeat heartbeat;
 
-    const std::filesystem::path serverDir =
-        std::filesystem::temp_directory_path() / ("mrvn-bench-mail-" + std::to_string(getpid()));
-    const std::string script = MRVN_DB_SERVER_SCRIPT;
-    if (std::system(("'" + script + "' start '" + serverDir.string() + "' >/dev/null").c_str()) !=
-        0) {
-        std::fprintf(stderr, "cannot start a server with %s\n", script.c_str());
+    const bench::BenchServer ownServer;
+    if (!ownServer.Running())
         return 1;
-    }
-    ConnectParams server;
-    server.host = "127.0.0.1";
-    server.user = "root";
-    server.password = "739215";
-    std::ifstream(serverDir / "port") >> server.port;
-    int serverPid = 0;
-    std::ifstream(serverDir / "server.pid") >> serverPid;
+    const ConnectParams& server = ownServer.Params();
+    const int serverPid = ownServer.Pid();
 
     constexpr int kReceivers = 100000;
     constexpr int kRelayReceivers = 2000;
@@ -332,8 +323,5 @@ int main(int argc, char** argv)
 
     near.Close();
     db.Close();
-    (void)std::system(("'" + script + "' stop '" + serverDir.string() + "' >/dev/null").c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(serverDir, ignored);
     return 0;
 }

@@ -10,6 +10,7 @@
 // The server: MRVN_BENCH_DB_PORT names a running one on 127.0.0.1 (root / 739215); otherwise
 // the benchmark starts its own with scripts/db-server.sh in a temporary folder and stops it at
 // the end. MRVN_BENCH_PURGE_ROWS sets the table's size (default 2,000,000; three quarters old).
+#include "BenchServer.h"
 #include "DemoData.h"
 #include "cleanup/TableCleanup.h"
 #include "db/DbConnection.h"
@@ -177,32 +178,15 @@ void Describe(Figures& figures, std::vector<double> taken)
     figures.worst = taken.back();
 }
 
-std::filesystem::path Script()
-{
-    return MRVN_DB_SERVER_SCRIPT;
-}
-
 } // namespace
 
 int main()
 {
-    g_server.host = "127.0.0.1";
-    g_server.user = "root";
-    g_server.password = "739215";
-    std::filesystem::path ownServer;
-    if (const char* port = std::getenv("MRVN_BENCH_DB_PORT")) {
-        g_server.port = static_cast<unsigned>(std::atoi(port));
-    } else {
-        ownServer =
-            std::filesystem::temp_directory_path() / ("mrvn-bench-db-" + std::to_string(getpid()));
-        const std::string command =
-            "'" + Script().string() + "' start '" + ownServer.string() + "' >/dev/null";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "cannot start a server with %s\n", Script().c_str());
-            return 1;
-        }
-        std::ifstream(ownServer / "port") >> g_server.port;
-    }
+    const char* port = std::getenv("MRVN_BENCH_DB_PORT");
+    const bench::BenchServer server({}, port ? static_cast<unsigned>(std::atoi(port)) : 0);
+    if (!server.Running())
+        return 1;
+    g_server = server.Params();
     const std::int64_t rows = std::getenv("MRVN_BENCH_PURGE_ROWS")
                                   ? std::atoll(std::getenv("MRVN_BENCH_PURGE_ROWS"))
                                   : 2000000;
@@ -302,12 +286,5 @@ int main()
     std::printf("goal: the game's worst statement during the purge <= 100 ms, the purge no slower "
                 "than today's chunks, deleted = counted\n");
 
-    if (!ownServer.empty()) {
-        const std::string command =
-            "'" + Script().string() + "' stop '" + ownServer.string() + "' >/dev/null";
-        std::system(command.c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(ownServer, ignored);
-    }
     return 0;
 }

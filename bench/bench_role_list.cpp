@@ -14,6 +14,7 @@
 // otherwise the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // and stops it at the end. MRVN_BENCH_BASELINE_100K=1 also times the baseline at 100,000
 // roles (about a minute).
+#include "BenchServer.h"
 #include "DelayRelay.h"
 #include "DemoData.h"
 #include "LegacyRoleList.h"
@@ -264,11 +265,6 @@ double DelayedRefresh(int roles, RoleListMethod method, int delayMs)
     return rows && static_cast<int>(rows->size()) == roles ? seconds : -1;
 }
 
-std::filesystem::path Script()
-{
-    return MRVN_DB_SERVER_SCRIPT;
-}
-
 // Both algorithms must show the same cells.
 bool SameCells(int roles)
 {
@@ -295,23 +291,11 @@ bool SameCells(int roles)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    g_server.host = "127.0.0.1";
-    g_server.user = "root";
-    g_server.password = "739215";
-    std::filesystem::path ownServer;
-    if (const char* port = std::getenv("MRVN_BENCH_DB_PORT")) {
-        g_server.port = static_cast<unsigned>(std::atoi(port));
-    } else {
-        ownServer =
-            std::filesystem::temp_directory_path() / ("mrvn-bench-db-" + std::to_string(getpid()));
-        const std::string command =
-            "'" + Script().string() + "' start '" + ownServer.string() + "' >/dev/null";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "cannot start a server with %s\n", Script().c_str());
-            return 1;
-        }
-        std::ifstream(ownServer / "port") >> g_server.port;
-    }
+    const char* port = std::getenv("MRVN_BENCH_DB_PORT");
+    const bench::BenchServer server({}, port ? static_cast<unsigned>(std::atoi(port)) : 0);
+    if (!server.Running())
+        return 1;
+    g_server = server.Params();
 
     {
         // The tables of 1,000,000 roles in memory, as on a game server that has run a while
@@ -488,13 +472,6 @@ int main(int argc, char** argv)
             std::printf(" %.0f", mib);
         std::printf(" MiB (list's share after five: %.0f MiB)\n",
                     after.empty() ? -1.0 : after.back() - baseMiB);
-    }
-    if (!ownServer.empty()) {
-        const std::string command =
-            "'" + Script().string() + "' stop '" + ownServer.string() + "' >/dev/null";
-        std::system(command.c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(ownServer, ignored);
     }
     return same ? 0 : 1;
 }

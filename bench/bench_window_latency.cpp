@@ -14,6 +14,7 @@
 //
 // The server: the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // (the SIGSTOP case needs its process) and stops it at the end.
+#include "BenchServer.h"
 #include "Catalogue.h"
 #include "DemoData.h"
 #include "app/Application.h"
@@ -161,11 +162,6 @@ double GapDuring(const std::function<void()>& work)
     return g_heartbeat->LongestMs();
 }
 
-std::filesystem::path Script()
-{
-    return MRVN_DB_SERVER_SCRIPT;
-}
-
 template <typename T> T* Child(QObject& root, const char* name)
 {
     T* child = root.findChild<T*>(QString::fromUtf8(name));
@@ -222,32 +218,14 @@ int main(int argc, char** argv)
     Heartbeat heartbeat;
     g_heartbeat = &heartbeat;
 
-    const std::filesystem::path serverDir =
-        std::filesystem::temp_directory_path() / ("mrvn-bench-db-" + std::to_string(getpid()));
     // The two zones (and the cleanup case's table) in one buffer pool, as zones on servers of
     // their own would each be: with the test server's 128 MiB every switch reads the other
     // zone's pages from disk again, and the switch measures that instead of the tool.
-    const std::string start = "MRVN_DB_BUFFER_POOL=1G '" + Script().string() + "' start '" +
-                              serverDir.string() + "' >/dev/null";
-    // Stopped and its folder removed at the end: the two zones' data is a few hundred MiB.
-    const auto stopServer = [&] {
-        const std::string stop =
-            "'" + Script().string() + "' stop '" + serverDir.string() + "' >/dev/null";
-        (void)std::system(stop.c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(serverDir, ignored);
-    };
-    if (std::system(start.c_str()) != 0) {
-        std::fprintf(stderr, "cannot start a server with %s\n", Script().c_str());
+    const bench::BenchServer ownServer("MRVN_DB_BUFFER_POOL=1G");
+    if (!ownServer.Running())
         return 1;
-    }
-    ConnectParams server;
-    server.host = "127.0.0.1";
-    server.user = "root";
-    server.password = "739215";
-    std::ifstream(serverDir / "port") >> server.port;
-    int serverPid = 0;
-    std::ifstream(serverDir / "server.pid") >> serverPid;
+    const ConnectParams& server = ownServer.Params();
+    const int serverPid = ownServer.Pid();
 
     constexpr int kRoles = 100000;
     constexpr int kReceivers = 1000;
@@ -354,7 +332,6 @@ int main(int argc, char** argv)
                             ResidentMiB());
             }
             window.reset();
-            stopServer();
             return 0;
         }
         row.synchronous = GapDuring([&] {
@@ -547,6 +524,5 @@ int main(int argc, char** argv)
     }
     std::printf("(gaps: the longest pause of the window during each, median of the rounds)\n");
 
-    stopServer();
     return 0;
 }
