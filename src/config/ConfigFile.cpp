@@ -677,6 +677,14 @@ bool ConfigEdit::WritePieces(std::string_view section, std::string_view key,
         value += pieces[i].bytes.empty() ? EncodeText(encoding, SingleLine(pieces[i].text))
                                          : pieces[i].bytes;
     }
+    // A reader takes off blanks at either end and one pair of enclosing quotes: a value that
+    // has them of its own is put in quotes, so that every piece reads back with its bytes.
+    const std::string shown = DecodeBytes(encoding, value); // its ends as a reader sees them
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    if (!shown.empty() && (blank(shown.front()) || blank(shown.back()) ||
+                           (shown.size() >= 2 && (shown.front() == '"' || shown.front() == '\'') &&
+                            shown.back() == shown.front())))
+        value = EncodeText(encoding, "\"") + value + EncodeText(encoding, "\"");
     SetLine(m_document, section, key, [&](const std::string& name) {
         std::string raw = EncodeText(encoding, name + "=") + value;
         std::string text = DecodeBytes(encoding, raw);
