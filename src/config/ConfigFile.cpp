@@ -631,6 +631,10 @@ std::vector<ValuePiece> ConfigEdit::ReadPieces(std::string_view section, std::st
     bool inValue = false;
     for (std::size_t i = 0; i < raw.size();) {
         const Unit unit = UnitAt(doc.encoding, raw, i);
+        // A UTF-8 line's text ends at a zero byte (the decoder stops there), so blanks
+        // before it are the value's end and are taken off like any other.
+        if (doc.encoding == Encoding::Utf8Bom && unit.ascii == 0)
+            break;
         if (inValue)
             units.emplace_back(i, unit);
         inValue = inValue || unit.ascii == '=';
