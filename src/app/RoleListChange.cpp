@@ -38,7 +38,10 @@ std::vector<bool> LongestIncreasing(const std::vector<std::int64_t>& sequence)
         const std::int64_t value = sequence[i];
         if (value < 0)
             continue;
-        const auto at = std::lower_bound(tailValue.begin(), tailValue.end(), value);
+        // Most rows keep their order: a value above every tail extends the longest run.
+        const auto at = tailValue.empty() || value > tailValue.back()
+                            ? tailValue.end()
+                            : std::lower_bound(tailValue.begin(), tailValue.end(), value);
         const auto length = static_cast<std::size_t>(at - tailValue.begin());
         previous[i] = length > 0 ? tailIndex[length - 1] : -1;
         if (at == tailValue.end()) {

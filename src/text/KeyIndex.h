@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mrvn {
@@ -40,6 +41,12 @@ public:
 
     // Adds `key` for `row`; a key already there takes the new row.
     void Set(std::string_view key, std::int64_t row) { Place(key).row = row; }
+
+    // The same, telling the row the key had before (-1 when it is new).
+    std::int64_t Exchange(std::string_view key, std::int64_t row)
+    {
+        return std::exchange(Place(key).row, row);
+    }
 
     // -1 when the key is not there.
     std::int64_t Find(std::string_view key) const

@@ -152,12 +152,13 @@ TEST_P(RoleList, CellsOfARole)
     AddRole(scratch, {.id = 42, .guid = "acc-7", .name = "龙🐉𠀀王", .job = "C", .minutes = "0"});
     AddRole(scratch, {.id = 43, .guid = "acc-7", .job = "a", .minutes = "NULL"});
     AddRole(scratch, {.id = 44, .guid = "acc-8", .job = "D"});
-    // Account and currency rows: the highest id wins, whatever the insertion order.
+    // Account and currency rows: the highest id wins, whatever the insertion order, also
+    // when a row of a lower id sits next to the row found for the role before.
     scratch.Exec("INSERT INTO user_account (id,user_guid,lingshi) VALUES "
                  "(20,'acc-7',200),(10,'acc-7',100),(15,'acc-7',150)");
     scratch.Exec("ALTER TABLE role_account MODIFY bind_lingshi BIGINT NULL");
     scratch.Exec("INSERT INTO role_account (id,user_role_id,tongqian,bind_lingshi) VALUES "
-                 "(8,42,800,80),(3,42,300,30),(9,43,900,NULL)");
+                 "(8,42,800,80),(3,42,300,30),(1,43,900,NULL)");
     const Rows rows = Listed(scratch.Db());
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> first = {" - ",
