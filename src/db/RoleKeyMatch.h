@@ -84,7 +84,8 @@ public:
             const char* key = m_rows.CellAt(r, 0, length);
             if (!key) // a NULL key equals nothing
                 continue;
-            const std::int64_t before = m_rowOf.Exchange(Canonical(std::string_view(key, length)), r);
+            const std::int64_t before =
+                m_rowOf.Exchange(Canonical(std::string_view(key, length)), r);
             if (before >= 0)
                 m_holdsKey[static_cast<std::size_t>(before)] = 0;
             m_holdsKey[static_cast<std::size_t>(r)] = 1;
@@ -302,7 +303,7 @@ private:
     // Row of the highest id for each canonical key; the views point into m_rows or m_classKey,
     // whose nodes do not move.
     KeyIndex m_rowOf;
-    std::vector<char> m_holdsKey; // by row: whether m_rowOf gives this row for its key
+    std::vector<char> m_holdsKey;     // by row: whether m_rowOf gives this row for its key
     mutable std::int64_t m_last = -1; // the row found last
     // Table key -> the first table key of its class, for classes of more than one byte string.
     KeyMap m_classKey;

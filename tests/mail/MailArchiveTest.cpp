@@ -278,8 +278,8 @@ TEST_F(MailArchiveFile, ListedNamesKeepTheirBytes)
          "list=A\xff|C\x81\r\n"},
         {"add, UTF-8", "\xEF\xBB\xBF[itemlist]\r\nlist=A\xc3|B\r\n", true, "list=A\xc3|B|New\r\n"},
         // A UTF-8 line ends at a zero byte: the blank before it ends the value.
-        {"add, UTF-8, zero", std::string("\xEF\xBB\xBF[itemlist]\r\nlist=A\xc3|B\t\0x\r\n", 29), true,
-         "list=A\xc3|B|New\r\n"},
+        {"add, UTF-8, zero", std::string("\xEF\xBB\xBF[itemlist]\r\nlist=A\xc3|B\t\0x\r\n", 29),
+         true, "list=A\xc3|B|New\r\n"},
     };
     test::ForEachRow(cases, &Case::what, [&](const Case& c) {
         WriteRaw(c.file);
