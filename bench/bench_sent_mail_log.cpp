@@ -8,6 +8,7 @@
 // - the previous reader (bench/sent_mail_log_before.cpp: a string per text and receiver);
 // - the window's longest pause while it does nothing (the machine's own share of a pause).
 // The direct reads are run three times and the best kept, the least disturbed by the load.
+#include "EventWait.h"
 #include "app/ReportView.h"
 #include "app/SentMailView.h"
 #include "audit/AuditLog.h"
@@ -245,8 +246,7 @@ int main(int argc, char** argv)
         QElapsedTimer wait;
         wait.start();
         while (wait.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            5);
+            test::ProcessEventsOrWait(5);
     };
     const auto restartPause = [&] {
         last = clock.nsecsElapsed();
@@ -274,8 +274,7 @@ int main(int argc, char** argv)
         const Cost cost = Measure(1, [&] {
             start();
             while (!shown)
-                QCoreApplication::processEvents(
-                    QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+                test::ProcessEventsOrWait(5);
         });
         pump(100); // the list drawn
         return std::make_tuple(cost, pause(), step());

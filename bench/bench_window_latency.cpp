@@ -15,6 +15,7 @@
 // The server: the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // (the SIGSTOP case needs its process) and stops it at the end.
 #include "BenchServer.h"
+#include "EventWait.h"
 #include "Catalogue.h"
 #include "DemoData.h"
 #include "app/Application.h"
@@ -127,8 +128,7 @@ public:
         QElapsedTimer wait;
         wait.start();
         while (wait.elapsed() < milliseconds)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            5);
+            test::ProcessEventsOrWait(5);
     }
 
 private:
@@ -148,7 +148,7 @@ double GapWhile(const std::function<void()>& start, const std::function<bool()>&
     g_heartbeat->Reset();
     start();
     while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        test::ProcessEventsOrWait(5);
     Heartbeat::Pump(20);
     return g_heartbeat->LongestMs();
 }
@@ -479,8 +479,7 @@ int main(int argc, char** argv)
             complete));
         row.switchMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         while (!idle())
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            5);
+            test::ProcessEventsOrWait(5);
         // A refresh of the zone now connected, as the 60-s timer runs it.
         QElapsedTimer refresh;
         row.refreshGaps.push_back(GapWhile(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EventWait.h"
 #include "ScriptedDialogs.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
@@ -24,7 +25,7 @@ inline bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000)
 {
     QDeadlineTimer deadline(milliseconds);
     while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ProcessEventsOrWait(5);
     return done();
 }
 
