@@ -13,9 +13,9 @@
 // The server: the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // and stops it at the end.
 #include "BenchServer.h"
-#include "EventWait.h"
 #include "DelayRelay.h"
 #include "DemoData.h"
+#include "EventWait.h"
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/MailPage.h"

@@ -15,9 +15,9 @@
 // The server: the benchmark starts its own with scripts/db-server.sh in a temporary folder
 // (the SIGSTOP case needs its process) and stops it at the end.
 #include "BenchServer.h"
-#include "EventWait.h"
 #include "Catalogue.h"
 #include "DemoData.h"
+#include "EventWait.h"
 #include "app/Application.h"
 #include "app/CommonPage.h"
 #include "app/Dialogs.h"
