@@ -140,6 +140,16 @@ ChunkedDelete::End EndOfFailed(const DbConnection& db, bool deleting)
     return ChunkedDelete::End::Failed;
 }
 
+// A chunk short of the limit ends the table, unless a stop was asked meanwhile: the server may
+// answer a statement it was told to stop with fewer rows and no error (a DELETE that deleted
+// part of its rows, or none), so the short chunk then does not say the table is done.
+ChunkedDelete EndOfRows(ChunkedDelete outcome, const ChunkGoOn& goOn)
+{
+    if (goOn && !goOn(outcome.deleted, outcome.chunks))
+        outcome.end = ChunkedDelete::End::Cancelled;
+    return outcome;
+}
+
 ChunkedDelete DeleteInLimitChunks(DbConnection& db, const CleanupStatement& statement,
                                   const ChunkGoOn& goOn, std::int64_t limit)
 {
@@ -160,7 +170,7 @@ ChunkedDelete DeleteInLimitChunks(DbConnection& db, const CleanupStatement& stat
         outcome.deleted += affected;
         ++outcome.chunks;
         if (affected < limit)
-            return outcome;
+            return EndOfRows(outcome, goOn);
     }
 }
 
@@ -274,7 +284,7 @@ ChunkedDelete DeleteInChunks(DbConnection& db, const CleanupStatement& statement
             return failed(false);
         const std::int64_t found = ids.RowCount();
         if (found == 0)
-            return outcome;
+            return EndOfRows(outcome, goOn);
         std::string first, last;
         ids.FirstRow();
         ids.ReadField(0, first);
@@ -291,7 +301,7 @@ ChunkedDelete DeleteInChunks(DbConnection& db, const CleanupStatement& statement
         outcome.deleted += db.AffectedRows();
         ++outcome.chunks;
         if (found < limit)
-            return outcome;
+            return EndOfRows(outcome, goOn);
         after = std::move(last);
     }
 }

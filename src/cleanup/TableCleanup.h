@@ -108,6 +108,7 @@ struct ChunkedDelete
 {
     enum class End {
         Done,      // the last chunk deleted fewer rows than the limit (or found no more ids)
+                   // and no stop was asked meanwhile
         Failed,    // the server refused a chunk (or the search for its ids failed, which
                    // deletes nothing); the chunks before it stand
         Cancelled, // stopped between chunks, or the running chunk was stopped (KILL QUERY)
@@ -120,7 +121,8 @@ struct ChunkedDelete
     std::string error;
 };
 
-// Asked before every chunk after the first with the rows deleted so far; false stops.
+// Asked before every chunk after the first, and at the end, with the rows deleted so far;
+// false stops (at the end: the outcome is Cancelled, not Done).
 using ChunkGoOn = std::function<bool(std::int64_t deleted, int chunks)>;
 
 // Deletes the statement's rows in chunks of `limit` (by ranges of ids when it has a key), until

@@ -360,7 +360,9 @@ TEST(CleanupChunks, EndOnTheFirstShortChunkAndStopBetweenChunks)
         {"exactly one limit", 3, 0, 1, 2, 3, ChunkedDelete::End::Done},
         {"two and a bit", 7, 0, 3, 3, 7, ChunkedDelete::End::Done},
         {"stopped after one", 7, 1, 1, 1, 3, ChunkedDelete::End::Cancelled},
-        {"stop asked after the end", 2, 1, 1, 1, 2, ChunkedDelete::End::Done},
+        // The server may end a statement it was told to stop early and without an error: a
+        // short chunk after a stop is no proof of the end.
+        {"stop asked during the last chunk", 2, 1, 1, 1, 2, ChunkedDelete::End::Cancelled},
     };
     for (const bool ranges : {true, false}) {
         for (const Case& c : cases) {
