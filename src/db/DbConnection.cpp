@@ -684,9 +684,15 @@ bool DbConnection::Reconnect()
         params.database = schema;
     unsigned error = 0;
     bool plain = false;
+    // Through a tunnel whose session broke, the wait for the server's greeting also holds the
+    // SSH login the tunnel makes again first; when that login fails, the tunnel ends the wait
+    // itself.
+    ConnectOptions options = m_connectedOptions;
+    if (m_tunnel)
+        options.connectTimeoutSeconds = 2 * std::max(options.connectTimeoutSeconds, 1u);
     // Bound to the certificate the connect's check saw.
-    MYSQL* handle = Open(params, m_connectedOptions, m_connectedOptions.charset, error,
-                         m_connectError, plain);
+    MYSQL* handle =
+        Open(params, options, m_connectedOptions.charset, error, m_connectError, plain);
     if (!handle) {
         if (plain) {
             m_reach.failure = ReachFailure::TlsNotOffered;
