@@ -46,6 +46,13 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
+// One pair of quotes around the whole value, which a reader takes off.
+bool InQuotes(std::string_view value)
+{
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+
 std::string_view Trim(std::string_view text)
 {
     while (!text.empty() && IsBlank(text.front()))
@@ -555,10 +562,8 @@ std::string ConfigEdit::ReadValue(std::string_view section, std::string_view key
         return std::string(defaultValue);
     std::string_view lineKey, value;
     ParseKey(doc.lines[line].text, lineKey, value);
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
+    if (InQuotes(value))
         value = value.substr(1, value.size() - 2);
-    }
     return CutToBuffer(value);
 }
 
@@ -684,10 +689,7 @@ bool ConfigEdit::WritePieces(std::string_view section, std::string_view key,
     // A reader takes off blanks at either end and one pair of enclosing quotes: a value that
     // has them of its own is put in quotes, so that every piece reads back with its bytes.
     const std::string shown = DecodeBytes(encoding, value); // its ends as a reader sees them
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    if (!shown.empty() && (blank(shown.front()) || blank(shown.back()) ||
-                           (shown.size() >= 2 && (shown.front() == '"' || shown.front() == '\'') &&
-                            shown.back() == shown.front())))
+    if (!shown.empty() && (IsBlank(shown.front()) || IsBlank(shown.back()) || InQuotes(shown)))
         value = EncodeText(encoding, "\"") + value + EncodeText(encoding, "\"");
     SetLine(m_document, section, key, [&](const std::string& name) {
         std::string raw = EncodeText(encoding, name + "=") + value;
