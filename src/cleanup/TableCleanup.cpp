@@ -130,14 +130,22 @@ bool IsKeyText(std::string_view text)
                        [](char c) { return c >= '0' && c <= '9'; });
 }
 
-ChunkedDelete::End EndOfFailed(const DbConnection& db, bool deleting)
+// A statement that failed changed nothing, unless its answer was lost on the way: a read whose
+// answer was lost deleted nothing, a lost delete leaves its rows unknown. One that fails while a
+// stop is asked was most likely ended by it (the KILL, or the closing window breaking the
+// connection), whatever the error says: the run is cancelled then, not failed.
+ChunkedDelete EndOfFailed(ChunkedDelete outcome, const DbConnection& db, bool deleting,
+                          const ChunkGoOn& goOn)
 {
-    if (db.QueryInterrupted())
-        return ChunkedDelete::End::Cancelled;
-    // A read whose answer was lost deleted nothing: only a lost delete leaves its rows unknown.
+    outcome.errorNumber = db.LastError();
+    outcome.error = db.LastErrorText();
     if (deleting && db.ConnectionLost())
-        return ChunkedDelete::End::Lost;
-    return ChunkedDelete::End::Failed;
+        outcome.end = ChunkedDelete::End::Lost;
+    else if (db.QueryInterrupted() || (goOn && !goOn(outcome.deleted, outcome.chunks)))
+        outcome.end = ChunkedDelete::End::Cancelled;
+    else
+        outcome.end = ChunkedDelete::End::Failed;
+    return outcome;
 }
 
 // A chunk short of the limit ends the table, unless a stop was asked meanwhile: the server may
@@ -160,12 +168,8 @@ ChunkedDelete DeleteInLimitChunks(DbConnection& db, const CleanupStatement& stat
             outcome.end = ChunkedDelete::End::Cancelled;
             return outcome;
         }
-        if (!db.ExecSql(sql)) {
-            outcome.errorNumber = db.LastError();
-            outcome.error = db.LastErrorText();
-            outcome.end = EndOfFailed(db, true);
-            return outcome;
-        }
+        if (!db.ExecSql(sql))
+            return EndOfFailed(outcome, db, true, goOn);
         const std::int64_t affected = db.AffectedRows();
         outcome.deleted += affected;
         ++outcome.chunks;
@@ -266,12 +270,7 @@ ChunkedDelete DeleteInChunks(DbConnection& db, const CleanupStatement& statement
         return DeleteInLimitChunks(db, statement, goOn, limit);
     ChunkedDelete outcome;
     std::string after;
-    const auto failed = [&](bool deleting) {
-        outcome.errorNumber = db.LastError();
-        outcome.error = db.LastErrorText();
-        outcome.end = EndOfFailed(db, deleting);
-        return outcome;
-    };
+    const auto failed = [&](bool deleting) { return EndOfFailed(outcome, db, deleting, goOn); };
     for (;;) {
         if (outcome.chunks > 0 && goOn && !goOn(outcome.deleted, outcome.chunks)) {
             outcome.end = ChunkedDelete::End::Cancelled;

@@ -500,7 +500,7 @@ TEST_F(CleanupWindow, ClosingDuringTheChunksAsksThenStopsAndRecordsWhatWasDone)
         EXPECT_LE(affected, deleted);
         EXPECT_LE(deleted, affected + kCleanupChunkRows);
     } else {
-        EXPECT_EQ(outcome, "cancelled");
+        EXPECT_EQ(outcome, "cancelled") << lines[0].dump();
         EXPECT_EQ(affected, deleted);
     }
     EXPECT_LT(deleted, kRows);

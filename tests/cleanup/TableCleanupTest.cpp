@@ -385,6 +385,35 @@ TEST(CleanupChunks, EndOnTheFirstShortChunkAndStopBetweenChunks)
             EXPECT_EQ(scratch.Scalar("SELECT COUNT(*) FROM t"), std::to_string(c.rows - c.deleted));
         }
     }
+    // The next statement fails (its table went meanwhile): a failure while a stop is asked is
+    // the stop's, one without is the run's.
+    for (const bool ranges : {true, false}) {
+        for (const bool stopAsked : {true, false}) {
+            SCOPED_TRACE(std::string(stopAsked ? "stop asked" : "no stop") +
+                         (ranges ? ", by ranges" : ", by LIMIT"));
+            test::ScratchDatabase scratch(false);
+            scratch.Exec("CREATE TABLE t (id INT PRIMARY KEY)");
+            scratch.Exec("INSERT INTO t VALUES (1),(2),(3),(4)");
+            CleanupStatement statement = *AllRowsStatement("t");
+            if (ranges)
+                PlanChunks(scratch.Db(), statement);
+            bool dropped = false;
+            const ChunkedDelete outcome = DeleteInChunks(
+                scratch.Db(), statement,
+                [&](std::int64_t, int) {
+                    if (!dropped)
+                        scratch.Exec("DROP TABLE t");
+                    const bool first = !dropped;
+                    dropped = true;
+                    return first || !stopAsked;
+                },
+                3);
+            EXPECT_EQ(outcome.deleted, 3);
+            EXPECT_EQ(outcome.errorNumber, 1146u);
+            EXPECT_EQ(outcome.end,
+                      stopAsked ? ChunkedDelete::End::Cancelled : ChunkedDelete::End::Failed);
+        }
+    }
     DbConnection closed;
     EXPECT_EQ(DeleteInChunks(closed, *AllRowsStatement("t"), {}).end, ChunkedDelete::End::Failed);
 }
