@@ -45,7 +45,8 @@ if [ ! -f "$build/demo-db/filled" ]; then
         --database mrvn --roles 500 >/dev/null
     touch "$build/demo-db/filled"
 fi
-rm -f "$folder/config.dat"
+# zones.ini from an earlier run would keep that run's demo server port for the zone.
+rm -f "$folder/config.dat" "$folder/zones.ini"
 # A Windows program reads "/work/..." as a folder of its current drive, Z: (the Unix root).
 run_tool mrvn-config-set "$folder/config.dat" system port "$port"
 [ -f "$folder/goods.jat.json" ] ||

@@ -14,7 +14,35 @@ source=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
 }
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 mkdir -p "$fonts"
-ln -sfn "$source" "$fonts/wqy-zenhei.ttc"
+# The font's "gasp" table asks for no grey levels from 9 to 16 pixels (its bitmaps for those
+# sizes are in its Sharp face only), and Windows honours it: the outlines are drawn in black and
+# white, unhinted, and thin strokes and "_" fall between the pixels. The prefix's copy allows
+# grey levels at every size, as the host draws it.
+target="$fonts/wqy-zenhei.ttc"
+if [ -L "$target" ] || [ ! -f "$target" ] || [ "$source" -nt "$target" ]; then
+    rm -f "$target"
+    python3 - "$source" "$target.part" <<'PY'
+import struct
+import sys
+
+font = bytearray(open(sys.argv[1], "rb").read())
+faces = struct.unpack_from(">I", font, 8)[0]
+patched = set()
+for face in struct.unpack_from(">%dI" % faces, font, 12):
+    for entry in range(struct.unpack_from(">H", font, face + 4)[0]):
+        tag, _, offset, _ = struct.unpack_from(">4sIII", font, face + 12 + 16 * entry)
+        if tag != b"gasp" or offset in patched:
+            continue
+        patched.add(offset)
+        for size in range(struct.unpack_from(">H", font, offset + 2)[0]):
+            flags = offset + 6 + 4 * size
+            struct.pack_into(">H", font, flags, struct.unpack_from(">H", font, flags)[0] | 2)
+if not patched:
+    sys.exit("no gasp table in " + sys.argv[1])
+open(sys.argv[2], "wb").write(font)
+PY
+    mv "$target.part" "$target"
+fi
 replace() {
     "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$1" /t REG_SZ /d "$2" /f \
         >/dev/null 2>&1
