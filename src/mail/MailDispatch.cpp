@@ -318,6 +318,9 @@ SendManyResult SendMailToRoles(DbConnection& db, const CheckedMail& mail, std::t
         maxBytes = StatementByteLimit(db);
 
     std::size_t next = 0;
+    // A statement that fails while a stop is asked was most likely ended by it (the KILL, or
+    // the closing window breaking the connection), whatever the error says.
+    const auto stopped = [&] { return db.QueryInterrupted() || (goOn && !goOn(next, ids.size())); };
     while (next < ids.size()) {
         if (goOn && !goOn(next, ids.size())) {
             outcome.cancelled = true;
@@ -327,7 +330,10 @@ SendManyResult SendMailToRoles(DbConnection& db, const CheckedMail& mail, std::t
         batch.createMs = stamp;
         const std::optional<std::int64_t> firstId = db.IsOpen() ? NextMailId(db) : std::nullopt;
         if (!firstId) {
-            outcome.result = SendMailResult::Failed;
+            if (stopped())
+                outcome.cancelled = true;
+            else
+                outcome.result = SendMailResult::Failed;
             outcome.serverError = db.LastErrorText();
             break;
         }
@@ -355,7 +361,7 @@ SendManyResult SendMailToRoles(DbConnection& db, const CheckedMail& mail, std::t
             batch.checked = true;
             batch.errorNumber = db.LastError();
             batch.error = db.LastErrorText();
-            interrupted = db.QueryInterrupted();
+            interrupted = stopped();
             // A lost answer: the statement may still be running on the server. A refused
             // one on a table without transactions may have kept the rows before the one that
             // failed. Either way only the rows found are sent.
@@ -395,8 +401,8 @@ SendManyResult SendMailToRoles(DbConnection& db, const CheckedMail& mail, std::t
         next += batch.roleIds.size();
         if (allSent)
             continue;
-        // A statement stopped on the server (KILL QUERY) is a cancel; anything else that left
-        // a row behind ends the sending.
+        // A statement stopped (above) is a cancel; anything else that left a row behind ends
+        // the sending.
         if (!outcome.unknown.empty())
             outcome.result = SendMailResult::Unknown;
         else if (interrupted)

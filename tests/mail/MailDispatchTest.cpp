@@ -352,6 +352,7 @@ TEST_F(ManyRolesDb, AServerErrorNamesWhatWasAndWasNotSent)
         std::size_t rowsPerStatement;
         const char* left;
         std::vector<std::string> sent;
+        bool stopAsked = false; // while the failing statement ran: then it is a cancel
     };
     const auto refuse102 = [this] {
         m_scratch.Exec("CREATE TRIGGER refuse_102 BEFORE INSERT ON system_email FOR EACH ROW "
@@ -367,6 +368,13 @@ TEST_F(ManyRolesDb, AServerErrorNamesWhatWasAndWasNotSent)
          1,
          "",
          {"101"}},
+        {"a refused receiver, a stop asked meanwhile", refuse102, 1, "1:101", {"101"}, true},
+        {"the table dropped, a stop asked meanwhile",
+         [this] { m_scratch.Exec("DROP TABLE system_email"); },
+         1,
+         "",
+         {"101"},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -376,16 +384,20 @@ TEST_F(ManyRolesDb, AServerErrorNamesWhatWasAndWasNotSent)
                        "BIGINT, yb BIGINT, create_time BIGINT, valid_time BIGINT)");
         SendManyOptions options;
         options.maxRows = c.rowsPerStatement;
+        bool broken = false;
         const SendManyResult outcome = SendMailToRoles(
             m_scratch.Db(), ToRoles("101,102,103"), {}, kNow,
             [&](std::size_t done, std::size_t) {
-                if (done == 1 || c.rowsPerStatement > 1)
+                if (broken)
+                    return !c.stopAsked;
+                broken = done == 1 || c.rowsPerStatement > 1;
+                if (broken)
                     c.breakSecondRow();
                 return true;
             },
             {}, options);
-        EXPECT_EQ(outcome.result, SendMailResult::Failed);
-        EXPECT_FALSE(outcome.cancelled);
+        EXPECT_EQ(outcome.result, c.stopAsked ? SendMailResult::Sent : SendMailResult::Failed);
+        EXPECT_EQ(outcome.cancelled, c.stopAsked);
         EXPECT_EQ(outcome.sent, c.sent);
         EXPECT_EQ(outcome.sent.size() + outcome.notSent.size(), 3u);
         EXPECT_FALSE(outcome.serverError.empty());
